@@ -1,0 +1,75 @@
+# The front door: `make demo` and `make test` on a fresh machine.
+
+BUILD      ?= build
+SAN_BUILD  ?= build-sanitize
+TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
+JOBS       ?= $(shell nproc)
+FUZZ_TIME  ?= 60
+PREFIX     ?= /usr/local
+
+# Debian packages the build, tests, benchmarks and fuzzers need.
+PACKAGES = g++ cmake ninja-build pkg-config make \
+           libgtest-dev libgmock-dev libbenchmark-dev \
+           clang libclang-rt-14-dev clang-format
+
+CMAKE = cmake -G Ninja -Wno-dev
+
+.PHONY: all deps configure build demo test sanitize tsan bench fuzz format install clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -z "$$missing" ]; then echo "deps: all installed"; exit 0; fi; \
+	echo "deps: installing$$missing"; \
+	SUDO=""; [ "$$(id -u)" -eq 0 ] || SUDO=sudo; \
+	$$SUDO apt-get update -q && \
+	DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -q --no-install-recommends $$missing
+
+$(BUILD)/build.ninja:
+	$(CMAKE) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_BUILD_BENCH=ON
+
+build: $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+demo: build
+	./$(BUILD)/apps/orvane-demo
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+sanitize:
+	$(CMAKE) -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=address,undefined
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+tsan:
+	$(CMAKE) -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=thread
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	ORVANE_LOG_LEVEL=3 ./$(BUILD)/bench/orvane_bench
+
+fuzz:
+	CC=clang CXX=clang++ $(CMAKE) -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DORVANE_BUILD_FUZZ=ON -DORVANE_BUILD_TESTS=OFF -DORVANE_BUILD_APPS=OFF \
+	  -DORVANE_SANITIZE=address,undefined
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@for target in $(FUZZ_BUILD)/fuzz/fuzz_*; do \
+	  name=$$(basename $$target); mkdir -p fuzz-corpus/$$name; \
+	  echo "fuzz: $$name for $(FUZZ_TIME) s"; \
+	  $$target -max_total_time=$(FUZZ_TIME) -timeout=10 -rss_limit_mb=4096 \
+	    fuzz-corpus/$$name fuzz/seeds/$$name || exit 1; done
+
+format:
+	git ls-files '*.h' '*.cpp' | xargs clang-format -i
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+clean:
+	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

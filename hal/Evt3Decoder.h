@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "orvane/hal/Decoder.h"
+
+namespace orvane {
+
+class Evt3Decoder final : public Decoder {
+public:
+    Evt3Decoder();
+
+    uint32_t decodeCounting(const uint8_t* begin, const uint8_t* end) override;
+    int decode(const std::vector<uint8_t>& buffer) override;
+    void decodeRange(const uint8_t* begin, const uint8_t* end) override;
+    uint64_t getCurrentTimestamp() override;
+    void setCurrentTimestamp(const uint64_t& timestamp) override;
+    uint8_t getWordSize() override;
+
+    // Events handed to the callback per range at most. Small enough to stay in L1
+    // while the decoder writes it, large enough that the callback's cost vanishes.
+    static constexpr size_t kRangeCapacity = 2048;
+
+    struct State {
+        uint64_t offset = 0;  // wraps of the 24-bit counter, in microseconds
+        uint32_t high = 0;
+        uint32_t low = 0;
+        uint16_t y = 0;
+        uint16_t baseX = 0;
+        uint8_t vectorPolarity = 0;
+    };
+
+private:
+    template <bool kEmit>
+    size_t run(const uint8_t* words, size_t count);
+    void flush(size_t count);
+
+    State state_;
+    std::unique_ptr<Event2D[]> range_;
+    bool haveOddByte_ = false;
+    uint8_t oddByte_ = 0;
+};
+
+}  // namespace orvane

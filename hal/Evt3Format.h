@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+
+// EVT 3.0: 16-bit little-endian words, type in bits 15..12, payload in 11..0.
+namespace orvane::evt3 {
+
+enum WordType : uint8_t {
+    kAddrY = 0x0,
+    kAddrX = 0x2,
+    kVectBaseX = 0x3,
+    kVect12 = 0x4,
+    kVect8 = 0x5,
+    kTimeLow = 0x6,
+    kContinued4 = 0x7,
+    kTimeHigh = 0x8,
+    kExtTrigger = 0xA,
+    kOthers = 0xE,
+    kContinued12 = 0xF,
+};
+
+constexpr uint32_t kPayloadMask = 0xFFF;
+constexpr uint32_t kCoordMask = 0x7FF;
+constexpr unsigned kPolarityBit = 11;
+constexpr unsigned kTimeLowBits = 12;
+constexpr uint64_t kTimePeriod = uint64_t{1} << 24;  // the 24-bit counter wraps every 16.777216 s
+constexpr uint8_t kWordSize = 2;
+
+constexpr uint16_t word(WordType type, uint32_t payload) {
+    return static_cast<uint16_t>((uint32_t{type} << 12) | (payload & kPayloadMask));
+}
+
+}  // namespace orvane::evt3

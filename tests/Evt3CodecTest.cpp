@@ -1,0 +1,233 @@
+// The EVT 3.0 codec through its public interfaces: factory, decoder, encoder.
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "orvane/orvane.h"
+#include "support/Streams.h"
+
+namespace orvane {
+namespace {
+
+using test::Collector;
+using test::Item;
+
+std::unique_ptr<Decoder> makeDecoder() {
+    return DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
+}
+
+std::vector<uint8_t> bytesOf(std::initializer_list<uint16_t> words) {
+    std::vector<uint8_t> bytes;
+    for (uint16_t w : words) {
+        bytes.push_back(static_cast<uint8_t>(w & 0xFF));
+        bytes.push_back(static_cast<uint8_t>(w >> 8));
+    }
+    return bytes;
+}
+
+void expectSameStream(const std::vector<Item>& expected, const std::vector<Item>& actual,
+                      const std::string& context) {
+    ASSERT_EQ(expected.size(), actual.size()) << context;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_TRUE(expected[i] == actual[i])
+            << context << ": item " << i << " expected " << test::describe(expected[i])
+            << " got " << test::describe(actual[i]);
+    }
+}
+
+Item event(uint16_t x, uint16_t y, uint8_t p, uint64_t t) {
+    Item item;
+    item.event = Event2D(x, y, p, t);
+    return item;
+}
+
+TEST(Evt3Codec, WorkedExampleDecodesAsDocumented) {
+    auto decoder = makeDecoder();
+    Collector seen(*decoder);
+    auto bytes = bytesOf({0x8001, 0x6002, 0x0005, 0x3010, 0x4005, 0x2812, 0xA101});
+    ASSERT_EQ(bytes[0], 0x01);  // low byte first on disk
+    ASSERT_EQ(bytes[1], 0x80);
+
+    EXPECT_EQ(decoder->decode(bytes), 3);
+
+    Item trigger;
+    trigger.isTrigger = true;
+    trigger.trigger = EventTriggerIn(1, 1, 4098);
+    expectSameStream({event(16, 5, 0, 4098), event(18, 5, 0, 4098), event(18, 5, 1, 4098), trigger},
+                     seen.items, "worked example");
+    EXPECT_EQ(decoder->getCurrentTimestamp(), 4098u);
+    EXPECT_EQ(decoder->getWordSize(), 2);
+}
+
+TEST(Evt3Codec, TimeFollowsHighLowWordsAndWraps) {
+    auto decoder = makeDecoder();
+    Collector seen(*decoder);
+    EXPECT_EQ(decoder->getCurrentTimestamp(), 0u);
+    // An event before any time word carries time 0; reserved and vendor words are ignored.
+    decoder->decode(bytesOf({0x0003, 0x2004, 0x1FFF, 0xE123, 0x7005, 0xF0AA, 0xBFFF, 0xCFFF, 0xD000, 0x9ABC}));
+    ASSERT_EQ(seen.items.size(), 1u);
+    EXPECT_TRUE(seen.items[0] == event(4, 3, 0, 0));
+
+    decoder->decode(bytesOf({0x8FFF, 0x6FFF}));
+    EXPECT_EQ(decoder->getCurrentTimestamp(), 0xFFFFFFu);
+    // A smaller high value means the 24-bit counter wrapped; low is cleared.
+    decoder->decode(bytesOf({0x8000}));
+    EXPECT_EQ(decoder->getCurrentTimestamp(), 1u << 24);
+    decoder->decode(bytesOf({0x8005, 0x6010, 0x8005}));
+    EXPECT_EQ(decoder->getCurrentTimestamp(), (1u << 24) + 5 * 4096u) << "same high: no wrap";
+}
+
+TEST(Evt3Codec, VectorWordsIgnoreUnusedBitsAndAdvanceTheBase) {
+    auto decoder = makeDecoder();
+    Collector seen(*decoder);
+    // VECT_8 ignores bits 11..8; VECT_12 after it starts 8 columns on.
+    decoder->decode(bytesOf({0x8000, 0x0002, 0x3864, 0x5F81, 0x4801}));
+    expectSameStream({event(100, 2, 1, 0), event(107, 2, 1, 0), event(108, 2, 1, 0),
+                      event(119, 2, 1, 0)},
+                     seen.items, "vectors");
+}
+
+TEST(Evt3Codec, SetCurrentTimestampContinuesFromThatTime) {
+    const uint64_t start = 5 * (uint64_t{1} << 24) + 0x345678;
+    Evt3Encoder encoder;
+    encoder.setCurrentTimestamp(start);
+    std::vector<Event2D> events = {{1, 1, 1, start}, {2, 1, 1, start + 10},
+                                   {3, 1, 0, start + (uint64_t{1} << 24) + 4000}};
+    std::vector<uint8_t> bytes;
+    encoder.encode(events, bytes);
+
+    auto decoder = makeDecoder();
+    Collector seen(*decoder);
+    decoder->setCurrentTimestamp(start);
+    EXPECT_EQ(decoder->getCurrentTimestamp(), start);
+    decoder->decode(bytes);
+    ASSERT_EQ(seen.items.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(seen.items[i].event.timestamp, events[i].timestamp) << "event " << i;
+    }
+    // The next high word compares against the high part of the time that was set.
+    decoder->setCurrentTimestamp(start);
+    decoder->decode(bytesOf({0x8344}));
+    EXPECT_EQ(decoder->getCurrentTimestamp(), 6 * (uint64_t{1} << 24) + 0x344000);
+}
+
+TEST(Evt3Codec, RoundTripOfRandomStreamsFedInRandomPieces) {
+    for (uint64_t seed = 1; seed <= 4; ++seed) {
+        auto items = test::randomStream(seed, 60000, 3);
+        auto bytes = test::encode(items);
+        std::mt19937 random(static_cast<unsigned>(seed));
+
+        auto decoder = makeDecoder();
+        Collector seen(*decoder);
+        size_t pos = 0;
+        size_t counted = 0;
+        while (pos < bytes.size()) {
+            size_t piece = std::min<size_t>(bytes.size() - pos, random() % 3 == 0 ? 1 + random() % 7
+                                                                                  : random() % 5000);
+            counted += static_cast<size_t>(decoder->decode(
+                std::vector<uint8_t>(bytes.begin() + static_cast<long>(pos),
+                                     bytes.begin() + static_cast<long>(pos + piece))));
+            pos += piece;
+        }
+        EXPECT_TRUE(seen.rangesOrdered);
+        expectSameStream(items, seen.items, "seed " + std::to_string(seed));
+        size_t events = 0;
+        for (const Item& item : items) {
+            events += item.isTrigger ? 0 : 1;
+        }
+        EXPECT_EQ(counted, events) << "decode's return values add up to the events";
+        EXPECT_GT(items.back().isTrigger ? items.back().trigger.timestamp : items.back().event.timestamp,
+                  3 * (uint64_t{1} << 24))
+            << "the stream crosses three wraps";
+
+        // Counting and state-only decoding agree with full decoding.
+        auto counter = makeDecoder();
+        EXPECT_EQ(counter->decodeCounting(bytes.data(), bytes.data() + bytes.size()), events);
+        EXPECT_EQ(counter->getCurrentTimestamp(), decoder->getCurrentTimestamp());
+        auto ranger = makeDecoder();
+        ranger->decodeRange(bytes.data(), bytes.data() + bytes.size());
+        EXPECT_EQ(ranger->getCurrentTimestamp(), decoder->getCurrentTimestamp());
+    }
+}
+
+TEST(Evt3Codec, EverySplitPointGivesTheSameStream) {
+    auto items = test::randomStream(99, 400, 1);
+    auto bytes = test::encode(items);
+    ASSERT_GT(bytes.size(), 1000u);
+    for (size_t split = 0; split <= bytes.size(); ++split) {
+        auto decoder = makeDecoder();
+        Collector seen(*decoder);
+        decoder->decode(std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(split)));
+        decoder->decode(std::vector<uint8_t>(bytes.begin() + static_cast<long>(split), bytes.end()));
+        expectSameStream(items, seen.items, "split at byte " + std::to_string(split));
+        if (HasFatalFailure()) {
+            return;
+        }
+    }
+}
+
+TEST(Evt3Codec, LongRangesAreHandedOverInOrderedPieces) {
+    // More events at one time than one range holds, then a trigger in the middle.
+    std::vector<Event2D> events;
+    for (uint16_t y = 0; y < 200; ++y) {
+        for (uint16_t x = 0; x < 64; ++x) {
+            events.emplace_back(x, y, 1, 77);
+        }
+    }
+    Evt3Encoder encoder;
+    std::vector<uint8_t> bytes;
+    encoder.encode(events.data(), events.data() + 6000, bytes);
+    encoder.encodeTrigger(EventTriggerIn(0, 1, 77), bytes);
+    encoder.encode(events.data() + 6000, events.data() + events.size(), bytes);
+
+    auto decoder = makeDecoder();
+    std::vector<size_t> rangeSizes;
+    size_t seenBeforeTrigger = 0, total = 0;
+    decoder->setEventsStreamHandleCallback([&](const Event2D* b, const Event2D* e) {
+        rangeSizes.push_back(static_cast<size_t>(e - b));
+        total += rangeSizes.back();
+    });
+    decoder->setTriggerInCallback([&](EventTriggerIn) { seenBeforeTrigger = total; });
+    EXPECT_EQ(decoder->decode(bytes), static_cast<int>(events.size()));
+    EXPECT_EQ(total, events.size());
+    EXPECT_EQ(seenBeforeTrigger, 6000u) << "events before a trigger are flushed before it";
+    EXPECT_GT(rangeSizes.size(), 2u);
+}
+
+TEST(Evt3Codec, EncoderRefusesWhatItCannotWrite) {
+    Evt3Encoder encoder;
+    std::vector<uint8_t> out;
+    std::vector<Event2D> backwards = {{1, 1, 1, 500}, {2, 1, 1, 499}};
+    EXPECT_THROW(encoder.encode(backwards, out), std::invalid_argument);
+    std::vector<Event2D> wide = {{2048, 1, 1, 600}};
+    EXPECT_THROW(encoder.encode(wide, out), std::invalid_argument);
+    EXPECT_THROW(encoder.encodeTrigger(EventTriggerIn(16, 1, 700), out), std::invalid_argument);
+}
+
+TEST(Evt3Codec, UnsupportedFormatsAreRefusedByName) {
+    try {
+        DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT2;height=720;width=1280"));
+        FAIL() << "EVT2 must be refused";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_NE(std::string(e.what()).find("EVT2"), std::string::npos) << e.what();
+    }
+    EXPECT_THROW(DecoderFactory::createUniqueDecoder(RawEventStreamFormat("")), std::invalid_argument);
+    RawEventStreamFormat spaced("EVT3; height = 480; width = 640");
+    EXPECT_EQ(spaced.width(), 640);
+    EXPECT_EQ(spaced.height(), 480);
+    EXPECT_NE(DecoderFactory::createUniqueDecoder(spaced), nullptr);
+}
+
+TEST(Evt3Codec, BinarySearchFindsFirstEventBeyondTime) {
+    std::vector<Event2D> events = {{0, 0, 0, 10}, {0, 0, 0, 20}, {0, 0, 0, 20}, {0, 0, 0, 30}};
+    const Event2D* b = events.data();
+    const Event2D* e = b + events.size();
+    EXPECT_EQ(binarySearchTimestamp(5, b, e), b);
+    EXPECT_EQ(binarySearchTimestamp(10, b, e), b + 1);
+    EXPECT_EQ(binarySearchTimestamp(20, b, e), b + 3) << "events at the time itself are not beyond it";
+    EXPECT_EQ(binarySearchTimestamp(30, b, e), e);
+}
+
+}  // namespace
+}  // namespace orvane

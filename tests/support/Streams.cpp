@@ -1,0 +1,236 @@
+#include "Streams.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <dirent.h>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+
+#include "orvane/hal/Evt3Encoder.h"
+
+namespace orvane::test {
+
+bool operator==(const Item& a, const Item& b) {
+    if (a.isTrigger != b.isTrigger) {
+        return false;
+    }
+    if (a.isTrigger) {
+        return a.trigger.id == b.trigger.id && a.trigger.polarity == b.trigger.polarity &&
+               a.trigger.timestamp == b.trigger.timestamp;
+    }
+    return a.event.x == b.event.x && a.event.y == b.event.y &&
+           a.event.polarity == b.event.polarity && a.event.timestamp == b.event.timestamp;
+}
+
+std::string describe(const Item& item) {
+    char text[96];
+    if (item.isTrigger) {
+        std::snprintf(text, sizeof text, "trigger(id %d, level %d, t %llu)", item.trigger.id,
+                      item.trigger.polarity,
+                      static_cast<unsigned long long>(item.trigger.timestamp));
+    } else {
+        std::snprintf(text, sizeof text, "event(%u, %u, p %u, t %llu)", item.event.x, item.event.y,
+                      item.event.polarity, static_cast<unsigned long long>(item.event.timestamp));
+    }
+    return text;
+}
+
+std::vector<Item> randomStream(uint64_t seed, size_t events, unsigned wraps) {
+    std::mt19937_64 random(seed);
+    auto below = [&](uint64_t n) { return random() % n; };
+    const uint64_t span = (uint64_t{1} << 24) * wraps + 1000;
+    // Mean gap so that `events` events cover the span, with some long jumps.
+    const uint64_t meanGap = std::max<uint64_t>(1, span / std::max<size_t>(1, events / 8));
+    std::vector<Item> items;
+    uint64_t t = below(5000);
+    size_t made = 0;
+    while (made < events || t < span) {
+        switch (below(10)) {
+            case 0: {
+                Item item;
+                item.isTrigger = true;
+                item.trigger = EventTriggerIn(static_cast<int16_t>(below(16)),
+                                              static_cast<int16_t>(below(2)), t);
+                items.push_back(item);
+                break;
+            }
+            case 1:
+            case 2:
+            case 3: {  // a run of neighbours, possibly with holes
+                uint16_t y = static_cast<uint16_t>(below(720));
+                uint16_t x = static_cast<uint16_t>(below(1200));
+                uint8_t p = static_cast<uint8_t>(below(2));
+                size_t length = 1 + below(40);
+                for (size_t i = 0; i < length && x < 2048; ++i, ++made) {
+                    Item item;
+                    item.event = Event2D(x, y, p, t);
+                    items.push_back(item);
+                    x = static_cast<uint16_t>(x + 1 + (below(4) == 0 ? below(20) : 0));
+                }
+                break;
+            }
+            default: {
+                Item item;
+                item.event = Event2D(static_cast<uint16_t>(below(2048)),
+                                     static_cast<uint16_t>(below(2048)),
+                                     static_cast<uint8_t>(below(2)), t);
+                items.push_back(item);
+                ++made;
+            }
+        }
+        switch (below(8)) {
+            case 0:
+            case 1:
+            case 2:
+                break;  // same time
+            case 3:
+                t += below(1u << 22);  // a jump across several time-high steps
+                break;
+            default:
+                t += below(2 * meanGap / 8 + 1);
+        }
+    }
+    return items;
+}
+
+std::vector<uint8_t> encode(const std::vector<Item>& items) {
+    Evt3Encoder encoder;
+    std::vector<uint8_t> out;
+    size_t i = 0;
+    while (i < items.size()) {
+        if (items[i].isTrigger) {
+            encoder.encodeTrigger(items[i].trigger, out);
+            ++i;
+            continue;
+        }
+        std::vector<Event2D> batch;
+        while (i < items.size() && !items[i].isTrigger) {
+            batch.push_back(items[i++].event);
+        }
+        encoder.encode(batch, out);
+    }
+    return out;
+}
+
+std::vector<Event2D> denseRowEvents(size_t count) {
+    std::vector<Event2D> events;
+    events.reserve(count);
+    uint64_t t = 0;
+    uint16_t y = 0;
+    while (events.size() < count) {
+        // A readout of 24 rows, each with 96 active pixels in three runs of 32.
+        for (int row = 0; row < 24 && events.size() < count; ++row) {
+            y = static_cast<uint16_t>((y + 7) % 720);
+            for (uint16_t x0 : {100, 400, 900}) {
+                for (uint16_t x = x0; x < x0 + 32 && events.size() < count; ++x) {
+                    events.emplace_back(x, y, static_cast<uint8_t>(row & 1), t);
+                }
+            }
+        }
+        t += 3;
+    }
+    return events;
+}
+
+std::vector<Event2D> singleEvents(size_t count) {
+    std::vector<Event2D> events;
+    events.reserve(count);
+    std::mt19937 random(7);
+    uint64_t t = 0;
+    while (events.size() < count) {
+        // A few events per microsecond, scattered over the sensor.
+        for (int i = 0; i < 4 && events.size() < count; ++i) {
+            events.emplace_back(static_cast<uint16_t>(random() % 1280),
+                                static_cast<uint16_t>(random() % 720),
+                                static_cast<uint8_t>(random() & 1), t);
+        }
+        ++t;
+    }
+    return events;
+}
+
+Collector::Collector(Decoder& decoder) {
+    decoder.setEventsStreamHandleCallback([this](const Event2D* begin, const Event2D* end) {
+        ++ranges;
+        for (const Event2D* e = begin; e < end; ++e) {
+            if (e > begin && e->timestamp < e[-1].timestamp) {
+                rangesOrdered = false;
+            }
+            Item item;
+            item.event = *e;
+            items.push_back(item);
+        }
+    });
+    decoder.setTriggerInCallback([this](EventTriggerIn trigger) {
+        Item item;
+        item.isTrigger = true;
+        item.trigger = trigger;
+        items.push_back(item);
+    });
+}
+
+std::optional<std::string> realRecordingsDir() {
+    const char* fromEnvironment = std::getenv("ORVANE_TEST_DATA");
+    std::string dir = fromEnvironment ? fromEnvironment : ORVANE_SHARED_DATA_DIR "/evt3";
+    std::ifstream probe(dir + "/SOURCES.md");
+    if (!probe) {
+        return std::nullopt;
+    }
+    return dir;
+}
+
+std::vector<std::string> realRecordings() {
+    std::vector<std::string> paths;
+    auto dir = realRecordingsDir();
+    if (!dir) {
+        return paths;
+    }
+    if (DIR* handle = opendir(dir->c_str())) {
+        while (dirent* entry = readdir(handle)) {
+            std::string name = entry->d_name;
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".raw") == 0) {
+                paths.push_back(*dir + "/" + name);
+            }
+        }
+        closedir(handle);
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+RawFile readRawFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot open " + path);
+    }
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    RawFile file;
+    size_t pos = 0;
+    while (pos < bytes.size() && bytes[pos] == '%') {
+        auto eol = std::find(bytes.begin() + static_cast<long>(pos), bytes.end(), '\n');
+        size_t next = static_cast<size_t>(eol - bytes.begin()) + (eol == bytes.end() ? 0 : 1);
+        file.header.append(bytes.begin() + static_cast<long>(pos), bytes.begin() + static_cast<long>(next));
+        pos = next;
+    }
+    file.payload.assign(bytes.begin() + static_cast<long>(pos), bytes.end());
+    std::smatch match;
+    static const std::regex geometry(R"((\d+)x(\d+))");
+    std::string source = file.header;
+    auto at = source.find("% geometry ");
+    if (at == std::string::npos) {
+        source = path.substr(path.find_last_of('/') + 1);
+    } else {
+        source = source.substr(at);
+    }
+    if (std::regex_search(source, match, geometry)) {
+        file.width = static_cast<uint16_t>(std::stoi(match[1]));
+        file.height = static_cast<uint16_t>(std::stoi(match[2]));
+    }
+    return file;
+}
+
+}  // namespace orvane::test

@@ -1,0 +1,59 @@
+#pragma once
+
+// Builders of event streams and recordings shared by the tests and benchmarks.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "orvane/Event2D.h"
+#include "orvane/EventTriggerIn.h"
+#include "orvane/hal/Decoder.h"
+
+namespace orvane::test {
+
+// One element of a stream in stream order: an event or a trigger edge.
+struct Item {
+    bool isTrigger = false;
+    Event2D event;
+    EventTriggerIn trigger;
+};
+bool operator==(const Item& a, const Item& b);
+std::string describe(const Item& item);
+
+// A random, time-ordered stream: runs of neighbouring pixels, single events and
+// trigger edges, with time gaps from 0 to beyond a 24-bit wrap. Its time span
+// crosses at least `wraps` wraps of the 24-bit counter.
+std::vector<Item> randomStream(uint64_t seed, size_t events, unsigned wraps);
+
+// Encodes items in order with a fresh encoder.
+std::vector<uint8_t> encode(const std::vector<Item>& items);
+
+// Dense rows: every readout fills long runs of neighbouring pixels (vector words).
+std::vector<Event2D> denseRowEvents(size_t count);
+// Scattered single events whose row changes nearly every event (single-event words).
+std::vector<Event2D> singleEvents(size_t count);
+
+// Collects what a decoder hands to its callbacks, in order.
+class Collector {
+public:
+    explicit Collector(Decoder& decoder);
+    std::vector<Item> items;
+    size_t ranges = 0;
+    bool rangesOrdered = true;  // every range handed over was time-ordered
+};
+
+// Where the real recordings are, or nothing when ../shared is absent.
+std::optional<std::string> realRecordingsDir();
+struct RawFile {
+    std::string header;            // the '%' lines, with their line feeds
+    std::vector<uint8_t> payload;  // the bytes after them
+    uint16_t width = 0, height = 0;
+};
+// Splits a .raw file into header and payload; the geometry comes from the header
+// or, where it has none, from the file name's "<w>x<h>".
+RawFile readRawFile(const std::string& path);
+std::vector<std::string> realRecordings();
+
+}  // namespace orvane::test
