@@ -14,8 +14,8 @@ using namespace orvane;
 
 namespace {
 
-constexpr uint64_t kSpanUs = 2'000'000;     // sensor time to generate
-constexpr double kRate = 10e6;              // events per second
+constexpr uint64_t kSpanUs = 2'000'000;      // sensor time to generate
+constexpr double kRate = 10e6;               // events per second
 constexpr uint64_t kFramePeriodUs = 33'333;  // trigger pulses as a frame sensor would send
 constexpr uint16_t kWidth = 1280, kHeight = 720;
 
@@ -112,7 +112,8 @@ int main() {
                       payload.begin() + static_cast<long>(std::min(payload.size(), pos + kBuffer)));
         decoder->decode(buffer);
     }
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     std::printf("decoded    %zu events (%zu ON, %zu OFF) and %zu trigger edges\n", events, on,
                 events - on, triggers);
@@ -121,9 +122,10 @@ int main() {
         std::printf("trigger    channel %d, level %d at %" PRIu64 " us\n", t.id, t.polarity,
                     t.timestamp);
     }
-    std::printf("rate       %.0f Mev/s, %.0f MB/s of input (one core, including the copy into "
-                "256 KiB buffers)\n\n",
-                events / seconds / 1e6, payload.size() / seconds / 1e6);
+    std::printf(
+        "rate       %.0f Mev/s, %.0f MB/s of input (one core, including the copy into "
+        "256 KiB buffers)\n\n",
+        events / seconds / 1e6, payload.size() / seconds / 1e6);
     std::printf("the last 5 ms of events (+ ON, - OFF):\n");
     draw(lastWindow);
 

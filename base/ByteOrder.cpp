@@ -32,6 +32,8 @@ void convertEndian(uint8_t* data, size_t size) {
     }
 }
 
-void convertEndian(std::vector<uint8_t>& buffer) { convertEndian(buffer.data(), buffer.size()); }
+void convertEndian(std::vector<uint8_t>& buffer) {
+    convertEndian(buffer.data(), buffer.size());
+}
 
 }  // namespace orvane

@@ -41,7 +41,9 @@ constexpr uint32_t kMaxBaseX = 0xF000;
 
 Evt3Decoder::Evt3Decoder() : range_(new Event2D[kRangeCapacity]) {}
 
-uint8_t Evt3Decoder::getWordSize() { return kWordSize; }
+uint8_t Evt3Decoder::getWordSize() {
+    return kWordSize;
+}
 
 uint64_t Evt3Decoder::getCurrentTimestamp() {
     return state_.offset + ((uint64_t{state_.high} << kTimeLowBits) | state_.low);
@@ -92,7 +94,8 @@ size_t Evt3Decoder::run(const uint8_t* words, size_t count) {
                     if (n == kRangeCapacity) {
                         handOver();
                     }
-                    store(range + n, packXYP(payload & kCoordMask, s.y, payload >> kPolarityBit), t);
+                    store(range + n, packXYP(payload & kCoordMask, s.y, payload >> kPolarityBit),
+                          t);
                     ++n;
                 } else {
                     ++total;

@@ -9,7 +9,7 @@
 namespace orvane {
 
 class Evt3Decoder final : public Decoder {
-public:
+  public:
     Evt3Decoder();
 
     uint32_t decodeCounting(const uint8_t* begin, const uint8_t* end) override;
@@ -32,7 +32,7 @@ public:
         uint8_t vectorPolarity = 0;
     };
 
-private:
+  private:
     template <bool kEmit>
     size_t run(const uint8_t* words, size_t count);
     void flush(size_t count);

@@ -16,7 +16,9 @@ inline void put(std::vector<uint8_t>& out, uint16_t w) {
     out.push_back(static_cast<uint8_t>(w >> 8));
 }
 
-inline uint32_t polarityBit(const Event2D& e) { return e.polarity != 0 ? 1u : 0u; }
+inline uint32_t polarityBit(const Event2D& e) {
+    return e.polarity != 0 ? 1u : 0u;
+}
 
 // Events that one vector run may hold: same row, time and polarity, x rising.
 inline bool sameRun(const Event2D& previous, const Event2D& next) {

@@ -22,13 +22,13 @@ struct Captured {
 };
 
 class LoggerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         previousLevel_ = Logger::Instance().level();
-        Logger::Instance().setSink([this](LogLevelType level, const char* file, int line,
-                                          const std::string& message) {
-            captured.push_back({level, file, line, message});
-        });
+        Logger::Instance().setSink(
+            [this](LogLevelType level, const char* file, int line, const std::string& message) {
+                captured.push_back({level, file, line, message});
+            });
     }
     void TearDown() override {
         Logger::Instance().setSink(nullptr);
@@ -36,7 +36,7 @@ protected:
     }
     std::vector<Captured> captured;
 
-private:
+  private:
     int previousLevel_ = LOG_INFO;
 };
 

@@ -31,8 +31,8 @@ void expectSameStream(const std::vector<Item>& expected, const std::vector<Item>
     ASSERT_EQ(expected.size(), actual.size()) << context;
     for (size_t i = 0; i < expected.size(); ++i) {
         ASSERT_TRUE(expected[i] == actual[i])
-            << context << ": item " << i << " expected " << test::describe(expected[i])
-            << " got " << test::describe(actual[i]);
+            << context << ": item " << i << " expected " << test::describe(expected[i]) << " got "
+            << test::describe(actual[i]);
     }
 }
 
@@ -65,7 +65,8 @@ TEST(Evt3Codec, TimeFollowsHighLowWordsAndWraps) {
     Collector seen(*decoder);
     EXPECT_EQ(decoder->getCurrentTimestamp(), 0u);
     // An event before any time word carries time 0; reserved and vendor words are ignored.
-    decoder->decode(bytesOf({0x0003, 0x2004, 0x1FFF, 0xE123, 0x7005, 0xF0AA, 0xBFFF, 0xCFFF, 0xD000, 0x9ABC}));
+    decoder->decode(
+        bytesOf({0x0003, 0x2004, 0x1FFF, 0xE123, 0x7005, 0xF0AA, 0xBFFF, 0xCFFF, 0xD000, 0x9ABC}));
     ASSERT_EQ(seen.items.size(), 1u);
     EXPECT_TRUE(seen.items[0] == event(4, 3, 0, 0));
 
@@ -83,17 +84,17 @@ TEST(Evt3Codec, VectorWordsIgnoreUnusedBitsAndAdvanceTheBase) {
     Collector seen(*decoder);
     // VECT_8 ignores bits 11..8; VECT_12 after it starts 8 columns on.
     decoder->decode(bytesOf({0x8000, 0x0002, 0x3864, 0x5F81, 0x4801}));
-    expectSameStream({event(100, 2, 1, 0), event(107, 2, 1, 0), event(108, 2, 1, 0),
-                      event(119, 2, 1, 0)},
-                     seen.items, "vectors");
+    expectSameStream(
+        {event(100, 2, 1, 0), event(107, 2, 1, 0), event(108, 2, 1, 0), event(119, 2, 1, 0)},
+        seen.items, "vectors");
 }
 
 TEST(Evt3Codec, SetCurrentTimestampContinuesFromThatTime) {
     const uint64_t start = 5 * (uint64_t{1} << 24) + 0x345678;
     Evt3Encoder encoder;
     encoder.setCurrentTimestamp(start);
-    std::vector<Event2D> events = {{1, 1, 1, start}, {2, 1, 1, start + 10},
-                                   {3, 1, 0, start + (uint64_t{1} << 24) + 4000}};
+    std::vector<Event2D> events = {
+        {1, 1, 1, start}, {2, 1, 1, start + 10}, {3, 1, 0, start + (uint64_t{1} << 24) + 4000}};
     std::vector<uint8_t> bytes;
     encoder.encode(events, bytes);
 
@@ -123,8 +124,8 @@ TEST(Evt3Codec, RoundTripOfRandomStreamsFedInRandomPieces) {
         size_t pos = 0;
         size_t counted = 0;
         while (pos < bytes.size()) {
-            size_t piece = std::min<size_t>(bytes.size() - pos, random() % 3 == 0 ? 1 + random() % 7
-                                                                                  : random() % 5000);
+            size_t piece = std::min<size_t>(bytes.size() - pos,
+                                            random() % 3 == 0 ? 1 + random() % 7 : random() % 5000);
             counted += static_cast<size_t>(decoder->decode(
                 std::vector<uint8_t>(bytes.begin() + static_cast<long>(pos),
                                      bytes.begin() + static_cast<long>(pos + piece))));
@@ -137,8 +138,9 @@ TEST(Evt3Codec, RoundTripOfRandomStreamsFedInRandomPieces) {
             events += item.isTrigger ? 0 : 1;
         }
         EXPECT_EQ(counted, events) << "decode's return values add up to the events";
-        EXPECT_GT(items.back().isTrigger ? items.back().trigger.timestamp : items.back().event.timestamp,
-                  3 * (uint64_t{1} << 24))
+        EXPECT_GT(
+            items.back().isTrigger ? items.back().trigger.timestamp : items.back().event.timestamp,
+            3 * (uint64_t{1} << 24))
             << "the stream crosses three wraps";
 
         // Counting and state-only decoding agree with full decoding.
@@ -158,8 +160,10 @@ TEST(Evt3Codec, EverySplitPointGivesTheSameStream) {
     for (size_t split = 0; split <= bytes.size(); ++split) {
         auto decoder = makeDecoder();
         Collector seen(*decoder);
-        decoder->decode(std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(split)));
-        decoder->decode(std::vector<uint8_t>(bytes.begin() + static_cast<long>(split), bytes.end()));
+        decoder->decode(
+            std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(split)));
+        decoder->decode(
+            std::vector<uint8_t>(bytes.begin() + static_cast<long>(split), bytes.end()));
         expectSameStream(items, seen.items, "split at byte " + std::to_string(split));
         if (HasFatalFailure()) {
             return;
@@ -212,7 +216,8 @@ TEST(Evt3Codec, UnsupportedFormatsAreRefusedByName) {
     } catch (const std::invalid_argument& e) {
         EXPECT_NE(std::string(e.what()).find("EVT2"), std::string::npos) << e.what();
     }
-    EXPECT_THROW(DecoderFactory::createUniqueDecoder(RawEventStreamFormat("")), std::invalid_argument);
+    EXPECT_THROW(DecoderFactory::createUniqueDecoder(RawEventStreamFormat("")),
+                 std::invalid_argument);
     RawEventStreamFormat spaced("EVT3; height = 480; width = 640");
     EXPECT_EQ(spaced.width(), 640);
     EXPECT_EQ(spaced.height(), 480);
@@ -225,7 +230,8 @@ TEST(Evt3Codec, BinarySearchFindsFirstEventBeyondTime) {
     const Event2D* e = b + events.size();
     EXPECT_EQ(binarySearchTimestamp(5, b, e), b);
     EXPECT_EQ(binarySearchTimestamp(10, b, e), b + 1);
-    EXPECT_EQ(binarySearchTimestamp(20, b, e), b + 3) << "events at the time itself are not beyond it";
+    EXPECT_EQ(binarySearchTimestamp(20, b, e), b + 3)
+        << "events at the time itself are not beyond it";
     EXPECT_EQ(binarySearchTimestamp(30, b, e), e);
 }
 

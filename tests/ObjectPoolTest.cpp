@@ -57,8 +57,9 @@ TEST(ObjectPool, SizeZeroIsRefusedOnlyWhenBounded) {
         BytePool pool(0, true, size_t{4});
         FAIL() << "a bounded pool of 0 must throw";
     } catch (const std::invalid_argument& e) {
-        EXPECT_STREQ(e.what(),
-                     "Failed to allocate memory for the bounded object pool: pool's size can not be 0.");
+        EXPECT_STREQ(
+            e.what(),
+            "Failed to allocate memory for the bounded object pool: pool's size can not be 0.");
     }
     BytePool grows(0, false, size_t{4});
     EXPECT_TRUE(grows.acquire()->empty());

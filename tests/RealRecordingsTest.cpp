@@ -21,8 +21,8 @@ TEST(RealRecordings, DecodeInsideGeometryWithTimeNeverDecreasing) {
         ASSERT_FALSE(file.payload.empty());
         ASSERT_NE(file.payload[0], '%');
 
-        auto decoder = DecoderFactory::createUniqueDecoder(
-            RawEventStreamFormat("EVT3;height=720;width=1280"));
+        auto decoder =
+            DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
         uint64_t lastTime = 0;
         size_t events = 0, outside = 0, backwards = 0, triggers = 0;
         decoder->setEventsStreamHandleCallback([&](const Event2D* b, const Event2D* e) {
@@ -52,10 +52,11 @@ TEST(RealRecordings, DecodeInsideGeometryWithTimeNeverDecreasing) {
         if (path.find("trigger") != std::string::npos) {
             EXPECT_GT(triggers, 0u);
         }
-        auto counter = DecoderFactory::createUniqueDecoder(
-            RawEventStreamFormat("EVT3;height=720;width=1280"));
-        EXPECT_EQ(counter->decodeCounting(file.payload.data(), file.payload.data() + file.payload.size()),
-                  events);
+        auto counter =
+            DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
+        EXPECT_EQ(
+            counter->decodeCounting(file.payload.data(), file.payload.data() + file.payload.size()),
+            events);
         EXPECT_EQ(counter->getCurrentTimestamp(), decoder->getCurrentTimestamp());
         std::printf("[ info     ] %s: %zu events, %zu triggers, last time %llu us\n",
                     path.substr(path.find_last_of('/') + 1).c_str(), events, triggers,

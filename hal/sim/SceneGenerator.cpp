@@ -9,12 +9,12 @@ namespace orvane::sim {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-constexpr int kBarWidth = 96;                // pixels
-constexpr double kBarSpeed = 1.0e-3;         // pixels per microsecond
-constexpr double kDotOrbit = 200.0;          // pixels from the centre
-constexpr double kDotRadius = 24.0;          // pixels
+constexpr int kBarWidth = 96;         // pixels
+constexpr double kBarSpeed = 1.0e-3;  // pixels per microsecond
+constexpr double kDotOrbit = 200.0;   // pixels from the centre
+constexpr double kDotRadius = 24.0;   // pixels
 constexpr double kDotTurnsPerSecond = 1.0;
-constexpr uint32_t kMaxRun = 12;             // neighbouring pixels an edge fires at once
+constexpr uint32_t kMaxRun = 12;  // neighbouring pixels an edge fires at once
 
 }  // namespace
 
@@ -75,10 +75,12 @@ void SceneGenerator::tick(uint64_t t, uint32_t count, std::vector<Event2D>& out)
         switch (scene_) {
             case Scene::MovingBar: {
                 const int span = width_ + kBarWidth;
-                const int left = static_cast<int>(std::fmod(kBarSpeed * double(t), span)) - kBarWidth;
+                const int left =
+                    static_cast<int>(std::fmod(kBarSpeed * double(t), span)) - kBarWidth;
                 const bool leading = (random_() & 1) != 0;
                 const int edge = leading ? left + kBarWidth : left;
-                made = run(edge - static_cast<int>(want) / 2, rowOf(random_), leading ? 1 : 0, t, want);
+                made = run(edge - static_cast<int>(want) / 2, rowOf(random_), leading ? 1 : 0, t,
+                           want);
                 break;
             }
             case Scene::RotatingDot: {
@@ -105,7 +107,8 @@ void SceneGenerator::tick(uint64_t t, uint32_t count, std::vector<Event2D>& out)
         misses = made == 0 ? misses + 1 : 0;
     }
     std::sort(tickEvents_.begin(), tickEvents_.end(), [](const Event2D& a, const Event2D& b) {
-        return a.y != b.y ? a.y < b.y : (a.polarity != b.polarity ? a.polarity < b.polarity : a.x < b.x);
+        return a.y != b.y ? a.y < b.y
+                          : (a.polarity != b.polarity ? a.polarity < b.polarity : a.x < b.x);
     });
     // Two runs may touch the same pixel; the sensor reports a pixel once per readout.
     auto same = [](const Event2D& a, const Event2D& b) {

@@ -10,10 +10,10 @@ namespace orvane {
 // the Python binding exposes them as a numpy structured array without a copy,
 // so the layout below is part of the interface.
 class Event2D {
-public:
+  public:
     uint16_t x;
     uint16_t y;
-    uint8_t polarity;  // 1 = ON (brightness increase), 0 = OFF; consumers treat non-zero as ON
+    uint8_t polarity;    // 1 = ON (brightness increase), 0 = OFF; consumers treat non-zero as ON
     uint64_t timestamp;  // microseconds of the sensor's time base
 
     Event2D() : x(0), y(0), polarity(0), timestamp(0) {}

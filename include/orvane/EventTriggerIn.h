@@ -7,7 +7,7 @@ namespace orvane {
 
 // One edge on an external trigger input, on the same clock as Event2D.
 class EventTriggerIn {
-public:
+  public:
     int16_t polarity;    // level of the input after the edge: 0 or 1
     uint64_t timestamp;  // microseconds
     int16_t id;          // trigger input channel

@@ -33,7 +33,7 @@ class ObjectPool {
         bool bounded = false;
     };
 
-public:
+  public:
     struct Deleter {
         std::weak_ptr<Impl> pool;
 
@@ -95,7 +95,7 @@ public:
         return impl_->freeList.size();
     }
 
-private:
+  private:
     std::shared_ptr<Impl> impl_;
 };
 

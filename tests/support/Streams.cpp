@@ -1,8 +1,8 @@
 #include "Streams.h"
 
+#include <dirent.h>
 #include <algorithm>
 #include <cstdio>
-#include <dirent.h>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -75,9 +75,9 @@ std::vector<Item> randomStream(uint64_t seed, size_t events, unsigned wraps) {
             }
             default: {
                 Item item;
-                item.event = Event2D(static_cast<uint16_t>(below(2048)),
-                                     static_cast<uint16_t>(below(2048)),
-                                     static_cast<uint8_t>(below(2)), t);
+                item.event =
+                    Event2D(static_cast<uint16_t>(below(2048)), static_cast<uint16_t>(below(2048)),
+                            static_cast<uint8_t>(below(2)), t);
                 items.push_back(item);
                 ++made;
             }
@@ -207,13 +207,15 @@ RawFile readRawFile(const std::string& path) {
     if (!in) {
         throw std::runtime_error("cannot open " + path);
     }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
     RawFile file;
     size_t pos = 0;
     while (pos < bytes.size() && bytes[pos] == '%') {
         auto eol = std::find(bytes.begin() + static_cast<long>(pos), bytes.end(), '\n');
         size_t next = static_cast<size_t>(eol - bytes.begin()) + (eol == bytes.end() ? 0 : 1);
-        file.header.append(bytes.begin() + static_cast<long>(pos), bytes.begin() + static_cast<long>(next));
+        file.header.append(bytes.begin() + static_cast<long>(pos),
+                           bytes.begin() + static_cast<long>(next));
         pos = next;
     }
     file.payload.assign(bytes.begin() + static_cast<long>(pos), bytes.end());

@@ -37,7 +37,7 @@ std::vector<Event2D> singleEvents(size_t count);
 
 // Collects what a decoder hands to its callbacks, in order.
 class Collector {
-public:
+  public:
     explicit Collector(Decoder& decoder);
     std::vector<Item> items;
     size_t ranges = 0;

@@ -21,7 +21,7 @@ enum LogLevelType : int {
 // be changed with
 // setLevel. A sink replaces stderr, e.g. to capture messages in tests.
 class Logger {
-public:
+  public:
     using Sink = std::function<void(LogLevelType level, const char* file, int line,
                                     const std::string& message)>;
 
@@ -39,7 +39,7 @@ public:
     Logger(const Logger&) = delete;
     Logger& operator=(const Logger&) = delete;
 
-private:
+  private:
     Logger();
 
     mutable std::mutex mutex_;

@@ -13,7 +13,7 @@ namespace orvane {
 // vector state carry over from one call to the next, so a stream may be fed in
 // pieces of any size. One decoder serves one thread at a time.
 class Decoder {
-public:
+  public:
     // Decodes the words of [begin, end) and updates the state without calling the
     // callbacks; returns the number of events those words produced. A trailing
     // partial word is ignored.
@@ -43,9 +43,11 @@ public:
     void setEventsStreamHandleCallback(EventsStreamHandleCallback callback) {
         eventsCallback_ = std::move(callback);
     }
-    void setTriggerInCallback(TriggerInCallback callback) { triggerCallback_ = std::move(callback); }
+    void setTriggerInCallback(TriggerInCallback callback) {
+        triggerCallback_ = std::move(callback);
+    }
 
-protected:
+  protected:
     EventsStreamHandleCallback eventsCallback_;
     TriggerInCallback triggerCallback_;
 };

@@ -20,7 +20,7 @@ namespace orvane {
 // begins with one time-high word per 4096 us elapsed (or use setCurrentTimestamp
 // on both sides).
 class Evt3Encoder {
-public:
+  public:
     // Appends the words of [begin, end) to `out`. Throws std::invalid_argument when
     // a coordinate does not fit 11 bits (before writing anything) or when time goes
     // backwards (`out` then holds the words of the events before that one).
@@ -37,14 +37,14 @@ public:
     // Back to the state of a fresh decoder.
     void reset();
 
-private:
+  private:
     void advanceTime(uint64_t t, std::vector<uint8_t>& out);
     void encodeRun(const Event2D* begin, const Event2D* end, std::vector<uint8_t>& out);
 
     bool started_ = false;  // no time word written yet
     uint64_t step_ = 0;     // time >> 12, counting wraps
     uint32_t low_ = 0;
-    int32_t y_ = -1;        // -1: no row word written yet
+    int32_t y_ = -1;  // -1: no row word written yet
     std::vector<uint16_t> scratch_;
 };
 

@@ -11,7 +11,7 @@ namespace orvane {
 // values are ignored ("EVT3; height = 720; width = 1280" is the same format).
 // Construction never fails; DecoderFactory refuses formats it cannot decode.
 class RawEventStreamFormat {
-public:
+  public:
     explicit RawEventStreamFormat(std::string format);
 
     const std::string& text() const { return text_; }
@@ -23,7 +23,7 @@ public:
     // A key's value, or "" when absent.
     std::string option(const std::string& key) const;
 
-private:
+  private:
     std::string text_;
     std::string name_;
     std::map<std::string, std::string> options_;

@@ -15,7 +15,7 @@ enum class Scene { MovingBar, RotatingDot, Noise, Replay };
 // time, as a real sensor's readout does, so the encoded stream mixes vector and
 // single-event words. Deterministic for a given seed.
 class SceneGenerator {
-public:
+  public:
     // Throws std::invalid_argument for Scene::Replay (a replay streams a file, it
     // generates nothing), a rate that is not positive, or an empty geometry.
     SceneGenerator(Scene scene, double eventsPerSecond, uint64_t seed, uint16_t width = 1280,
@@ -26,7 +26,7 @@ public:
     size_t generate(uint64_t until, std::vector<Event2D>& out);
     uint64_t now() const { return now_; }
 
-private:
+  private:
     void tick(uint64_t t, uint32_t count, std::vector<Event2D>& out);
     // Adds a run of up to `length` pixels on row y from column x, clipped to the
     // sensor, to the current tick; returns the pixels added.
