@@ -35,9 +35,12 @@ inline void store(Event2D* out, uint64_t xyp, uint64_t t) {
 
 // Base x only grows on a malformed stream that never re-bases; saturating keeps
 // the x of a vector event from carrying into its y.
-constexpr uint32_t kMaxBaseX = 0xF000;
+constexpr uint64_t kMaxBaseX = 0xF000;
 
 }  // namespace
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "words are read in host order; a big-endian host would need a swap");
 
 Evt3Decoder::Evt3Decoder() : range_(new Event2D[kRangeCapacity]) {}
 
@@ -61,85 +64,103 @@ void Evt3Decoder::flush(size_t count) {
     }
 }
 
-// The hot loop of live streaming, indexing and every file query. One switch per
-// word, no call and no allocation but at range flushes and triggers. With kEmit
-// false it only tracks the state and counts.
+// The hot loop of live streaming, indexing and every file query. One dispatch per
+// word, no call and no allocation but at range flushes and triggers. The state
+// is folded into few scalars so that the loop runs from registers: the time as
+// `timeBase` (wraps and high part) plus `t`, the row as bits 16..31 of the
+// packed event, the vector state as the packed event of the next vector pixel.
+// With kEmit false it only tracks the state and counts.
 template <bool kEmit>
 size_t Evt3Decoder::run(const uint8_t* words, size_t count) {
-    State s = state_;
-    uint64_t timeBase = s.offset + (uint64_t{s.high} << kTimeLowBits);
-    uint64_t t = timeBase + s.low;
+    uint64_t timeBase = state_.offset + (uint64_t{state_.high} << kTimeLowBits);
+    uint64_t t = timeBase + state_.low;
+    uint64_t row = uint64_t{state_.y} << 16;
+    uint64_t vector = packXYP(state_.baseX, state_.y, state_.vectorPolarity);
     Event2D* const range = range_.get();
-    size_t n = 0;      // events waiting in `range`
-    size_t total = 0;  // events produced
+    // Room for one more vector word's 12 candidates.
+    Event2D* const limit = range + (kRangeCapacity - 12);
+    Event2D* out = range;
+    size_t total = 0;
 
+    auto saveState = [&]() {
+        state_.offset = timeBase & ~(kTimePeriod - 1);
+        state_.high = static_cast<uint32_t>((timeBase >> kTimeLowBits) & kPayloadMask);
+        state_.low = static_cast<uint32_t>(t - timeBase);
+        state_.y = static_cast<uint16_t>(row >> 16);
+        state_.baseX = static_cast<uint16_t>(vector);
+        state_.vectorPolarity = static_cast<uint8_t>(vector >> 32);
+    };
     // Callbacks may throw; the decoder's state is then that of the last word handed over.
     auto handOver = [&]() {
-        state_ = s;
-        total += n;
-        size_t ready = n;
-        n = 0;
+        saveState();
+        const size_t ready = static_cast<size_t>(out - range);
+        total += ready;
+        out = range;
         flush(ready);
     };
 
-    for (size_t i = 0; i < count; ++i) {
-        const uint32_t w = uint32_t{words[2 * i]} | (uint32_t{words[2 * i + 1]} << 8);
+    const uint8_t* const end = words + count * kWordSize;
+    for (const uint8_t* p = words; p != end; p += kWordSize) {
+        uint16_t w;
+        std::memcpy(&w, p, sizeof w);
         const uint32_t payload = w & kPayloadMask;
-        switch (w >> 12) {
-            case kAddrY:
-                s.y = static_cast<uint16_t>(payload & kCoordMask);
-                break;
-            case kAddrX:
-                if constexpr (kEmit) {
-                    if (n == kRangeCapacity) {
-                        handOver();
-                    }
-                    store(range + n, packXYP(payload & kCoordMask, s.y, payload >> kPolarityBit),
-                          t);
-                    ++n;
-                } else {
-                    ++total;
+        const uint32_t type = w >> 12;
+        // Single events and rows first, as plain branches: a jump table's one
+        // indirect branch predicts the common X/Y alternation far worse.
+        if (type == kAddrX) {
+            if constexpr (kEmit) {
+                if (out > limit) {
+                    handOver();
                 }
-                break;
+                store(out, (payload & kCoordMask) | row | (uint64_t{payload >> kPolarityBit} << 32),
+                      t);
+                ++out;
+            } else {
+                ++total;
+            }
+            continue;
+        }
+        if (type == kAddrY) {
+            row = uint64_t{payload & kCoordMask} << 16;
+            vector = (vector & ~uint64_t{0xFFFF0000}) | row;
+            continue;
+        }
+        switch (type) {
             case kVectBaseX:
-                s.baseX = static_cast<uint16_t>(payload & kCoordMask);
-                s.vectorPolarity = static_cast<uint8_t>(payload >> kPolarityBit);
+                vector = (payload & kCoordMask) | row | (uint64_t{payload >> kPolarityBit} << 32);
                 break;
             case kVect12:
             case kVect8: {
-                const bool twelve = (w >> 12) == kVect12;
+                const bool twelve = type == kVect12;
                 const uint32_t mask = twelve ? payload : (payload & 0xFF);
                 if constexpr (kEmit) {
-                    if (n > kRangeCapacity - 12) {
+                    if (out > limit) {
                         handOver();
                     }
                     // Branch-free: write every candidate, advance past the valid ones.
-                    const uint64_t xyp = packXYP(s.baseX, s.y, s.vectorPolarity);
-                    Event2D* out = range + n;
+#pragma GCC unroll 12
                     for (uint32_t b = 0; b < 12; ++b) {
-                        store(out, xyp + b, t);
+                        store(out, vector + b, t);
                         out += (mask >> b) & 1;
                     }
-                    n = static_cast<size_t>(out - range);
                 } else {
                     total += kPopcount12[mask];
                 }
-                s.baseX = static_cast<uint16_t>(std::min(s.baseX + (twelve ? 12u : 8u), kMaxBaseX));
+                if ((vector & 0xFFFF) < kMaxBaseX) {
+                    vector += twelve ? 12 : 8;
+                }
                 break;
             }
             case kTimeLow:
-                s.low = payload;
                 t = timeBase + payload;
                 break;
             case kTimeHigh:
                 // The sensor writes every step of the high part, so a smaller value
                 // means the 24-bit counter wrapped.
-                if (payload < s.high) {
-                    s.offset += kTimePeriod;
+                if (payload < ((timeBase >> kTimeLowBits) & kPayloadMask)) {
+                    timeBase += kTimePeriod;
                 }
-                s.high = payload;
-                s.low = 0;
-                timeBase = s.offset + (uint64_t{payload} << kTimeLowBits);
+                timeBase = (timeBase & ~(kTimePeriod - 1)) | (uint64_t{payload} << kTimeLowBits);
                 t = timeBase;
                 break;
             case kExtTrigger:
@@ -155,9 +176,10 @@ size_t Evt3Decoder::run(const uint8_t* words, size_t count) {
                 break;
         }
     }
-    state_ = s;
     if constexpr (kEmit) {
         handOver();
+    } else {
+        saveState();
     }
     return total;
 }
