@@ -89,7 +89,7 @@ TEST(SysTime, LooksLikeDateAndTime) {
 }
 
 TEST(ByteOrder, SwapsEveryPairAndKeepsAnOddLastByte) {
-    for (size_t size : {0, 1, 2, 3, 7, 8, 9, 31, 32, 33, 64, 1001, 4096}) {
+    for (size_t size : {0, 1, 2, 3, 7, 8, 9, 31, 32, 33, 64, 100, 127, 1001, 4096}) {
         std::vector<uint8_t> buffer(size);
         for (size_t i = 0; i < size; ++i) {
             buffer[i] = static_cast<uint8_t>(i * 7 + 3);
