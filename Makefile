@@ -52,7 +52,7 @@ tsan:
 	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
 bench: build
-	ORVANE_LOG_LEVEL=3 ./$(BUILD)/bench/orvane_bench
+	ORVANE_LOG_LEVEL=3 ./$(BUILD)/bench/orvane_bench --benchmark_color=false
 
 fuzz:
 	CC=clang CXX=clang++ $(CMAKE) -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -66,7 +66,7 @@ fuzz:
 	    fuzz-corpus/$$name fuzz/seeds/$$name || exit 1; done
 
 format:
-	git ls-files '*.h' '*.cpp' | xargs clang-format -i
+	git ls-files --cached --others --exclude-standard '*.h' '*.cpp' | xargs -r clang-format -i
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
