@@ -11,6 +11,7 @@ PREFIX     ?= /usr/local
 # Debian packages the build, tests, benchmarks and fuzzers need.
 PACKAGES = g++ cmake ninja-build pkg-config make \
            libgtest-dev libgmock-dev libbenchmark-dev \
+           libavformat-dev libavcodec-dev libswscale-dev libavutil-dev \
            clang libclang-rt-14-dev clang-format
 
 CMAKE = cmake -G Ninja -Wno-dev
