@@ -30,8 +30,14 @@ inline bool sameRun(const Event2D& previous, const Event2D& next) {
 
 void Evt3Encoder::reset() {
     started_ = false;
+    announce_ = false;
     step_ = 0;
     low_ = 0;
+    y_ = -1;
+}
+
+void Evt3Encoder::restart() {
+    announce_ = started_;
     y_ = -1;
 }
 
@@ -47,7 +53,12 @@ void Evt3Encoder::advanceTime(uint64_t t, std::vector<uint8_t>& out) {
         throw std::invalid_argument("Evt3Encoder: time goes backwards (" + std::to_string(t) +
                                     " us after " + std::to_string(currentTimestamp()) + " us)");
     }
-    if (!started_ || step != step_) {
+    if (announce_) {
+        put(out, word(kTimeHigh, static_cast<uint32_t>(step)));
+        announce_ = false;
+        step_ = step;
+        low_ = 0;
+    } else if (!started_ || step != step_) {
         // One word per step, so a decoder sees every wrap of the 24-bit counter.
         for (uint64_t s = started_ ? step_ + 1 : 0; s <= step; ++s) {
             put(out, word(kTimeHigh, static_cast<uint32_t>(s)));

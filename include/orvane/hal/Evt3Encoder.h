@@ -36,13 +36,19 @@ class Evt3Encoder {
     uint64_t currentTimestamp() const { return (step_ << 12) | low_; }
     // Back to the state of a fresh decoder.
     void reset();
+    // For a stream that a new decoder may join here: keeps the time, but the next
+    // item begins with its time-high, time-low and row words, as a sensor starts
+    // a stream. The decoder then knows the time from that item on (without the
+    // wraps before it).
+    void restart();
 
   private:
     void advanceTime(uint64_t t, std::vector<uint8_t>& out);
     void encodeRun(const Event2D* begin, const Event2D* end, std::vector<uint8_t>& out);
 
-    bool started_ = false;  // no time word written yet
-    uint64_t step_ = 0;     // time >> 12, counting wraps
+    bool started_ = false;   // no time word written yet
+    bool announce_ = false;  // write the current time in full before the next item
+    uint64_t step_ = 0;      // time >> 12, counting wraps
     uint32_t low_ = 0;
     int32_t y_ = -1;  // -1: no row word written yet
     std::vector<uint16_t> scratch_;

@@ -25,6 +25,8 @@ class SceneGenerator {
     // `until`. Returns the number appended.
     size_t generate(uint64_t until, std::vector<Event2D>& out);
     uint64_t now() const { return now_; }
+    // Moves now() to `t` (if later) without generating anything.
+    void skipTo(uint64_t t) { now_ = t > now_ ? t : now_; }
 
   private:
     void tick(uint64_t t, uint32_t count, std::vector<Event2D>& out);
