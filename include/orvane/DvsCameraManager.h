@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "orvane/DvsCamera.h"
+#include "orvane/Enums.h"
+#include "orvane/hal/CameraDescription.h"
+
+namespace orvane {
+
+class FusionCamera;
+
+// Entry point: finds the attached cameras and opens them by serial number.
+// One camera object per serial, kept until its device is found unplugged;
+// copies of the manager share the camera objects. Not thread-safe: one
+// application thread, or the caller serialises.
+class DvsCameraManager {
+  public:
+    DvsCameraManager();
+
+    // Forgets unplugged cameras, scans every family; the number of devices seen.
+    int updateCameras();
+    // Scans as updateCameras does, then describes every known camera: event
+    // cameras first, each family in serial order.
+    std::vector<CameraDescription> getCameraDescs();
+    // The camera of that serial (seen by a scan), brought up on first use
+    // (blocking for over 2.5 s); nullptr when unknown or when bring-up fails.
+    std::shared_ptr<DvsCamera> openCamera(std::string serial);
+    std::shared_ptr<FusionCamera> openFusionCamera(std::string serial);
+
+  private:
+    uint64_t findCameras(CAMERA_TYPE type);
+    uint64_t findCameras();
+    void removeUnpluggedCameras();
+
+    std::map<std::string, std::shared_ptr<DvsCamera>> dvsCameras_;
+    std::map<std::string, std::shared_ptr<FusionCamera>> fusionCameras_;
+};
+
+}  // namespace orvane

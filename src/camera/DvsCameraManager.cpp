@@ -1,0 +1,82 @@
+#include "orvane/DvsCameraManager.h"
+
+#include "orvane/OrvaneBrisca.h"
+#include "orvane/PropheseeEVK4.h"
+#include "orvane/base/Logger.h"
+#include "orvane/hal/UsbInterface.h"
+
+namespace orvane {
+
+namespace {
+
+constexpr const char* kLogModule = "src/camera/DvsCameraManager";
+
+template <typename Camera>
+uint64_t scan(std::map<std::string, std::shared_ptr<DvsCamera>>& cameras) {
+    std::vector<CameraDescription> found =
+        UsbInterface::findUsbDvsCamera(Camera::vendorId, Camera::productId);
+    for (const CameraDescription& description : found) {
+        if (cameras.find(description.serial) == cameras.end()) {
+            cameras.emplace(description.serial, std::make_shared<Camera>(description));
+        }
+    }
+    return found.size();
+}
+
+}  // namespace
+
+DvsCameraManager::DvsCameraManager() = default;
+
+// The fusion family joins here with its own camera class.
+uint64_t DvsCameraManager::findCameras(CAMERA_TYPE type) {
+    switch (type) {
+        case CAMERA_EVK4:
+            return scan<PropheseeEVK4>(dvsCameras_);
+        case CAMERA_BRISCA:
+            return scan<OrvaneBrisca>(dvsCameras_);
+        case CAMERA_TANDRO:
+            return 0;
+    }
+    return 0;
+}
+
+uint64_t DvsCameraManager::findCameras() {
+    return findCameras(CAMERA_EVK4) + findCameras(CAMERA_BRISCA) + findCameras(CAMERA_TANDRO);
+}
+
+void DvsCameraManager::removeUnpluggedCameras() {
+    for (auto it = dvsCameras_.begin(); it != dvsCameras_.end();) {
+        it = it->second->isConnected() ? std::next(it) : dvsCameras_.erase(it);
+    }
+}
+
+int DvsCameraManager::updateCameras() {
+    removeUnpluggedCameras();
+    return static_cast<int>(findCameras());
+}
+
+std::vector<CameraDescription> DvsCameraManager::getCameraDescs() {
+    std::vector<CameraDescription> descriptions;
+    removeUnpluggedCameras();
+    findCameras();
+    for (const auto& [serial, camera] : dvsCameras_) {
+        descriptions.push_back(camera->getDvsDesc());
+    }
+    return descriptions;
+}
+
+std::shared_ptr<DvsCamera> DvsCameraManager::openCamera(std::string serial) {
+    ORVANE_LOG(LOG_DEBUG, "Camera serial: %s", serial.c_str());
+    auto it = dvsCameras_.find(serial);
+    if (it == dvsCameras_.end()) {
+        return nullptr;
+    }
+    return it->second->init() == 0 ? it->second : nullptr;
+}
+
+std::shared_ptr<FusionCamera> DvsCameraManager::openFusionCamera(std::string serial) {
+    ORVANE_LOG(LOG_DEBUG, "Camera serial: %s", serial.c_str());
+    return nullptr;
+}
+
+}  // namespace orvane
