@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "orvane/ApsFileReader.h"
+
+namespace orvane {
+
+// Reads the video stream of a file FFmpeg can open (in practice the H.264 MP4
+// files this library records) picture by picture.
+//
+// loadFile() reads every packet once to index the presentation times, then
+// stands at the start. getNextFrame() decodes on until it has a picture and,
+// at the end of the file, hands out the pictures the decoder still holds, so
+// every picture is seen once. getNFrame() seeks to the key picture before the
+// n-th packet's time and decodes up to it; getNextFrame() continues after it.
+//
+// The record's `data` points into the reader's own buffer: valid until the next
+// read, the next loadFile or the reader's end. Reads before a successful
+// loadFile return false.
+//
+// Copies: a copy of a loaded reader opens the file again for itself (same
+// index, standing at the start), so no FFmpeg object is ever shared; if that
+// fails the copy is unloaded and says so in the log. Moves take everything.
+class Mp4FileReader : public ApsFileReader {
+  public:
+    explicit Mp4FileReader(std::string path);
+    ~Mp4FileReader() override;
+    Mp4FileReader(const Mp4FileReader& other);
+    Mp4FileReader& operator=(const Mp4FileReader& other);
+    Mp4FileReader(Mp4FileReader&& other) noexcept;
+    Mp4FileReader& operator=(Mp4FileReader&& other) noexcept;
+
+    // A second call releases the first load's objects and starts afresh.
+    bool loadFile() override;
+    bool getTimeStamps(std::vector<uint64_t>& timestamps) override;
+    bool getNextFrame(ApsFrame& frame) override;
+    bool getNFrame(int n, ApsFrame& frame) override;
+
+  private:
+    struct Media;
+
+    std::unique_ptr<Media> openMedia() const;
+    bool decodeNext(ApsFrame& frame, int64_t& pts);
+
+    std::string path_;
+    std::vector<uint64_t> timeIndex_;
+    std::unique_ptr<Media> media_;  // empty until loaded
+};
+
+}  // namespace orvane

@@ -1,0 +1,486 @@
+#include "orvane/DataToVideoConverter.h"
+
+#include <iostream>
+#include <utility>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
+#include "orvane/base/Logger.h"
+#include "tools/FFmpegHandles.h"
+
+namespace orvane {
+
+namespace {
+
+constexpr const char* kLogModule = "src/tools/DataToVideoConverter";
+
+constexpr int64_t kBitRate = 60000000;
+constexpr int kPictureAlignment = 32;
+constexpr int kPixelGroup = 16;
+
+// Sizes and formats of a conversion. Caller pictures are laid out by it with
+// rows packed tightly (alignment 1), FFmpeg's pictures with their own strides.
+struct Geometry {
+    int srcWidth = 0, srcHeight = 0, srcFormat = AV_PIX_FMT_NONE;
+    int dstWidth = 0, dstHeight = 0, dstFormat = AV_PIX_FMT_NONE;
+
+    bool operator==(const Geometry& o) const {
+        return srcWidth == o.srcWidth && srcHeight == o.srcHeight && srcFormat == o.srcFormat &&
+               dstWidth == o.dstWidth && dstHeight == o.dstHeight && dstFormat == o.dstFormat;
+    }
+    bool operator!=(const Geometry& o) const { return !(*this == o); }
+};
+
+struct Planes {
+    uint8_t* data[4] = {};
+    int strides[4] = {};
+};
+
+// A caller's tightly packed picture seen as FFmpeg planes. False for a format or
+// size FFmpeg cannot lay out.
+bool packedPlanes(const uint8_t* picture, int format, int width, int height, Planes& planes) {
+    return av_image_fill_arrays(planes.data, planes.strides, picture,
+                                static_cast<AVPixelFormat>(format), width, height, 1) >= 0;
+}
+
+int scale(SwsContext* scaler, uint8_t* const src[], const int srcStrides[], int srcHeight,
+          uint8_t* const dst[], const int dstStrides[]) {
+    if (sws_scale(scaler, src, srcStrides, 0, srcHeight, dst, dstStrides) < 0) {
+        ORVANE_LOG(LOG_ERROR, "Picture conversion failed.");
+        return -1;
+    }
+    return 0;
+}
+
+// Row by row, so that each side keeps its own stride.
+void copyPicture(uint8_t* dst[], int dstStrides[], uint8_t* const src[], const int srcStrides[],
+                 int format, int width, int height) {
+    const uint8_t* planes[4] = {src[0], src[1], src[2], src[3]};
+    av_image_copy(dst, dstStrides, planes, srcStrides, static_cast<AVPixelFormat>(format), width,
+                  height);
+}
+
+av::FramePtr allocatePicture(int format, int width, int height) {
+    av::FramePtr picture(av_frame_alloc());
+    if (!picture) {
+        ORVANE_LOG(LOG_ERROR, "Could not allocate video frame");
+        return nullptr;
+    }
+    picture->format = format;
+    picture->width = width;
+    picture->height = height;
+    if (av_frame_get_buffer(picture.get(), kPictureAlignment) < 0) {
+        ORVANE_LOG(LOG_ERROR, "Could not allocate the video frame data");
+        return nullptr;
+    }
+    return picture;
+}
+
+bool ensurePicture(av::FramePtr& picture, int format, int width, int height) {
+    if (!picture) {
+        picture = allocatePicture(format, width, height);
+    }
+    return static_cast<bool>(picture);
+}
+
+}  // namespace
+
+struct DataToVideoConverter::Scaler {
+    av::ScalerPtr context;
+    Geometry geometry;  // what `context` was built for
+    // nv12ToRGB's detour for widths the scaler would overrun (made once).
+    av::FramePtr stagingIn, stagingOut;
+
+    // Nearest-neighbour: the system never resizes, and this is the cheapest.
+    static std::unique_ptr<Scaler> create(const Geometry& g) {
+        av::ScalerPtr context(sws_getContext(g.srcWidth, g.srcHeight,
+                                             static_cast<AVPixelFormat>(g.srcFormat), g.dstWidth,
+                                             g.dstHeight, static_cast<AVPixelFormat>(g.dstFormat),
+                                             SWS_POINT, nullptr, nullptr, nullptr));
+        if (!context) {
+            ORVANE_LOG(LOG_ERROR,
+                       "Could not create a scaler from format %d (%dx%d) to format %d (%dx%d).",
+                       g.srcFormat, g.srcWidth, g.srcHeight, g.dstFormat, g.dstWidth, g.dstHeight);
+            return nullptr;
+        }
+        auto scaler = std::make_unique<Scaler>();
+        scaler->context = std::move(context);
+        scaler->geometry = g;
+        return scaler;
+    }
+};
+
+struct DataToVideoConverter::Output {
+    av::OutputPtr container;
+    av::CodecContextPtr encoder;
+    AVStream* stream = nullptr;  // owned by the container
+    const AVCodec* codec = nullptr;
+    av::FramePtr dstPicture;  // released for good when the encoder refuses a picture
+    av::FramePtr srcPicture;
+    av::PacketPtr packet;
+    Geometry geometry;     // of both pictures, fixed when the file was opened
+    int64_t lastPts = -1;  // of the last picture the encoder took
+
+    // Writes every packet the encoder has ready. A negative result is the
+    // encoder's failure; write failures are logged and do not stop the loop.
+    int drain() {
+        for (;;) {
+            const int received = avcodec_receive_packet(encoder.get(), packet.get());
+            if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) {
+                return 0;
+            }
+            if (received < 0) {
+                return received;
+            }
+            if (writePacket() != 0) {
+                ORVANE_LOG(LOG_ERROR, "Write frame to file failed!");
+            }
+        }
+    }
+
+    int writePacket() {
+        av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
+        packet->stream_index = stream->index;
+        const int written = av_interleaved_write_frame(container.get(), packet.get());
+        av_packet_unref(packet.get());
+        return written;
+    }
+};
+
+DataToVideoConverter::DataToVideoConverter() = default;
+DataToVideoConverter::~DataToVideoConverter() = default;
+DataToVideoConverter::DataToVideoConverter(DataToVideoConverter&& other) noexcept = default;
+DataToVideoConverter& DataToVideoConverter::operator=(DataToVideoConverter&& other) noexcept =
+    default;
+
+// The copy leaves the open file, if any, to `other`: two writers of one file
+// would interleave their packets and release its handles twice. The scaler is
+// cheap to rebuild, so the copy converts pictures at once.
+DataToVideoConverter::DataToVideoConverter(const DataToVideoConverter& other)
+    : srcFormat_(other.srcFormat_),
+      dstFormat_(other.dstFormat_),
+      dstWidth_(other.dstWidth_),
+      dstHeight_(other.dstHeight_),
+      srcWidth_(other.srcWidth_),
+      srcHeight_(other.srcHeight_),
+      frameRate_(other.frameRate_),
+      timeBaseNum_(other.timeBaseNum_),
+      timeBaseDen_(other.timeBaseDen_),
+      nextPts_(other.nextPts_) {
+    if (other.scaler_) {
+        scaler_ = Scaler::create(other.scaler_->geometry);
+    }
+}
+
+DataToVideoConverter& DataToVideoConverter::operator=(const DataToVideoConverter& other) {
+    if (this != &other) {
+        *this = DataToVideoConverter(other);
+    }
+    return *this;
+}
+
+int DataToVideoConverter::setConverterFrameSize(int srcHeight, int srcWidth, int dstHeight,
+                                                int dstWidth) {
+    if (av_image_check_size(static_cast<unsigned>(srcWidth), static_cast<unsigned>(srcHeight), 0,
+                            nullptr) < 0 ||
+        av_image_check_size(static_cast<unsigned>(dstWidth), static_cast<unsigned>(dstHeight), 0,
+                            nullptr) < 0) {
+        ORVANE_LOG(LOG_ERROR, "Invalid frame size: source %dx%d, destination %dx%d.", srcWidth,
+                   srcHeight, dstWidth, dstHeight);
+        return -1;
+    }
+    srcHeight_ = srcHeight;
+    srcWidth_ = srcWidth;
+    dstHeight_ = dstHeight;
+    dstWidth_ = dstWidth;
+    return 0;
+}
+
+int DataToVideoConverter::setConverterFmt(AVPixelFormat srcFormat, AVPixelFormat dstFormat) {
+    scaler_.reset();
+    srcFormat_ = srcFormat;
+    dstFormat_ = dstFormat;
+    scaler_ = Scaler::create(
+        Geometry{srcWidth_, srcHeight_, srcFormat_, dstWidth_, dstHeight_, dstFormat_});
+    return scaler_ ? 0 : -1;
+}
+
+int DataToVideoConverter::initVideoConverter(std::string path) {
+    // Leftovers of an unclosed file go first; that file stays unfinished, as on
+    // destruction.
+    output_.reset();
+    // Built aside and kept only when complete, so a failed call leaves nothing open.
+    auto out = std::make_unique<Output>();
+
+    AVFormatContext* container = nullptr;
+    avformat_alloc_output_context2(&container, nullptr, nullptr, path.c_str());
+    if (container == nullptr) {
+        ORVANE_LOG(LOG_ERROR, "Failed to create output context.");
+        return -1;
+    }
+    out->container.reset(container);
+
+    out->codec = avcodec_find_encoder(AV_CODEC_ID_H264);
+    if (out->codec == nullptr) {
+        ORVANE_LOG(LOG_ERROR, "H.264 encoder not found.");
+        return -1;
+    }
+
+    // The pictures are made for the scaler, so it must describe the sizes and
+    // formats in force now.
+    const Geometry wanted{srcWidth_, srcHeight_, srcFormat_, dstWidth_, dstHeight_, dstFormat_};
+    if (!scaler_ || scaler_->geometry != wanted) {
+        ORVANE_LOG(LOG_ERROR, "Set the frame size and then the formats before initVideoConverter.");
+        return -1;
+    }
+    out->geometry = wanted;
+
+    out->stream = avformat_new_stream(container, nullptr);
+    out->encoder.reset(avcodec_alloc_context3(out->codec));
+    if (out->stream == nullptr || !out->encoder) {
+        ORVANE_LOG(LOG_ERROR, "Could not allocate the video stream and encoder.");
+        return -1;
+    }
+    AVCodecContext* encoder = out->encoder.get();
+    encoder->width = dstWidth_;
+    encoder->height = dstHeight_;
+    encoder->pix_fmt = static_cast<AVPixelFormat>(dstFormat_);
+    encoder->time_base = AVRational{timeBaseNum_, timeBaseDen_};
+    encoder->framerate = AVRational{frameRate_, 1};
+    encoder->max_b_frames = 0;
+    encoder->bit_rate = kBitRate;
+
+    int result = avcodec_open2(encoder, out->codec, nullptr);
+    if (result < 0) {
+        ORVANE_LOG(LOG_ERROR, "Could not open the H.264 encoder for %dx%d, format %d: %s.",
+                   dstWidth_, dstHeight_, dstFormat_, av::errorText(result).c_str());
+        return -1;
+    }
+    if (avcodec_parameters_from_context(out->stream->codecpar, encoder) < 0) {
+        ORVANE_LOG(LOG_ERROR, "Could not copy the encoder parameters to the stream.");
+        return -1;
+    }
+    out->stream->time_base = encoder->time_base;
+
+    if (!(container->oformat->flags & AVFMT_NOFILE)) {
+        result = avio_open(&container->pb, path.c_str(), AVIO_FLAG_WRITE);
+        if (result < 0) {
+            ORVANE_LOG(LOG_ERROR, "Could not open %s: %s.", path.c_str(),
+                       av::errorText(result).c_str());
+            ORVANE_LOG(LOG_ERROR, "Failed to write video header.");
+            return -1;
+        }
+    }
+    if (avformat_write_header(container, nullptr) < 0) {
+        ORVANE_LOG(LOG_ERROR, "Failed to write video header.");
+        return -1;
+    }
+
+    out->dstPicture = allocatePicture(dstFormat_, dstWidth_, dstHeight_);
+    if (!out->dstPicture) {
+        return -1;
+    }
+    out->srcPicture = allocatePicture(srcFormat_, srcWidth_, srcHeight_);
+    if (!out->srcPicture) {
+        return -1;
+    }
+    out->packet.reset(av_packet_alloc());
+    if (!out->packet) {
+        ORVANE_LOG(LOG_ERROR, "Could not allocate the video packet.");
+        return -1;
+    }
+    output_ = std::move(out);
+    return 0;
+}
+
+int DataToVideoConverter::nv12ToRGB(const uint8_t* nv12, uint8_t* out) {
+    if (!scaler_) {
+        ORVANE_LOG(LOG_ERROR, "No scaler: call setConverterFrameSize, then setConverterFmt.");
+        return -1;
+    }
+    if (nv12 == nullptr || out == nullptr) {
+        ORVANE_LOG(LOG_ERROR, "No picture to convert.");
+        return -1;
+    }
+    // Laid out by the scaler's own geometry, which later size changes do not touch.
+    const Geometry& g = scaler_->geometry;
+    Planes src, dst;
+    if (!packedPlanes(nv12, g.srcFormat, g.srcWidth, g.srcHeight, src) ||
+        !packedPlanes(out, g.dstFormat, g.dstWidth, g.dstHeight, dst)) {
+        ORVANE_LOG(LOG_ERROR, "Cannot lay out pictures of format %d or %d.", g.srcFormat,
+                   g.dstFormat);
+        return -1;
+    }
+    // The scaler's SIMD code reads and writes whole groups of up to 16 pixels,
+    // so for other widths it would run past the ends of the caller's buffers:
+    // those go through padded pictures of our own.
+    SwsContext* context = scaler_->context.get();
+    if (g.srcWidth % kPixelGroup == 0 && g.dstWidth % kPixelGroup == 0) {
+        return scale(context, src.data, src.strides, g.srcHeight, dst.data, dst.strides);
+    }
+    if (!ensurePicture(scaler_->stagingIn, g.srcFormat, g.srcWidth, g.srcHeight) ||
+        !ensurePicture(scaler_->stagingOut, g.dstFormat, g.dstWidth, g.dstHeight)) {
+        return -1;
+    }
+    AVFrame* in = scaler_->stagingIn.get();
+    AVFrame* converted = scaler_->stagingOut.get();
+    copyPicture(in->data, in->linesize, src.data, src.strides, g.srcFormat, g.srcWidth,
+                g.srcHeight);
+    if (scale(context, in->data, in->linesize, g.srcHeight, converted->data, converted->linesize) !=
+        0) {
+        return -1;
+    }
+    copyPicture(dst.data, dst.strides, converted->data, converted->linesize, g.dstFormat,
+                g.dstWidth, g.dstHeight);
+    return 0;
+}
+
+int DataToVideoConverter::nv12ToViedo(const uint8_t* nv12, int64_t pts) {
+    return encode(AV_PIX_FMT_NV12, nv12, pts);
+}
+
+int DataToVideoConverter::rgbToVideo(const uint8_t* bgr) {
+    return encode(AV_PIX_FMT_BGR24, bgr, -1);
+}
+
+// NV12 failures go to standard error and BGR failures to the log: the fusion
+// recorder's messages have always been read on the console.
+int DataToVideoConverter::encode(AVPixelFormat expected, const uint8_t* picture, int64_t pts) {
+    const bool nv12 = expected == AV_PIX_FMT_NV12;
+    if (srcFormat_ != expected) {
+        ORVANE_LOG(LOG_ERROR, nv12 ? "Sws scale fmt is not AV_PIX_FMT_NV12"
+                                   : "Sws scale fmt is not AV_PIX_FMT_BGR24");
+        return -1;
+    }
+    if (!output_) {
+        ORVANE_LOG(LOG_ERROR, "No video file is open: call initVideoConverter first.");
+        return -1;
+    }
+    Output& out = *output_;
+    if (!out.dstPicture) {
+        // The encoder refused a picture before; it is not fed again.
+        ORVANE_LOG(LOG_ERROR, "The encoder failed earlier: call initVideoConverter again.");
+        return -1;
+    }
+    if (!scaler_ || scaler_->geometry != out.geometry) {
+        ORVANE_LOG(LOG_ERROR, "The scaler changed after initVideoConverter; pictures are refused.");
+        return -1;
+    }
+    if (picture == nullptr) {
+        ORVANE_LOG(LOG_ERROR, "No picture to encode.");
+        return -1;
+    }
+    // Once a picture has an explicit time the sequence continues one frame after
+    // it, so times never repeat; a time that does not advance is refused, as the
+    // file could not store it.
+    const int64_t period = timeBaseDen_ / timeBaseNum_ / frameRate_;
+    if (pts != -1 && (pts < 0 || pts <= out.lastPts)) {
+        ORVANE_LOG(LOG_ERROR, "Presentation time %lld us does not follow the previous %lld us.",
+                   static_cast<long long>(pts), static_cast<long long>(out.lastPts));
+        return -1;
+    }
+
+    const Geometry& g = out.geometry;
+    Planes given;
+    packedPlanes(picture, g.srcFormat, g.srcWidth, g.srcHeight, given);
+    AVFrame* src = out.srcPicture.get();
+    AVFrame* dst = out.dstPicture.get();
+    copyPicture(src->data, src->linesize, given.data, given.strides, g.srcFormat, g.srcWidth,
+                g.srcHeight);
+    // The encoder may still hold the previous picture's buffer.
+    if (av_frame_make_writable(dst) < 0) {
+        ORVANE_LOG(LOG_ERROR, "Could not allocate the video frame data");
+        return -1;
+    }
+    if (scale(scaler_->context.get(), src->data, src->linesize, g.srcHeight, dst->data,
+              dst->linesize) != 0) {
+        return -1;
+    }
+
+    if (pts == -1) {
+        pts = nextPts_;
+    }
+    nextPts_ = pts + period;
+    src->pts = pts;
+    dst->pts = pts;
+
+    if (avcodec_send_frame(out.encoder.get(), dst) < 0) {
+        if (nv12) {
+            std::cerr << "Error sending a frame for encoding\n";
+            // An encoder that refused a picture is in no known state: it gets
+            // nothing more, which encode() checks through the missing picture.
+            out.dstPicture.reset();
+        } else {
+            ORVANE_LOG(LOG_ERROR, "Error sending a frame for encoding");
+        }
+        return -1;
+    }
+    out.lastPts = pts;
+    if (out.drain() < 0) {
+        if (nv12) {
+            std::cerr << "Error during encoding\n";
+        } else {
+            ORVANE_LOG(LOG_ERROR, "Error during encoding");
+        }
+        return -1;
+    }
+    return 0;
+}
+
+int DataToVideoConverter::flushAndCloseVideo() {
+    if (!output_) {
+        ORVANE_LOG(LOG_ERROR, "No video file is open: nothing to close.");
+        return -1;
+    }
+    Output& out = *output_;
+    av_packet_unref(out.packet.get());
+    bool endSent = false;
+    for (;;) {
+        const int received = avcodec_receive_packet(out.encoder.get(), out.packet.get());
+        if (received == AVERROR_EOF) {
+            break;
+        }
+        if (received == AVERROR(EAGAIN)) {
+            // Waiting packets were written first; now the end of the stream. An
+            // encoder still hungry after that would only spin.
+            if (endSent) {
+                ORVANE_LOG(LOG_ERROR, "Error receiving packet from encoder.");
+                return -1;
+            }
+            const int sent = avcodec_send_frame(out.encoder.get(), nullptr);
+            endSent = true;
+            if (sent < 0 && sent != AVERROR_EOF) {
+                ORVANE_LOG(LOG_ERROR, "Error receiving packet from encoder.");
+                return -1;
+            }
+            continue;
+        }
+        if (received < 0) {
+            ORVANE_LOG(LOG_ERROR, "Error receiving packet from encoder.");
+            return -1;
+        }
+        if (out.writePacket() != 0) {
+            ORVANE_LOG(LOG_ERROR, "Write frame to file failed!");
+        }
+    }
+
+    int finished = av_write_trailer(out.container.get());
+    if (!(out.container->oformat->flags & AVFMT_NOFILE)) {
+        const int closed = avio_closep(&out.container->pb);
+        finished = finished < 0 ? finished : closed;
+    }
+    output_.reset();
+    scaler_.reset();
+    // Unlike a lost packet, a file without its trailer cannot be read at all.
+    if (finished < 0) {
+        ORVANE_LOG(LOG_ERROR, "Failed to finish the video file: %s.",
+                   av::errorText(finished).c_str());
+        return -1;
+    }
+    ORVANE_LOG(LOG_INFO, "Video created successfully");
+    return 0;
+}
+
+}  // namespace orvane

@@ -1,0 +1,159 @@
+// Mp4FileReader: pictures of a file written by DataToVideoConverter come back
+// in order and by index, with their times.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <stdexcept>
+
+#include "orvane/ApsFileReader.h"
+#include "orvane/DataToVideoConverter.h"
+#include "orvane/Mp4FileReader.h"
+#include "support/Pictures.h"
+#include "support/Streams.h"
+
+namespace orvane {
+namespace {
+
+constexpr int kWidth = 320, kHeight = 240;
+// More than one group of pictures (FFmpeg's default: a key picture every 12).
+constexpr int kPictures = 20;
+
+// Picture i is a uniform grey of its own.
+test::Colour greyOf(int i) {
+    return test::grey(static_cast<uint8_t>(40 + 8 * i));
+}
+
+class Mp4FileReaderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        test::quietFFmpegLog();
+        DataToVideoConverter converter;
+        converter.setConverterFrameSize(kHeight, kWidth, kHeight, kWidth);
+        converter.setConverterFmt(AV_PIX_FMT_NV12, AV_PIX_FMT_YUV420P);
+        ASSERT_EQ(converter.initVideoConverter(path), 0);
+        for (int i = 0; i < kPictures; ++i) {
+            const test::Colour c = greyOf(i);
+            ASSERT_EQ(
+                converter.nv12ToViedo(test::nv12Picture(kWidth, kHeight, {c, c, c, c}).data()), 0);
+        }
+        ASSERT_EQ(converter.flushAndCloseVideo(), 0);
+    }
+
+    // Which picture `frame` shows, by its grey; -1 for none.
+    static int pictureShown(const ApsFrame& frame) {
+        const test::Bgr seen = test::pixelAt(frame.data, kWidth, kWidth / 2, kHeight / 2);
+        for (int i = 0; i < kPictures; ++i) {
+            if (test::distance(seen, greyOf(i).bgr) <= 3) {
+                return i;
+            }
+        }
+        return -1;
+    }
+
+    test::ScratchDir dir;
+    const std::string path = dir.file("greys.mp4");
+};
+
+TEST_F(Mp4FileReaderTest, ReadsEveryPictureInOrderWithItsTime) {
+    std::unique_ptr<ApsFileReader> reader = ApsFileReader::createFileReader(path);
+    ASSERT_TRUE(reader);
+    ASSERT_TRUE(reader->loadFile());
+    EXPECT_EQ(reader->getWidth(), kWidth);
+    EXPECT_EQ(reader->getHeight(), kHeight);
+    std::vector<uint64_t> times;
+    ASSERT_TRUE(reader->getTimeStamps(times));
+    ASSERT_EQ(times.size(), size_t(kPictures));
+
+    ApsFrame frame;
+    int read = 0;
+    while (reader->getNextFrame(frame)) {
+        ASSERT_LT(read, kPictures);
+        EXPECT_EQ(times[read], uint64_t(read) * 33333);
+        // Converted through a double: at most one microsecond below the index.
+        EXPECT_LE(frame.timestamp, times[read]);
+        EXPECT_GE(frame.timestamp + 1, times[read]);
+        EXPECT_EQ(frame.dataSize, uint32_t(kWidth * kHeight * 3));
+        EXPECT_EQ(pictureShown(frame), read);
+        ++read;
+    }
+    EXPECT_EQ(read, kPictures) << "the pictures the decoder held at the end come out too";
+    EXPECT_FALSE(reader->getNextFrame(frame));
+}
+
+TEST_F(Mp4FileReaderTest, GetNFrameRepositionsTheReading) {
+    Mp4FileReader reader(path);
+    ASSERT_TRUE(reader.loadFile());
+    ApsFrame frame;
+    ASSERT_TRUE(reader.getNextFrame(frame));
+    ASSERT_TRUE(reader.getNextFrame(frame));
+
+    ASSERT_TRUE(reader.getNFrame(15, frame));  // after the second key picture
+    EXPECT_EQ(pictureShown(frame), 15);
+    EXPECT_EQ(frame.timestamp, 499994u);
+    ASSERT_TRUE(reader.getNextFrame(frame));
+    EXPECT_EQ(pictureShown(frame), 16);
+
+    ASSERT_TRUE(reader.getNFrame(3, frame));
+    EXPECT_EQ(pictureShown(frame), 3);
+    EXPECT_EQ(frame.timestamp, 99998u) << "33333 * 3 falls just below 99999 in double precision";
+    ASSERT_TRUE(reader.getNFrame(kPictures - 1, frame));
+    EXPECT_EQ(pictureShown(frame), kPictures - 1);
+    ASSERT_TRUE(reader.getNFrame(0, frame));
+    EXPECT_EQ(pictureShown(frame), 0);
+    EXPECT_EQ(frame.timestamp, 0u);
+
+    for (int outside : {kPictures, -1}) {
+        try {
+            reader.getNFrame(outside, frame);
+            ADD_FAILURE() << outside << " was accepted";
+        } catch (const std::out_of_range& e) {
+            EXPECT_STREQ(e.what(), "invalid vector subscript");
+        }
+    }
+}
+
+TEST(ApsFileReaderTest, FactoryFollowsTheExtension) {
+    EXPECT_TRUE(ApsFileReader::createFileReader("a.mp4"));
+    EXPECT_TRUE(ApsFileReader::createFileReader("dir.v2/clip.mp4"));
+    EXPECT_FALSE(ApsFileReader::createFileReader("clip.MP4"));
+    EXPECT_FALSE(ApsFileReader::createFileReader("clip"));
+    EXPECT_FALSE(ApsFileReader::createFileReader("dir.mp4/clip"));
+    EXPECT_FALSE(ApsFileReader::createFileReader("clip.mp4.raw"));
+}
+
+TEST_F(Mp4FileReaderTest, BadFilesFailAndReloadsStartAfresh) {
+    ApsFrame frame;
+    Mp4FileReader missing(dir.file("missing.mp4"));
+    EXPECT_FALSE(missing.loadFile());
+    EXPECT_FALSE(missing.getNextFrame(frame));
+    EXPECT_THROW(missing.getNFrame(0, frame), std::out_of_range);
+    std::ofstream(dir.file("junk.mp4")) << "not a video at all";
+    EXPECT_FALSE(Mp4FileReader(dir.file("junk.mp4")).loadFile());
+
+    Mp4FileReader reader(path);
+    ASSERT_TRUE(reader.loadFile());
+    ASSERT_TRUE(reader.getNextFrame(frame));
+    ASSERT_TRUE(reader.getNextFrame(frame));
+    ASSERT_TRUE(reader.loadFile());
+    ASSERT_TRUE(reader.getNextFrame(frame));
+    EXPECT_EQ(pictureShown(frame), 0);
+
+    // Copies read on their own, from the start.
+    Mp4FileReader copy(reader);
+    Mp4FileReader assigned(dir.file("missing.mp4"));
+    assigned = reader;
+    ASSERT_TRUE(copy.getNextFrame(frame));
+    EXPECT_EQ(pictureShown(frame), 0);
+    ASSERT_TRUE(reader.getNextFrame(frame));
+    EXPECT_EQ(pictureShown(frame), 1);
+    ASSERT_TRUE(assigned.getNFrame(kPictures - 1, frame));
+    EXPECT_EQ(pictureShown(frame), kPictures - 1);
+    std::vector<uint64_t> a, b;
+    copy.getTimeStamps(a);
+    reader.getTimeStamps(b);
+    EXPECT_EQ(a, b);
+}
+
+}  // namespace
+}  // namespace orvane
