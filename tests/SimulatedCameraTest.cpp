@@ -133,13 +133,14 @@ TEST(SimulatedCamera, ToolsShapeWhatTheSensorSends) {
     ASSERT_TRUE(trigger.setParam("enable", true));
     ASSERT_EQ(rig.sensor.start(), 0);
     Decoded decoded(Imx6x6Sensor::kTransferBytes);
-    while (decoded.triggers.size() < 4) {
+    // The bar reaches the window after about half a second of sensor time.
+    while (decoded.events.size() < 1000) {
         RawBuffer buffer = rig.next();
         ASSERT_NE(buffer, nullptr);
         decoded.add(buffer);
     }
     rig.sensor.stop();
-    ASSERT_FALSE(decoded.events.empty()) << "the moving bar crosses the window";
+    ASSERT_GE(decoded.triggers.size(), 4u);
     for (const Event2D& e : decoded.events) {
         ASSERT_TRUE(e.x >= 500 && e.x < 700 && e.y >= 300 && e.y < 400) << e.x << "," << e.y;
     }

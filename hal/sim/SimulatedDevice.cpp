@@ -30,11 +30,11 @@ constexpr uint32_t kRoiCtrl = 0x0004, kBiasDiffOn = 0x1010, kBiasDiffOff = 0x101
                    kRoiY = 0x4000, kErcPeriod = 0x6008, kErcTarget = 0x600C, kErcEnable = 0x6028,
                    kTriggerIn = 0x7004, kTimeBaseCtrl = 0x9008, kRoCtrl = 0x9028, kApsCtrl = 0x5000;
 
-constexpr std::chrono::microseconds kTick{1000};      // live production step
-constexpr std::chrono::milliseconds kFlushEvery{10};  // a live partial buffer waits at most this
-constexpr uint64_t kFastStepUs = 1000;                // sensor time per step when reader-paced
-constexpr uint64_t kMaxStepUs = 20'000;               // a live step never makes up more than this
-constexpr uint64_t kTriggerHalfPeriodUs = 5000;       // 100 Hz square wave on trigger input 0
+constexpr std::chrono::microseconds kTick{1000};  // live production step
+constexpr uint64_t kFlushEveryUs = 10'000;        // a partial buffer waits at most this sensor time
+constexpr uint64_t kFastStepUs = 1000;            // sensor time per step when reader-paced
+constexpr uint64_t kMaxStepUs = 20'000;           // a live step never makes up more than this
+constexpr uint64_t kTriggerHalfPeriodUs = 5000;   // 100 Hz square wave on trigger input 0
 constexpr std::chrono::microseconds kSendSlice{10'000};
 
 void loadDefaults(const RegisterInfo* table, uint32_t rows, std::map<uint32_t, uint32_t>& file) {
@@ -379,13 +379,15 @@ void SimulatedDevice::eventLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueu
     const size_t cut = bufferBytes & ~1u;  // buffers end on whole words
     EventSource source(config_);
     std::vector<uint8_t> pending;
-    auto lastSend = std::chrono::steady_clock::now();
+    uint64_t lastSend = 0;  // sensor time of the last buffer sent
     bool fresh = true;
     uint64_t produced = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        produced = clockBase_;
+        produced = clockBase_;  // the time base continues from an earlier start
     }
+    source.skipTo(produced);
+    lastSend = produced;
     // Counts what goes out, buffer by buffer, as the host will decode it.
     uint64_t wireEvents = 0, wireTriggers = 0;
     auto wire = DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3"));
@@ -401,7 +403,7 @@ void SimulatedDevice::eventLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueu
         if (config_.product == Product::Tandro) {
             convertEndian(*buffer);
         }
-        lastSend = std::chrono::steady_clock::now();
+        lastSend = produced;
         const bool sent = finalFlush ? queue->push(std::move(buffer))
                                      : send(ENDPOINT_EVENTS, *queue, std::move(buffer));
         if (sent) {
@@ -472,8 +474,9 @@ void SimulatedDevice::eventLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueu
         while (ok && pending.size() >= cut) {
             ok = sendPending(cut, false);
         }
-        if (ok && !pending.empty() && config_.pacing == Pacing::RealTime &&
-            std::chrono::steady_clock::now() - lastSend >= kFlushEvery) {
+        // As a USB device flushes on a timeout, a partial buffer goes out after
+        // 10 ms of sensor time, so that a sparse stream still flows.
+        if (ok && !pending.empty() && produced - lastSend >= kFlushEveryUs) {
             ok = sendPending(pending.size(), false);
         }
         if (!ok) {
