@@ -1,8 +1,11 @@
 #include "Streams.h"
 
 #include <dirent.h>
+#include <unistd.h>
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -10,7 +13,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "orvane/hal/DecoderFactory.h"
 #include "orvane/hal/Evt3Encoder.h"
+#include "orvane/hal/RawEventStreamFormat.h"
 
 namespace orvane::test {
 
@@ -233,6 +238,109 @@ RawFile readRawFile(const std::string& path) {
         file.height = static_cast<uint16_t>(std::stoi(match[2]));
     }
     return file;
+}
+
+const std::string& recordingHeader() {
+    static const std::string header =
+        "% camera_integrator_name Prophesee\n"
+        "% date 2024 - 09 - 06 16:03 : 38\n"
+        "% evt 3.0\n"
+        "% format EVT3; height = 720; width = 1280\n"
+        "% generation 4.2\n"
+        "% geometry 1280x720\n"
+        "% integrator_name Prophesee\n"
+        "% plugin_integrator_name Prophesee\n"
+        "% plugin_name hal_plugin_prophesee\n"
+        "% sensor_generation 4.2\n"
+        "% sensor_name IMX646\n"
+        "% serial_number ffffffffffffffff\n"
+        "% system_ID 53\n"
+        "% end\n";
+    return header;
+}
+
+void writeRawFile(const std::string& path, const std::string& header,
+                  const std::vector<uint8_t>& payload) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(header.data(), static_cast<std::streamsize>(header.size()));
+    out.write(reinterpret_cast<const char*>(payload.data()),
+              static_cast<std::streamsize>(payload.size()));
+    if (!out) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+std::vector<Event2D> decodeEvents(const std::vector<uint8_t>& payload) {
+    auto decoder =
+        DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
+    std::vector<Event2D> events;
+    decoder->setEventsStreamHandleCallback(
+        [&](const Event2D* begin, const Event2D* end) { events.insert(events.end(), begin, end); });
+    decoder->decode(payload);
+    return events;
+}
+
+uint64_t writeSceneRecording(const std::string& path, uint64_t payloadBytes, uint64_t seed) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(recordingHeader().data(), static_cast<std::streamsize>(recordingHeader().size()));
+    uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
+    auto next = [&]() {  // xorshift64: the generator must not be the slow part
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    };
+    Evt3Encoder encoder;
+    std::vector<Event2D> events;
+    std::vector<uint8_t> bytes;
+    uint64_t written = 0, count = 0, t = 0;
+    while (written < payloadBytes) {
+        events.clear();
+        for (int step = 0; step < 4096; ++step) {
+            t += 1 + next() % 4;
+            if (next() % 4 == 0) {  // a burst: three rows, each a run of 32 neighbours
+                uint16_t y = static_cast<uint16_t>(next() % 716);
+                for (uint16_t row = 0; row < 3; ++row) {
+                    uint16_t x0 = static_cast<uint16_t>(next() % 1240);
+                    for (uint16_t x = x0; x < x0 + 32; ++x) {
+                        events.emplace_back(x, static_cast<uint16_t>(y + row), row & 1, t);
+                    }
+                }
+            } else {
+                for (int i = 0; i < 8; ++i) {
+                    uint64_t r = next();
+                    events.emplace_back(static_cast<uint16_t>(r % 1280),
+                                        static_cast<uint16_t>((r >> 16) % 720),
+                                        static_cast<uint8_t>((r >> 32) & 1), t);
+                }
+            }
+        }
+        bytes.clear();
+        encoder.encode(events, bytes);
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+        written += bytes.size();
+        count += events.size();
+    }
+    if (!out) {
+        throw std::runtime_error("cannot write " + path);
+    }
+    return count;
+}
+
+ScratchDir::ScratchDir() {
+    static std::atomic<unsigned> serial{0};
+    namespace fs = std::filesystem;
+    fs::path dir = fs::temp_directory_path() /
+                   ("orvane-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    path_ = dir.string();
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
 }
 
 }  // namespace orvane::test

@@ -56,4 +56,33 @@ struct RawFile {
 RawFile readRawFile(const std::string& path);
 std::vector<std::string> realRecordings();
 
+// The 354-byte header that live recording writes.
+const std::string& recordingHeader();
+// Writes `header` then `payload` to `path`, replacing the file.
+void writeRawFile(const std::string& path, const std::string& header,
+                  const std::vector<uint8_t>& payload);
+// Every event of a payload, decoded in one piece by a fresh decoder.
+std::vector<Event2D> decodeEvents(const std::vector<uint8_t>& payload);
+
+// Writes a recording of about `payloadBytes` bytes of payload after the recording
+// header: a steady scene of about 12 Mev/s that mixes dense row bursts (vector
+// words) with scattered single events, generated and written piece by piece.
+// Returns the number of events.
+uint64_t writeSceneRecording(const std::string& path, uint64_t payloadBytes, uint64_t seed);
+
+// A fresh directory under the system's temporary directory, removed with its
+// content when the object goes.
+class ScratchDir {
+  public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
 }  // namespace orvane::test

@@ -1,0 +1,252 @@
+#include "orvane/hal/Evt3Scan.h"
+
+#include <array>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "Evt3Format.h"
+
+namespace orvane {
+
+namespace {
+
+using namespace evt3;
+
+constexpr std::array<uint8_t, 4096> makePopcount12() {
+    std::array<uint8_t, 4096> table{};
+    for (unsigned v = 0; v < table.size(); ++v) {
+        table[v] = static_cast<uint8_t>((v & 1) + table[v >> 1]);
+    }
+    return table;
+}
+alignas(64) constexpr std::array<uint8_t, 4096> kPopcount12 = makePopcount12();
+
+// Events of a word without a branch on its type: the popcount of the payload
+// under the type's validity mask, plus one for a single-event word.
+constexpr std::array<uint16_t, 16> kValidMask = {0, 0, 0, 0, 0xFFF, 0xFF, 0, 0,
+                                                 0, 0, 0, 0, 0,     0,    0, 0};
+constexpr std::array<uint8_t, 16> kSingle = {0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+constexpr uint32_t kTimeTypes = (1u << kTimeLow) | (1u << kTimeHigh);
+
+inline uint32_t wordAt(const uint8_t* words, size_t i) {
+    return uint32_t{words[2 * i]} | (uint32_t{words[2 * i + 1]} << 8);
+}
+
+inline uint32_t eventsOf(uint32_t w) {
+    const uint32_t type = w >> 12;
+    return kPopcount12[w & kValidMask[type]] + kSingle[type];
+}
+
+inline bool isTimeWord(uint32_t w) {
+    return ((kTimeTypes >> (w >> 12)) & 1) != 0;
+}
+
+// The decoder's time state, rebuilt from its time as setCurrentTimestamp does.
+class Clock {
+  public:
+    explicit Clock(uint64_t time)
+        : offset_(time & ~(kTimePeriod - 1)),
+          high_(static_cast<uint32_t>((time >> kTimeLowBits) & kPayloadMask)),
+          base_(offset_ + (uint64_t{high_} << kTimeLowBits)),
+          now_(time) {}
+
+    // The same rules as the decoder: a smaller high part means the counter wrapped.
+    void apply(uint32_t w) {
+        const uint32_t payload = w & kPayloadMask;
+        if ((w >> 12) == kTimeLow) {
+            now_ = base_ + payload;
+            return;
+        }
+        if (payload < high_) {
+            offset_ += kTimePeriod;
+        }
+        high_ = payload;
+        base_ = offset_ + (uint64_t{payload} << kTimeLowBits);
+        now_ = base_;
+    }
+    uint64_t now() const { return now_; }
+
+  private:
+    uint64_t offset_;
+    uint32_t high_;
+    uint64_t base_;
+    uint64_t now_;
+};
+
+#if defined(__SSE2__)
+// Eight words per step: their events counted without a branch, and the step
+// left only for the time words among them, which are checked one by one.
+class Blocks {
+  public:
+    static constexpr size_t kWords = 8;
+
+    // Walks whole blocks from word `i` while the threshold is not reached; returns
+    // the index of the word that reaches it, or the first word after the blocks.
+    static size_t walk(const uint8_t* words, size_t i, size_t count, uint64_t threshold,
+                       Clock& clock, uint64_t& seen, bool& found) {
+        __m128i sum = _mm_setzero_si128();
+        unsigned blocks = 0;
+        found = false;
+        for (; i + kWords <= count; i += kWords) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 2 * i));
+            const __m128i types = _mm_srli_epi16(v, 12);
+            __m128i events = eventsPerWord(v, types);
+            const __m128i timeWords =
+                _mm_or_si128(_mm_cmpeq_epi16(types, _mm_set1_epi16(kTimeLow)),
+                             _mm_cmpeq_epi16(types, _mm_set1_epi16(kTimeHigh)));
+            // One bit per word (movemask gives two per 16-bit lane).
+            unsigned pending = static_cast<unsigned>(_mm_movemask_epi8(timeWords)) & 0x5555u;
+            while (pending != 0) {
+                const unsigned lane = static_cast<unsigned>(__builtin_ctz(pending)) / 2;
+                pending &= pending - 1;
+                clock.apply(wordAt(words, i + lane));
+                if (clock.now() >= threshold) {
+                    events = _mm_and_si128(events, lanesBefore(lane));
+                    seen += total(_mm_add_epi16(sum, events));
+                    found = true;
+                    return i + lane;
+                }
+            }
+            sum = _mm_add_epi16(sum, events);
+            // At most 12 events per word: 4096 blocks fit 16-bit lanes.
+            if (++blocks == 4096) {
+                seen += total(sum);
+                sum = _mm_setzero_si128();
+                blocks = 0;
+            }
+        }
+        seen += total(sum);
+        return i;
+    }
+
+  private:
+    static __m128i eventsPerWord(__m128i v, __m128i types) {
+        const __m128i single = _mm_cmpeq_epi16(types, _mm_set1_epi16(kAddrX));
+        const __m128i valid = _mm_or_si128(
+            _mm_and_si128(_mm_cmpeq_epi16(types, _mm_set1_epi16(kVect12)), _mm_set1_epi16(0x0FFF)),
+            _mm_and_si128(_mm_cmpeq_epi16(types, _mm_set1_epi16(kVect8)), _mm_set1_epi16(0x00FF)));
+        __m128i x = _mm_and_si128(v, valid);
+        x = _mm_sub_epi16(x, _mm_and_si128(_mm_srli_epi16(x, 1), _mm_set1_epi16(0x5555)));
+        x = _mm_add_epi16(_mm_and_si128(x, _mm_set1_epi16(0x3333)),
+                          _mm_and_si128(_mm_srli_epi16(x, 2), _mm_set1_epi16(0x3333)));
+        x = _mm_and_si128(_mm_add_epi16(x, _mm_srli_epi16(x, 4)), _mm_set1_epi16(0x0F0F));
+        x = _mm_and_si128(_mm_add_epi16(x, _mm_srli_epi16(x, 8)), _mm_set1_epi16(0x00FF));
+        return _mm_sub_epi16(x, single);  // a single-event word's lane is -1 in `single`
+    }
+
+    static __m128i lanesBefore(unsigned lane) {
+        alignas(16) uint16_t mask[kWords] = {};
+        for (unsigned l = 0; l < lane; ++l) {
+            mask[l] = 0xFFFF;
+        }
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(mask));
+    }
+
+    static uint64_t total(__m128i lanes) {
+        alignas(16) uint16_t values[kWords];
+        _mm_store_si128(reinterpret_cast<__m128i*>(values), lanes);
+        uint64_t sum = 0;
+        for (uint16_t value : values) {
+            sum += value;
+        }
+        return sum;
+    }
+};
+#endif
+
+}  // namespace
+
+size_t evt3ScanToTime(const uint8_t* begin, const uint8_t* end, uint64_t threshold, uint64_t& time,
+                      uint64_t& events) {
+    const size_t count = end > begin ? static_cast<size_t>(end - begin) / kWordSize : 0;
+    Clock clock(time);
+    uint64_t seen = events;
+    size_t i = 0;
+    if (count > 0 && clock.now() >= threshold) {
+        // Already there: the first word stops the walk unless it moves the time back.
+        const uint32_t w = wordAt(begin, 0);
+        if (!isTimeWord(w)) {
+            return 0;
+        }
+        clock.apply(w);
+        i = 1;
+        if (clock.now() >= threshold) {
+            time = clock.now();
+            return 0;
+        }
+    }
+    // From here on only a time word can reach the threshold.
+#if defined(__SSE2__)
+    bool found = false;
+    i = Blocks::walk(begin, i, count, threshold, clock, seen, found);
+    if (found) {
+        time = clock.now();
+        events = seen;
+        return i * kWordSize;
+    }
+#endif
+    for (; i < count; ++i) {
+        const uint32_t w = wordAt(begin, i);
+        if (isTimeWord(w)) {
+            clock.apply(w);
+            if (clock.now() >= threshold) {
+                time = clock.now();
+                events = seen;
+                return i * kWordSize;
+            }
+        } else {
+            seen += eventsOf(w);
+        }
+    }
+    time = clock.now();
+    events = seen;
+    return count * kWordSize;
+}
+
+size_t evt3ScanToEventCount(const uint8_t* begin, const uint8_t* end, uint64_t target,
+                            uint64_t& time, uint64_t& events) {
+    const size_t count = end > begin ? static_cast<size_t>(end - begin) / kWordSize : 0;
+    Clock clock(time);
+    uint64_t seen = events;
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t w = wordAt(begin, i);
+        if (isTimeWord(w)) {
+            clock.apply(w);
+        } else {
+            seen += eventsOf(w);
+        }
+        if (seen >= target) {
+            time = clock.now();
+            events = seen;
+            return i * kWordSize;
+        }
+    }
+    time = clock.now();
+    events = seen;
+    return count * kWordSize;
+}
+
+uint64_t evt3CountEvents(const uint8_t* begin, const uint8_t* end) {
+    uint64_t time = 0, events = 0;
+    evt3ScanToTime(begin, end, ~uint64_t{0}, time, events);
+    return events;
+}
+
+Evt3StateStart evt3StateStart(const uint8_t* begin, const uint8_t* end) {
+    const size_t count = end > begin ? static_cast<size_t>(end - begin) / kWordSize : 0;
+    Evt3StateStart start;
+    start.offset = count * kWordSize;
+    for (size_t i = count; i-- > 0 && !(start.row && start.vectorBase);) {
+        const uint32_t type = wordAt(begin, i) >> 12;
+        if ((type == kAddrY && !start.row) || (type == kVectBaseX && !start.vectorBase)) {
+            start.row = start.row || type == kAddrY;
+            start.vectorBase = start.vectorBase || type == kVectBaseX;
+            start.offset = i * kWordSize;
+        }
+    }
+    return start;
+}
+
+}  // namespace orvane

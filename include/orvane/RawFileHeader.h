@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <istream>
+
+namespace orvane {
+
+// The text header of a raw event file: lines that begin with '%' and end with a
+// line feed, up to "% end" or the first byte that is not '%'. Only four lines
+// mean something to the reader:
+//   "% end"                               the payload follows its line feed
+//   "% format EVT3;height=<h>;width=<w>"  the first piece must be EVT3; exact keys
+//                                         "width" and "height" set the geometry
+//   "% geometry <w>x<h>"                  sets the geometry
+//   "% evt 3.0"                           any other version is refused
+// A later line overrides an earlier one; without any, the geometry is 1280 x 720.
+class RawFileHeader {
+  public:
+    enum class Status { Ok, NotEvt3Format, NotEvt3Version };
+
+    // What the reader writes to standard error when it refuses a header.
+    static constexpr const char* kNotEvt3FormatMessage = "Error : detected non-EVT3 input file ''";
+    static constexpr const char* kNotEvt3VersionMessage = "Error : detected non-EVT3 input file.''";
+
+    // Reads the header from `in`'s position and leaves `in` at the first payload
+    // byte (or at its end, with eofbit set). A refused line ends the reading with
+    // its status; the geometry keeps what the lines before it set. A width or
+    // height that is not a decimal number throws
+    // std::invalid_argument("invalid stoi argument"), one outside the range of int
+    // std::out_of_range("stoi argument out of range").
+    static RawFileHeader read(std::istream& in);
+
+    Status status = Status::Ok;
+    uint16_t width = 1280;
+    uint16_t height = 720;
+    uint64_t size = 0;  // bytes read from `in`: the payload offset when read from the start
+};
+
+}  // namespace orvane

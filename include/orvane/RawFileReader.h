@@ -1,0 +1,162 @@
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <istream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "orvane/Bookmark.h"
+#include "orvane/DvsFileReader.h"
+#include "orvane/Event2D.h"
+#include "orvane/hal/Decoder.h"
+
+namespace orvane {
+
+// Reads a raw event file: a '%' text header followed by an EVT 3.0 payload.
+//
+// loadFile() checks the header and builds the time index: one bookmark about
+// every 2 ms of recording, each a payload position with its time and the number
+// of events before it. The index is kept in a side file beside the recording
+// ("rec.raw" -> "rec.ovmark.tmp") so that the next opening reads only the header
+// and that file. A reader built on a path without ".raw" indexes in memory only.
+//
+// After a successful loadFile the reader stands at the start of the recording.
+// Seeks move the read position from the nearest bookmark; queries decode whole
+// chunks and keep what they could not use for the next query.
+//
+// One caller at a time: seeks lock the file and decoder, but queries update the
+// read position and the shared vectors without a lock. Every query returns the
+// same vector object (unless it says otherwise), so a returned vector stays
+// valid for as long as the caller holds it but its content is replaced by the
+// next query; copy it to keep it. Before a successful loadFile, seeks fail and
+// queries return a new empty vector, with a warning.
+class RawFileReader : public DvsFileReader {
+  public:
+    using Bookmark = orvane::Bookmark;
+    using BookmarkMap = std::map<uint64_t, Bookmark>;
+    using EventCountMap = std::map<uint64_t, uint64_t>;
+    // Called while the index is built: payload bytes scanned so far, and in all.
+    using ProgressCallback = std::function<void(uint64_t done, uint64_t total)>;
+
+    static constexpr uint64_t kChunkSize = 131072;
+
+    explicit RawFileReader(std::string path);
+    ~RawFileReader() override;
+    RawFileReader(const RawFileReader&) = delete;
+    RawFileReader& operator=(const RawFileReader&) = delete;
+
+    // Opens the file, reads its header and builds or reloads the index. False when
+    // the file cannot be opened, its header is not EVT 3.0 (a line on standard
+    // error says so) or its side file holds no bookmark. A geometry value that is
+    // not a number, or a side file whose CRC matches but whose text part holds one,
+    // throws (std::invalid_argument / std::out_of_range).
+    bool loadFile() override;
+
+    bool getStartTimeStamp(uint64_t& timestamp) override;
+    bool getEndTimeStamp(uint64_t& timestamp) override;
+    bool getMaxEvents(uint64_t& eventNum) override;
+    // True once the read position's time is beyond the last bookmark.
+    bool reachedEndOfEvents() override;
+
+    // Positions the reader at the word where the decoder's time first reaches
+    // `timestamp`. The position's event number is that of the start bookmark plus
+    // the events up to the end of the chunk holding the target (exact on a
+    // bookmark time). False outside [start, end], with the position's time set
+    // just outside that range.
+    bool seekTime(uint64_t timestamp) override;
+    // Positions the reader at the word whose events bring the count to `eventNum`;
+    // that word's events are counted in the position and returned again by the
+    // next query. False beyond the total.
+    bool seekNEvents(uint64_t eventNum) override;
+    uint64_t getCurrentPosTimeStamp() override;
+    uint64_t getCurrentPosEventNum() override;
+
+    // The next n events (fewer at the end of the recording).
+    std::shared_ptr<std::vector<Event2D>> getNEvents(uint64_t n) override;
+    std::shared_ptr<std::vector<Event2D>> getNEventsGivenStartTimeStamp(uint64_t timestamp,
+                                                                        uint64_t n) override;
+    std::shared_ptr<std::vector<Event2D>> getNEventsGivenStartEvent(uint64_t eventNum,
+                                                                    uint64_t n) override;
+    // The next events up to and including the time of the position + duration;
+    // consecutive calls walk the recording in adjacent slices.
+    std::shared_ptr<std::vector<Event2D>> getNTimeEvents(uint64_t duration) override;
+    std::shared_ptr<std::vector<Event2D>> getNTimeEventsGivenStartTimeStamp(
+        uint64_t timestamp, uint64_t duration) override;
+    std::shared_ptr<std::vector<Event2D>> getNTimeEventsGivenStartEvent(uint64_t eventNum,
+                                                                        uint64_t duration) override;
+
+    bool extractEventData(uint64_t startTime, uint64_t endTime, std::string outputPath) override;
+    bool exportEventDataToVideo(uint64_t startTime, uint64_t endTime,
+                                std::string outputPath) override;
+
+    uint16_t getWidth() const override;
+    uint16_t getHeight() const override;
+
+    // Reports the progress of an index build (not of a reload from the side file).
+    // Called on the thread running loadFile.
+    void setProgressCallback(ProgressCallback callback);
+
+    // The time index: time -> bookmark, and event count -> bookmark time.
+    const BookmarkMap& getBookmarks() const { return bookmarks; }
+    const EventCountMap& getEventCountIndex() const { return eventCountIndex; }
+
+    // Build the index of the payload that starts at `in`'s position, as loadFile
+    // does. The fast build walks time words only and counts events per range;
+    // the reference decodes word by word, two decoder calls per word, and exists
+    // to check the fast one, which must give exactly its bookmarks.
+    static void buildBookmarks(std::istream& in, BookmarkMap& bookmarks,
+                               EventCountMap& eventCountIndex,
+                               const std::function<void(uint64_t scanned)>& progress = {});
+    static void buildBookmarksReference(std::istream& in, Decoder& decoder, BookmarkMap& bookmarks,
+                                        EventCountMap& eventCountIndex);
+
+  private:
+    static constexpr uint64_t bookmark_period_us = 2000;
+
+    void initBookmark();
+    void serializeBookmarkMap(const BookmarkMap& map, const std::string& path);
+    bool checkBookmarksFromFile(const std::string& path);
+    void loadBookmarksFromFile(const std::string& path);
+    bool getRawFileBookmark(uint64_t timestamp, Bookmark& out);
+    bool getRawFileBookmarkByNEvents(uint64_t eventNum, Bookmark& out);
+    bool readAndDecodeEvents(std::function<bool()> stop);
+
+    void resetForLoad();
+    bool refuseUnloaded(const char* operation);
+    uint64_t readChunk(uint64_t position);
+    uint64_t decoderTimeAt(const Bookmark& bookmark) const;
+    void restoreDecoder(uint64_t position, uint64_t time);
+    void makeDecoder();
+
+    std::unique_ptr<Decoder> decoder;
+    std::string filePath;
+    std::string bookmarkPath;
+    std::ifstream fileStream;
+    std::mutex readMutex;
+    uint64_t chunkSize = kChunkSize;
+    std::vector<uint8_t> readBuffer;
+    std::shared_ptr<std::vector<Event2D>> decodedEvents;
+    std::shared_ptr<std::vector<Event2D>> pendingEvents;
+    std::shared_ptr<std::vector<Event2D>> resultEvents;
+    uint64_t currentEventNum = 0;
+    uint64_t currentTimestamp = 0;
+    uint64_t startTimestamp = 0;
+    uint64_t endTimestamp = 0;
+    uint64_t maxEvents = 0;
+    uint16_t width = 1280;
+    uint16_t height = 720;
+    uint64_t fileSize = 0;
+    BookmarkMap bookmarks;
+    EventCountMap eventCountIndex;
+
+    uint64_t payloadOffset = 0;
+    bool loaded = false;
+    ProgressCallback progressCallback;
+};
+
+}  // namespace orvane

@@ -1,0 +1,185 @@
+#include "orvane/BookmarkFile.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace orvane {
+
+namespace {
+
+// A side file of a long recording holds megabytes, and its CRC is most of the
+// cost of a second opening. Eight bytes per step through eight tables (entry k
+// is a byte followed by k zero bytes) break the byte-to-byte dependency.
+using CrcTables = std::array<std::array<uint8_t, 256>, 8>;
+constexpr CrcTables makeCrcTables() {
+    CrcTables tables{};
+    for (unsigned byte = 0; byte < 256; ++byte) {
+        uint8_t crc = static_cast<uint8_t>(byte);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = static_cast<uint8_t>((crc & 0x80) ? (crc << 1) ^ 0x07 : crc << 1);
+        }
+        tables[0][byte] = crc;
+    }
+    for (size_t k = 1; k < tables.size(); ++k) {
+        for (unsigned byte = 0; byte < 256; ++byte) {
+            tables[k][byte] = tables[0][tables[k - 1][byte]];
+        }
+    }
+    return tables;
+}
+constexpr CrcTables kCrcTables = makeCrcTables();
+
+template <typename T>
+void putLittleEndian(std::vector<uint8_t>& out, T value) {
+    for (size_t i = 0; i < sizeof(T); ++i) {
+        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    }
+}
+
+template <typename T>
+T getLittleEndian(const uint8_t* in) {
+    T value = 0;
+    for (size_t i = 0; i < sizeof(T); ++i) {
+        value = static_cast<T>(value | (T{in[i]} << (8 * i)));
+    }
+    return value;
+}
+
+void putLine(std::vector<uint8_t>& out, const std::string& key, uint64_t value) {
+    std::string line = key + ":" + std::to_string(value) + "\n";
+    out.insert(out.end(), line.begin(), line.end());
+}
+
+// std::stoull's contract, with messages that name the function.
+uint64_t toU64(const std::string& text) {
+    const char* start = text.c_str();
+    char* stop = nullptr;
+    errno = 0;
+    unsigned long long value = std::strtoull(start, &stop, 10);
+    if (stop == start) {
+        throw std::invalid_argument("invalid stoull argument");
+    }
+    if (errno == ERANGE) {
+        throw std::out_of_range("stoull argument out of range");
+    }
+    return value;
+}
+
+}  // namespace
+
+std::string BookmarkFile::pathFor(const std::string& rawPath) {
+    const std::string raw = kRawExtension;
+    size_t at = rawPath.rfind(raw);
+    if (at == std::string::npos) {
+        return {};
+    }
+    return rawPath.substr(0, at) + kExtension + rawPath.substr(at + raw.size());
+}
+
+uint8_t BookmarkFile::crc8(const uint8_t* data, size_t size) {
+    const auto& t = kCrcTables;
+    uint8_t crc = 0;
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        crc = t[7][crc ^ data[i]] ^ t[6][data[i + 1]] ^ t[5][data[i + 2]] ^ t[4][data[i + 3]] ^
+              t[3][data[i + 4]] ^ t[2][data[i + 5]] ^ t[1][data[i + 6]] ^ t[0][data[i + 7]];
+    }
+    for (; i < size; ++i) {
+        crc = t[0][crc ^ data[i]];
+    }
+    return crc;
+}
+
+std::vector<uint8_t> BookmarkFile::serialize(const BookmarkMap& bookmarks, uint64_t rawFileSize,
+                                             uint16_t width, uint16_t height) {
+    std::vector<uint8_t> out;
+    out.reserve(64 + 8 + bookmarks.size() * kRecordSize + 1);
+    putLine(out, "max_byte", rawFileSize);
+    putLine(out, "sensor_width", width);
+    putLine(out, "sensor_height", height);
+    out.push_back(0);
+    putLittleEndian<uint64_t>(out, bookmarks.size());
+    for (const auto& [key, bookmark] : bookmarks) {
+        putLittleEndian<uint64_t>(out, key);
+        putLittleEndian<uint64_t>(out, bookmark.position);
+        putLittleEndian<uint8_t>(out, bookmark.reserved);
+        putLittleEndian<uint64_t>(out, bookmark.timestamp);
+        putLittleEndian<uint32_t>(out, bookmark.eventIndex);
+    }
+    out.push_back(crc8(out.data(), out.size()));
+    return out;
+}
+
+BookmarkFile::Verdict BookmarkFile::check(const std::vector<uint8_t>& bytes, uint64_t rawFileSize,
+                                          uint16_t width, uint16_t height) {
+    if (bytes.empty()) {
+        return Verdict::Empty;
+    }
+    if (bytes.back() != crc8(bytes.data(), bytes.size() - 1)) {
+        return Verdict::CrcMismatch;
+    }
+    // The text part ends at the first 0x00; each line is "key:value" and the first
+    // line without a colon ends the list. A key that is absent counts as 0.
+    uint64_t size = 0, sensorWidth = 0, sensorHeight = 0;
+    size_t pos = 0;
+    while (pos < bytes.size() && bytes[pos] != 0) {
+        size_t lineEnd = pos;
+        while (lineEnd < bytes.size() && bytes[lineEnd] != 0 && bytes[lineEnd] != '\n') {
+            ++lineEnd;
+        }
+        std::string line(bytes.begin() + static_cast<long>(pos),
+                         bytes.begin() + static_cast<long>(lineEnd));
+        size_t colon = line.find(':');
+        if (colon == std::string::npos) {
+            break;
+        }
+        const std::string key = line.substr(0, colon);
+        const uint64_t value = toU64(line.substr(colon + 1));
+        if (key == "max_byte") {
+            size = value;
+        } else if (key == "sensor_width") {
+            sensorWidth = value;
+        } else if (key == "sensor_height") {
+            sensorHeight = value;
+        }
+        pos = lineEnd < bytes.size() && bytes[lineEnd] == '\n' ? lineEnd + 1 : lineEnd;
+    }
+    if (size != rawFileSize || sensorWidth != width || sensorHeight != height) {
+        return Verdict::OtherFile;
+    }
+    return Verdict::Valid;
+}
+
+void BookmarkFile::parse(const std::vector<uint8_t>& bytes, BookmarkMap& bookmarks,
+                         EventCountMap& eventCountIndex) {
+    size_t pos = 0;
+    while (pos < bytes.size() && bytes[pos] != 0) {
+        ++pos;
+    }
+    ++pos;  // past the 0x00
+    BookmarkMap records;
+    EventCountMap counts;
+    if (pos + sizeof(uint64_t) <= bytes.size()) {
+        const uint64_t count = getLittleEndian<uint64_t>(bytes.data() + pos);
+        pos += sizeof(uint64_t);
+        for (uint64_t i = 0; i < count && pos + kRecordSize <= bytes.size(); ++i) {
+            const uint8_t* record = bytes.data() + pos;
+            Bookmark bookmark;
+            const uint64_t key = getLittleEndian<uint64_t>(record);
+            bookmark.position = getLittleEndian<uint64_t>(record + 8);
+            bookmark.reserved = record[16];
+            bookmark.timestamp = getLittleEndian<uint64_t>(record + 17);
+            bookmark.eventIndex = getLittleEndian<uint32_t>(record + 25);
+            // Records come in ascending order: the hint makes each insertion O(1).
+            counts.emplace_hint(counts.end(), bookmark.eventIndex, bookmark.timestamp);
+            records.insert_or_assign(records.end(), key, bookmark);
+            pos += kRecordSize;
+        }
+    }
+    bookmarks = std::move(records);
+    eventCountIndex = std::move(counts);
+}
+
+}  // namespace orvane

@@ -1,0 +1,137 @@
+#include "orvane/RawFileHeader.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+
+namespace orvane {
+
+namespace {
+
+// Header lines are short; a longer "line" is payload read as header in a file
+// without "% end", and only its first bytes are kept.
+constexpr size_t kMaxLineKept = 4096;
+
+// std::stoi's contract (leading blanks skipped, reading stops at the first
+// non-digit), with messages that name the function.
+int toInt(const std::string& text) {
+    const char* start = text.c_str();
+    char* stop = nullptr;
+    errno = 0;
+    long value = std::strtol(start, &stop, 10);
+    if (stop == start) {
+        throw std::invalid_argument("invalid stoi argument");
+    }
+    if (errno == ERANGE || value < INT_MIN || value > INT_MAX) {
+        throw std::out_of_range("stoi argument out of range");
+    }
+    return static_cast<int>(value);
+}
+
+uint16_t toDimension(const std::string& text) {
+    return static_cast<uint16_t>(toInt(text));
+}
+
+bool startsWith(const std::string& line, const char* prefix, size_t length) {
+    return line.compare(0, length, prefix, length) == 0;
+}
+
+// Reads one line up to its line feed, which is consumed and not kept. Returns the
+// bytes consumed.
+uint64_t readLine(std::streambuf& buffer, std::string& line) {
+    line.clear();
+    uint64_t consumed = 0;
+    for (;;) {
+        const int c = buffer.sbumpc();
+        if (c == std::char_traits<char>::eof()) {
+            return consumed;
+        }
+        ++consumed;
+        if (c == '\n') {
+            return consumed;
+        }
+        if (line.size() < kMaxLineKept) {
+            line.push_back(static_cast<char>(c));
+        }
+    }
+}
+
+}  // namespace
+
+RawFileHeader RawFileHeader::read(std::istream& in) {
+    RawFileHeader header;
+    std::streambuf* buffer = in.rdbuf();
+    if (!in.good() || buffer == nullptr) {
+        in.setstate(std::ios::failbit);
+        return header;
+    }
+    std::string line;
+    for (;;) {
+        const int next = buffer->sgetc();
+        if (next == std::char_traits<char>::eof()) {
+            in.setstate(std::ios::eofbit);
+            break;
+        }
+        if (next != '%') {
+            break;
+        }
+        header.size += readLine(*buffer, line);
+        if (line == "% end") {
+            break;
+        }
+        if (startsWith(line, "% format ", 9)) {
+            const std::string value = line.substr(9);
+            size_t pieceStart = 0;
+            bool first = true;
+            for (;;) {
+                const size_t pieceEnd = value.find(';', pieceStart);
+                const std::string piece =
+                    value.substr(pieceStart, pieceEnd == std::string::npos ? std::string::npos
+                                                                           : pieceEnd - pieceStart);
+                if (first) {
+                    if (piece != "EVT3") {
+                        header.status = Status::NotEvt3Format;
+                        return header;
+                    }
+                    first = false;
+                } else {
+                    // "key=value"; a piece without '=' carries no value and sets nothing.
+                    const size_t equals = piece.find('=');
+                    if (equals != std::string::npos) {
+                        const std::string key = piece.substr(0, equals);
+                        const size_t valueEnd = piece.find('=', equals + 1);
+                        const std::string text = piece.substr(
+                            equals + 1, valueEnd == std::string::npos ? std::string::npos
+                                                                      : valueEnd - equals - 1);
+                        if (key == "width") {
+                            header.width = toDimension(text);
+                        } else if (key == "height") {
+                            header.height = toDimension(text);
+                        }
+                    }
+                }
+                if (pieceEnd == std::string::npos) {
+                    break;
+                }
+                pieceStart = pieceEnd + 1;
+            }
+        } else if (startsWith(line, "% geometry ", 11)) {
+            // "<w>x<h>"; without an 'x' there is no height to read, which is an error.
+            const std::string value = line.substr(11);
+            const size_t x = value.find('x');
+            header.width = toDimension(value.substr(0, x));
+            header.height =
+                toDimension(x == std::string::npos ? std::string() : value.substr(x + 1));
+        } else if (startsWith(line, "% evt ", 6)) {
+            if (line.compare(6, std::string::npos, "3.0") != 0) {
+                header.status = Status::NotEvt3Version;
+                return header;
+            }
+        }
+    }
+    return header;
+}
+
+}  // namespace orvane

@@ -1,0 +1,820 @@
+#include "orvane/RawFileReader.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <iostream>
+#include <iterator>
+#include <limits>
+
+#include "orvane/BookmarkFile.h"
+#include "orvane/RawFileHeader.h"
+#include "orvane/base/Logger.h"
+#include "orvane/hal/DecoderFactory.h"
+#include "orvane/hal/EventSearch.h"
+#include "orvane/hal/Evt3Scan.h"
+#include "orvane/hal/RawEventStreamFormat.h"
+
+namespace orvane {
+
+namespace {
+
+constexpr const char* kLogModule = "src/FileReader/RawFileReader";
+
+constexpr uint64_t kProgressStep = uint64_t{64} << 20;
+// How far back from a seek target the reader looks for the row word (and the
+// vector base) that a decoder coming from the start would hold there. Sensors
+// repeat the row within a few words, so the first window nearly always holds it.
+constexpr uint64_t kFirstLookBack = 4096;
+constexpr uint64_t kMaxLookBack = uint64_t{16} << 20;
+
+// EVT 3.0 words; the fast index and the seeks walk them through the hal scans.
+constexpr uint64_t kWordBytes = 2;
+
+uint64_t evenDown(uint64_t n) {
+    return n & ~(kWordBytes - 1);
+}
+
+uint64_t saturatingAdd(uint64_t a, uint64_t b) {
+    return b > std::numeric_limits<uint64_t>::max() - a ? std::numeric_limits<uint64_t>::max()
+                                                        : a + b;
+}
+
+// Reads up to `size` bytes at the stream's position; returns the count read.
+uint64_t readInto(std::istream& in, std::vector<uint8_t>& buffer, uint64_t size) {
+    buffer.resize(size);
+    in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(size));
+    const uint64_t got = static_cast<uint64_t>(in.gcount());
+    buffer.resize(got);
+    return got;
+}
+
+// Payloads are whole 2-byte words from their start, and every read starts on a
+// word, so an odd read is the file's last byte: it can never complete a word.
+// Handing it to the decoder would leave it waiting there and join it with the
+// first byte of whatever is read after the next seek.
+void dropLoneLastByte(std::vector<uint8_t>& buffer) {
+    buffer.resize(evenDown(buffer.size()));
+}
+
+void append(std::vector<Event2D>& to, const Event2D* begin, const Event2D* end) {
+    to.insert(to.end(), begin, end);
+}
+
+}  // namespace
+
+RawFileReader::RawFileReader(std::string path)
+    : filePath(std::move(path)),
+      decodedEvents(std::make_shared<std::vector<Event2D>>()),
+      pendingEvents(std::make_shared<std::vector<Event2D>>()),
+      resultEvents(std::make_shared<std::vector<Event2D>>()) {
+    makeDecoder();
+}
+
+RawFileReader::~RawFileReader() = default;
+
+void RawFileReader::makeDecoder() {
+    // The format is fixed: the header's geometry never changes how words decode.
+    decoder =
+        DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
+    decoder->setEventsStreamHandleCallback(
+        [this](const Event2D* begin, const Event2D* end) { append(*decodedEvents, begin, end); });
+}
+
+void RawFileReader::resetForLoad() {
+    loaded = false;
+    if (fileStream.is_open()) {
+        fileStream.close();
+    }
+    fileStream.clear();
+    bookmarks.clear();
+    eventCountIndex.clear();
+    decodedEvents->clear();
+    pendingEvents->clear();
+    resultEvents->clear();
+    currentEventNum = currentTimestamp = startTimestamp = endTimestamp = maxEvents = 0;
+    width = 1280;
+    height = 720;
+    fileSize = payloadOffset = 0;
+    makeDecoder();
+}
+
+bool RawFileReader::loadFile() {
+    resetForLoad();
+    fileStream.open(filePath, std::ios::in | std::ios::binary);
+    bookmarkPath = BookmarkFile::pathFor(filePath);
+    if (!fileStream.is_open()) {
+        return false;
+    }
+    std::error_code notDirectory;
+    if (std::filesystem::is_directory(filePath, notDirectory)) {
+        return false;  // opens, but has no bytes to read
+    }
+    fileStream.seekg(0, std::ios::end);
+    const std::streamoff end = fileStream.tellg();
+    if (end < 0) {
+        return false;
+    }
+    fileSize = static_cast<uint64_t>(end);
+    fileStream.seekg(0, std::ios::beg);
+
+    const RawFileHeader header = RawFileHeader::read(fileStream);
+    width = header.width;
+    height = header.height;
+    if (header.status == RawFileHeader::Status::NotEvt3Format) {
+        std::cerr << RawFileHeader::kNotEvt3FormatMessage << std::endl;
+        return false;
+    }
+    if (header.status == RawFileHeader::Status::NotEvt3Version) {
+        std::cerr << RawFileHeader::kNotEvt3VersionMessage << std::endl;
+        return false;
+    }
+    payloadOffset = header.size;
+    fileStream.clear();
+    fileStream.seekg(static_cast<std::streamoff>(payloadOffset));
+
+    ORVANE_LOG(LOG_INFO, "Loading raw file...");
+    // A path without ".raw" yields no side-file name that differs from the
+    // recording (bookmarkPath is empty), and a side-file name may lead back to the
+    // recording through a link: either way the index lives in memory only, so
+    // that the recording is never written over.
+    if (!bookmarkPath.empty() && std::filesystem::exists(bookmarkPath) &&
+        std::filesystem::equivalent(bookmarkPath, filePath)) {
+        bookmarkPath.clear();
+    }
+    if (!bookmarkPath.empty() && std::filesystem::exists(bookmarkPath) &&
+        checkBookmarksFromFile(bookmarkPath)) {
+        loadBookmarksFromFile(bookmarkPath);
+        ORVANE_LOG(LOG_DEBUG, "Bookmarks loaded from %s: %zu", bookmarkPath.c_str(),
+                   bookmarks.size());
+    } else {
+        initBookmark();
+    }
+
+    if (bookmarks.empty()) {
+        ORVANE_LOG(LOG_ERROR, "Loading raw file failed. There is no data in the file.");
+        return false;
+    }
+    startTimestamp = bookmarks.begin()->first;
+    endTimestamp = bookmarks.rbegin()->first;
+    maxEvents = bookmarks.rbegin()->second.eventIndex;
+    loaded = true;
+    seekTime(startTimestamp);
+    ORVANE_LOG(LOG_INFO, "Loading raw file succeeded.");
+    return true;
+}
+
+// --- Index -------------------------------------------------------------------
+
+void RawFileReader::buildBookmarks(std::istream& in, BookmarkMap& bookmarks,
+                                   EventCountMap& eventCountIndex,
+                                   const std::function<void(uint64_t)>& progress) {
+    bookmarks.clear();
+    eventCountIndex.clear();
+    const std::streamoff start = in.tellg();
+    const uint64_t payload = start < 0 ? 0 : static_cast<uint64_t>(start);
+
+    // One pass: the bookmark positions come from the time words alone, and the
+    // events before each position from a running count, so that the counts per
+    // range need no second read of the payload.
+    std::vector<uint64_t> eventsBefore;  // per bookmark in key order: events before its position
+    Bookmark pending;
+    pending.position = payload;
+    uint64_t pendingEvents = 0;
+    uint64_t last = 0;
+    uint64_t time = 0;
+    uint64_t events = 0;
+    uint64_t chunkStart = payload;
+    uint64_t nextReport = kProgressStep;
+    std::vector<uint8_t> buffer;
+    while (in.good()) {
+        const uint64_t got = readInto(in, buffer, kChunkSize);
+        if (got == 0) {
+            break;
+        }
+        const uint8_t* data = buffer.data();
+        const uint64_t whole = evenDown(got);
+        uint64_t pos = 0;
+        while (pos < whole) {
+            // Until the first non-zero time the next bookmark waits for any time at all.
+            const uint64_t threshold = last == 0 ? 1 : last + bookmark_period_us;
+            pos += evt3ScanToTime(data + pos, data + whole, threshold, time, events);
+            if (pos >= whole) {
+                break;
+            }
+            if (last == 0) {
+                last = time;
+                pending.timestamp = time;
+            } else {
+                pending.timestamp = last;
+                // Keys only grow here (each is 2000 us past the one before).
+                bookmarks.emplace(last, pending);
+                eventsBefore.push_back(pendingEvents);
+                pending.position = chunkStart + pos;
+                pendingEvents = events;
+                last = time;
+            }
+            pos += kWordBytes;
+        }
+        chunkStart += got;
+        if (progress && chunkStart - payload >= nextReport) {
+            progress(chunkStart - payload);
+            nextReport += kProgressStep;
+        }
+    }
+    if (progress) {
+        progress(chunkStart - payload);
+    }
+
+    // The end entry: the time reached at the end, positioned after the last byte
+    // (at the payload start when there is no payload, so that a seek there never
+    // decodes the header). It may land anywhere among the others, or on one of
+    // them, when the payload's time steps back.
+    Bookmark endEntry;
+    endEntry.position = chunkStart;
+    endEntry.timestamp = time;
+    const bool endInserted = bookmarks.emplace(time, endEntry).second;
+
+    // Counts between neighbours in key order, as decoding each range would give.
+    size_t next = 0;
+    auto before = [&](uint64_t key) {
+        return endInserted && key == time ? events : eventsBefore[next++];
+    };
+    uint32_t count = 0;
+    auto e = bookmarks.begin();
+    uint64_t eBefore = before(e->first);
+    for (auto s = std::next(e); s != bookmarks.end(); e = s++) {
+        const uint64_t sBefore = before(s->first);
+        if (s->second.position > e->second.position) {
+            count += static_cast<uint32_t>(sBefore - eBefore);
+        }
+        s->second.eventIndex = count;
+        eventCountIndex.emplace(count, s->first);
+        eBefore = sBefore;
+    }
+    eventCountIndex.emplace(bookmarks.begin()->second.eventIndex,
+                            bookmarks.begin()->second.timestamp);
+}
+
+void RawFileReader::buildBookmarksReference(std::istream& in, Decoder& decoder,
+                                            BookmarkMap& bookmarks,
+                                            EventCountMap& eventCountIndex) {
+    bookmarks.clear();
+    eventCountIndex.clear();
+    std::vector<uint8_t> buffer;
+    const std::streamoff start = in.tellg();
+    const uint64_t payload = start < 0 ? 0 : static_cast<uint64_t>(start);
+
+    // Pass 1: the time of every word.
+    Bookmark pending;
+    pending.position = payload;
+    uint64_t last = 0;
+    uint64_t chunkStart = payload;
+    while (in.good()) {
+        const uint64_t got = readInto(in, buffer, kChunkSize);
+        const uint8_t w = decoder.getWordSize();
+        for (uint64_t off = 0; off + w <= got; off += w) {
+            decoder.decodeRange(buffer.data() + off, buffer.data() + off + w);
+            const uint64_t t = decoder.getCurrentTimestamp();
+            if (last == 0) {
+                if (t == 0) {
+                    continue;
+                }
+                last = t;
+                pending.timestamp = t;
+            } else {
+                pending.timestamp = last;
+                if (t == 0) {
+                    continue;
+                }
+            }
+            if (t < last + bookmark_period_us) {
+                continue;
+            }
+            bookmarks.emplace(last, pending);
+            pending.position = chunkStart + off;
+            last = t;
+        }
+        chunkStart += got;
+    }
+    const uint64_t tEnd = decoder.getCurrentTimestamp();
+    Bookmark endEntry;
+    endEntry.position = chunkStart;
+    endEntry.timestamp = tEnd;
+    bookmarks.emplace(tEnd, endEntry);
+
+    // Pass 2: decode each range between neighbours and count its events. A range
+    // whose end lies before its start (time stepping back) holds nothing.
+    uint32_t count = 0;
+    auto e = bookmarks.begin();
+    for (auto s = std::next(e); s != bookmarks.end(); e = s++) {
+        in.clear();
+        in.seekg(static_cast<std::streamoff>(e->second.position));
+        uint64_t remaining =
+            s->second.position > e->second.position ? s->second.position - e->second.position : 0;
+        while (remaining > 0) {
+            const uint64_t got = readInto(in, buffer, std::min(remaining, kChunkSize));
+            if (got == 0) {
+                break;
+            }
+            remaining -= got;
+            dropLoneLastByte(buffer);
+            count += static_cast<uint32_t>(decoder.decode(buffer));
+        }
+        s->second.eventIndex = count;
+        eventCountIndex.emplace(count, s->first);
+    }
+    eventCountIndex.emplace(bookmarks.begin()->second.eventIndex,
+                            bookmarks.begin()->second.timestamp);
+}
+
+void RawFileReader::initBookmark() {
+    const uint64_t payloadBytes = fileSize > payloadOffset ? fileSize - payloadOffset : 0;
+    currentEventNum = 0;
+    buildBookmarks(fileStream, bookmarks, eventCountIndex, [&](uint64_t scanned) {
+        if (progressCallback) {
+            progressCallback(scanned, payloadBytes);
+        }
+    });
+    ORVANE_LOG(LOG_DEBUG, "Bookmark index built: %zu bookmarks", bookmarks.size());
+    if (bookmarkPath.empty()) {
+        return;
+    }
+    serializeBookmarkMap(bookmarks, bookmarkPath);
+}
+
+void RawFileReader::serializeBookmarkMap(const BookmarkMap& map, const std::string& path) {
+    // Written in one piece, CRC included: a side file cut short by a crash fails
+    // its CRC and is rebuilt.
+    const std::vector<uint8_t> bytes = BookmarkFile::serialize(map, fileSize, width, height);
+    std::ofstream out(path, std::ios::out | std::ios::binary | std::ios::trunc);
+    if (!out) {
+        ORVANE_LOG(LOG_ERROR, "Failed to open file for writing");
+        ORVANE_LOG(LOG_ERROR, "Failed to open file");
+        ORVANE_LOG(LOG_ERROR, "Failed to open file for writing");
+        return;
+    }
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+        ORVANE_LOG(LOG_ERROR, "Failed to write bookmark file %s", path.c_str());
+    }
+}
+
+bool RawFileReader::checkBookmarksFromFile(const std::string& path) {
+    std::ifstream in(path, std::ios::in | std::ios::binary);
+    if (!in) {
+        std::cerr << "Error opening file for reading!" << std::endl;
+        return false;
+    }
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    if (size < 0 || static_cast<uint64_t>(size) > BookmarkFile::kMaxSize) {
+        return false;
+    }
+    in.seekg(0, std::ios::beg);
+    std::vector<uint8_t> bytes;
+    readInto(in, bytes, static_cast<uint64_t>(size));
+    switch (BookmarkFile::check(bytes, fileSize, width, height)) {
+        case BookmarkFile::Verdict::Valid:
+            return true;
+        case BookmarkFile::Verdict::Empty:
+            std::cerr << "The file content is insufficient to perform CRC validation!" << std::endl;
+            return false;
+        case BookmarkFile::Verdict::CrcMismatch:
+            ORVANE_LOG(LOG_INFO, "The file has changed");
+            return false;
+        case BookmarkFile::Verdict::OtherFile:
+            return false;
+    }
+    return false;
+}
+
+void RawFileReader::loadBookmarksFromFile(const std::string& path) {
+    std::ifstream in(path, std::ios::in | std::ios::binary);
+    if (!in) {
+        ORVANE_LOG(LOG_ERROR, "Error opening file for reading!");
+        return;
+    }
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    in.seekg(0, std::ios::beg);
+    std::vector<uint8_t> bytes;
+    // Never more than the check allowed, should the file have grown since.
+    readInto(
+        in, bytes,
+        std::min<uint64_t>(size < 0 ? 0 : static_cast<uint64_t>(size), BookmarkFile::kMaxSize));
+    BookmarkFile::parse(bytes, bookmarks, eventCountIndex);
+}
+
+bool RawFileReader::getRawFileBookmark(uint64_t timestamp, Bookmark& out) {
+    auto found = bookmarks.lower_bound(timestamp);
+    if (found == bookmarks.end()) {
+        return false;
+    }
+    if (found->first == timestamp) {
+        out = found->second;
+        return true;
+    }
+    if (found == bookmarks.begin()) {
+        return false;
+    }
+    out = std::prev(found)->second;
+    return true;
+}
+
+bool RawFileReader::getRawFileBookmarkByNEvents(uint64_t eventNum, Bookmark& out) {
+    auto found = eventCountIndex.lower_bound(eventNum);
+    if (found == eventCountIndex.end() || bookmarks.empty()) {
+        return false;
+    }
+    if (eventNum == 0) {
+        out = bookmarks.begin()->second;
+        return true;
+    }
+    if (found == eventCountIndex.begin()) {
+        return false;
+    }
+    // A side file may name a time that is not a key; it then offers no start.
+    auto bookmark = bookmarks.find(std::prev(found)->second);
+    if (bookmark == bookmarks.end()) {
+        return false;
+    }
+    out = bookmark->second;
+    return true;
+}
+
+// --- Seeking -----------------------------------------------------------------
+
+uint64_t RawFileReader::readChunk(uint64_t position) {
+    fileStream.clear();
+    fileStream.seekg(static_cast<std::streamoff>(position));
+    return readInto(fileStream, readBuffer, chunkSize);
+}
+
+// The first bookmark's key is the first non-zero time, but its position is the
+// payload start, where a decoder's time is still 0; continuing from the key there
+// would misread the stream's first time words as a wrap of the counter.
+uint64_t RawFileReader::decoderTimeAt(const Bookmark& bookmark) const {
+    return bookmark.position <= payloadOffset ? 0 : bookmark.timestamp;
+}
+
+// Makes the decoder continue at `position` as if it had decoded everything before
+// it: the time comes from the index, the row and vector base from the nearest
+// words before the position that set them (a stream repeats the row only when it
+// changes, so a decoder arriving from elsewhere would carry a stale one).
+void RawFileReader::restoreDecoder(uint64_t position, uint64_t time) {
+    // Whole words only: the end of an odd payload is not a word boundary.
+    const uint64_t distance = position > payloadOffset ? evenDown(position - payloadOffset) : 0;
+    const uint64_t windowEnd = payloadOffset + distance;
+    if (distance == 0) {
+        makeDecoder();  // the payload start: a fresh decoder's state
+    } else {
+        std::vector<uint8_t> window;
+        uint64_t span = std::min(kFirstLookBack, distance);
+        for (;;) {
+            fileStream.clear();
+            fileStream.seekg(static_cast<std::streamoff>(windowEnd - span));
+            const uint64_t got = evenDown(readInto(fileStream, window, span));
+            const Evt3StateStart from = evt3StateStart(window.data(), window.data() + got);
+            const bool fromStart = span == distance;
+            // Past kMaxLookBack a missing row stays as it was (a stream silent for
+            // minutes on one row); it is never missing in what sensors write.
+            if (from.row || fromStart || span >= kMaxLookBack || got < span) {
+                if (fromStart && !(from.row && from.vectorBase)) {
+                    makeDecoder();  // what the payload never set is a fresh decoder's
+                }
+                decoder->decodeRange(window.data() + from.offset, window.data() + got);
+                break;
+            }
+            span = std::min({span * 8, distance, kMaxLookBack});
+        }
+    }
+    decoder->setCurrentTimestamp(time);
+    fileStream.clear();
+    fileStream.seekg(static_cast<std::streamoff>(position));
+}
+
+// Without a loaded index there is nothing to answer from: seeks fail and queries
+// return a new empty vector, with a warning instead of a silent nothing.
+bool RawFileReader::refuseUnloaded(const char* operation) {
+    if (loaded) {
+        return false;
+    }
+    ORVANE_LOG(LOG_WARNING, "%s: no raw file loaded; call loadFile() first.", operation);
+    return true;
+}
+
+bool RawFileReader::seekTime(uint64_t timestamp) {
+    if (refuseUnloaded("seekTime")) {
+        return false;
+    }
+    if (timestamp > endTimestamp) {
+        currentTimestamp = endTimestamp + 1;
+        return false;
+    }
+    if (timestamp < startTimestamp) {
+        currentTimestamp = startTimestamp - 1;
+        return false;
+    }
+    Bookmark bookmark;
+    if (!getRawFileBookmark(timestamp, bookmark)) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(readMutex);
+    uint64_t targetPosition = bookmark.position;
+    uint64_t targetTime = decoderTimeAt(bookmark);
+    uint64_t eventCount = bookmark.eventIndex;
+    if (bookmark.timestamp != timestamp) {
+        // The word where the time first reaches the request. The count covers whole
+        // chunks from the bookmark, up to the end of the chunk holding that word.
+        uint64_t time = targetTime;
+        uint64_t counted = 0;
+        uint64_t chunkStart = bookmark.position;
+        for (;;) {
+            const uint64_t got = readChunk(chunkStart);
+            const uint64_t whole = evenDown(got);
+            uint64_t before = 0;
+            const uint64_t off = evt3ScanToTime(readBuffer.data(), readBuffer.data() + whole,
+                                                timestamp, time, before);
+            if (off < whole) {
+                targetPosition = chunkStart + off;
+                targetTime = time;
+                if (off > 0) {
+                    counted += before +
+                               evt3CountEvents(readBuffer.data() + off, readBuffer.data() + whole);
+                }
+                break;
+            }
+            if (got < chunkSize) {
+                return false;  // the end of the file came first
+            }
+            counted += before;
+            chunkStart += got;
+        }
+        eventCount = static_cast<uint32_t>(eventCount + counted);
+    }
+    restoreDecoder(targetPosition, targetTime);
+    currentTimestamp = timestamp;
+    currentEventNum = eventCount;
+    pendingEvents->clear();
+    decodedEvents->clear();
+    return true;
+}
+
+bool RawFileReader::seekNEvents(uint64_t eventNum) {
+    if (refuseUnloaded("seekNEvents")) {
+        return false;
+    }
+    if (eventNum > maxEvents) {
+        currentEventNum = maxEvents + 1;
+        currentTimestamp = endTimestamp + 1;
+        return false;
+    }
+    Bookmark bookmark;
+    if (!getRawFileBookmarkByNEvents(eventNum, bookmark)) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(readMutex);
+    uint64_t targetPosition = bookmark.position;
+    uint64_t time = decoderTimeAt(bookmark);
+    uint64_t positionTime = bookmark.timestamp;
+    uint64_t events = bookmark.eventIndex;
+    if (events != eventNum) {
+        uint64_t chunkStart = bookmark.position;
+        for (;;) {
+            const uint64_t got = readChunk(chunkStart);
+            const uint64_t whole = evenDown(got);
+            const uint64_t off = evt3ScanToEventCount(readBuffer.data(), readBuffer.data() + whole,
+                                                      eventNum, time, events);
+            if (off < whole) {
+                targetPosition = chunkStart + off;
+                positionTime = time;
+                break;
+            }
+            if (got < chunkSize) {
+                return false;
+            }
+            chunkStart += got;
+        }
+    }
+    restoreDecoder(targetPosition, time);
+    currentTimestamp = positionTime;
+    currentEventNum = static_cast<uint32_t>(events);
+    pendingEvents->clear();
+    decodedEvents->clear();
+    return true;
+}
+
+// --- Queries -----------------------------------------------------------------
+
+bool RawFileReader::readAndDecodeEvents(std::function<bool()> stop) {
+    std::lock_guard<std::mutex> lock(readMutex);
+    // good() rather than !eof(): a stream that failed otherwise must not spin here.
+    while (fileStream.good()) {
+        readInto(fileStream, readBuffer, chunkSize);
+        dropLoneLastByte(readBuffer);
+        decoder->decode(readBuffer);
+        if (stop()) {
+            return true;
+        }
+    }
+    return !resultEvents->empty();
+}
+
+std::shared_ptr<std::vector<Event2D>> RawFileReader::getNEvents(uint64_t n) {
+    if (refuseUnloaded("getNEvents")) {
+        return std::make_shared<std::vector<Event2D>>();
+    }
+    const uint64_t remaining = currentEventNum >= maxEvents ? 0 : maxEvents - currentEventNum;
+    if (n > remaining) {
+        ORVANE_LOG(LOG_WARNING, "Requested number of events exceeds total number of events.");
+        n = remaining;
+    }
+    std::vector<Event2D>& result = *resultEvents;
+    std::vector<Event2D>& pending = *pendingEvents;
+    result.clear();
+    if (pending.size() > n) {
+        result.assign(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(n));
+        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(n));
+    } else {
+        result.swap(pending);
+        pending.clear();
+        const bool read = readAndDecodeEvents([&]() {
+            std::vector<Event2D>& decoded = *decodedEvents;
+            if (decoded.size() + result.size() < n) {
+                append(result, decoded.data(), decoded.data() + decoded.size());
+                decoded.clear();
+                return false;
+            }
+            const size_t take = static_cast<size_t>(n - result.size());
+            append(result, decoded.data(), decoded.data() + take);
+            pending.assign(decoded.begin() + static_cast<std::ptrdiff_t>(take), decoded.end());
+            decoded.clear();
+            return true;
+        });
+        if (!read) {
+            return resultEvents;
+        }
+    }
+    if (!result.empty()) {
+        currentTimestamp = result.back().timestamp + 1;
+    }
+    currentEventNum += result.size();
+    return resultEvents;
+}
+
+std::shared_ptr<std::vector<Event2D>> RawFileReader::getNTimeEvents(uint64_t duration) {
+    if (refuseUnloaded("getNTimeEvents")) {
+        return std::make_shared<std::vector<Event2D>>();
+    }
+    const uint64_t t0 = currentTimestamp;
+    // Saturating: a huge duration means "to the end", not a slice before the start.
+    uint64_t tEnd = saturatingAdd(t0, duration);
+    if (tEnd < startTimestamp) {
+        ORVANE_LOG(LOG_WARNING, "Requested interval is before start timestamp.");
+        currentTimestamp = tEnd;
+        currentEventNum = 0;
+        return std::make_shared<std::vector<Event2D>>();
+    }
+    if (t0 > endTimestamp) {
+        ORVANE_LOG(LOG_WARNING, "Current read pos exceeds end timestamp.");
+        currentEventNum = maxEvents;
+        return std::make_shared<std::vector<Event2D>>();
+    }
+    currentTimestamp = tEnd;
+    if (tEnd > endTimestamp) {
+        // The last slice takes the rest of the file. The end time is where the
+        // decoder's time stands after the last word, and a camera's closing
+        // time-high word can set it below the time of the events just before.
+        ORVANE_LOG(LOG_WARNING, "Requested interval exceeds end timestamp.");
+        tEnd = std::numeric_limits<uint64_t>::max();
+    }
+
+    // A slice takes every event up to and including tEnd. The split needs an event
+    // strictly beyond tEnd: a chunk that ends exactly at tEnd may be followed by
+    // more events at tEnd, which belong to this slice, not the next.
+    std::vector<Event2D>& result = *resultEvents;
+    std::vector<Event2D>& pending = *pendingEvents;
+    result.clear();
+    if (!pending.empty() && pending.back().timestamp > tEnd) {
+        const Event2D* split =
+            binarySearchTimestamp(tEnd, pending.data(), pending.data() + pending.size());
+        const auto k = split - pending.data();
+        result.assign(pending.begin(), pending.begin() + k);
+        pending.erase(pending.begin(), pending.begin() + k);
+    } else {
+        result.swap(pending);
+        pending.clear();
+        const bool read = readAndDecodeEvents([&]() {
+            std::vector<Event2D>& decoded = *decodedEvents;
+            if (decoded.empty()) {
+                return false;
+            }
+            if (decoded.back().timestamp > tEnd) {
+                const Event2D* split =
+                    binarySearchTimestamp(tEnd, decoded.data(), decoded.data() + decoded.size());
+                append(result, decoded.data(), split);
+                append(pending, split, decoded.data() + decoded.size());
+                decoded.clear();
+                return true;
+            }
+            append(result, decoded.data(), decoded.data() + decoded.size());
+            decoded.clear();
+            return false;
+        });
+        if (!read) {
+            return resultEvents;
+        }
+    }
+    currentEventNum += result.size();
+    return resultEvents;
+}
+
+std::shared_ptr<std::vector<Event2D>> RawFileReader::getNEventsGivenStartTimeStamp(
+    uint64_t timestamp, uint64_t n) {
+    if (!seekTime(timestamp)) {
+        return std::make_shared<std::vector<Event2D>>();
+    }
+    return getNEvents(n);
+}
+
+std::shared_ptr<std::vector<Event2D>> RawFileReader::getNEventsGivenStartEvent(uint64_t eventNum,
+                                                                               uint64_t n) {
+    if (!seekNEvents(eventNum)) {
+        return std::make_shared<std::vector<Event2D>>();
+    }
+    return getNEvents(n);
+}
+
+std::shared_ptr<std::vector<Event2D>> RawFileReader::getNTimeEventsGivenStartTimeStamp(
+    uint64_t timestamp, uint64_t duration) {
+    if (!seekTime(timestamp)) {
+        return std::make_shared<std::vector<Event2D>>();
+    }
+    return getNTimeEvents(duration);
+}
+
+std::shared_ptr<std::vector<Event2D>> RawFileReader::getNTimeEventsGivenStartEvent(
+    uint64_t eventNum, uint64_t duration) {
+    if (!seekNEvents(eventNum)) {
+        return std::make_shared<std::vector<Event2D>>();
+    }
+    return getNTimeEvents(duration);
+}
+
+// --- Accessors ---------------------------------------------------------------
+
+bool RawFileReader::getStartTimeStamp(uint64_t& timestamp) {
+    timestamp = startTimestamp;
+    return true;
+}
+
+bool RawFileReader::getEndTimeStamp(uint64_t& timestamp) {
+    timestamp = endTimestamp;
+    return true;
+}
+
+bool RawFileReader::getMaxEvents(uint64_t& eventNum) {
+    eventNum = maxEvents;
+    return true;
+}
+
+bool RawFileReader::reachedEndOfEvents() {
+    return currentTimestamp > endTimestamp;
+}
+
+uint64_t RawFileReader::getCurrentPosTimeStamp() {
+    return currentTimestamp;
+}
+
+uint64_t RawFileReader::getCurrentPosEventNum() {
+    return currentEventNum;
+}
+
+uint16_t RawFileReader::getWidth() const {
+    return width;
+}
+
+uint16_t RawFileReader::getHeight() const {
+    return height;
+}
+
+void RawFileReader::setProgressCallback(ProgressCallback callback) {
+    progressCallback = std::move(callback);
+}
+
+// --- Extraction and export ----------------------------------------------------
+
+// Cutting and rendering come with the video encoder; until then both refuse.
+bool RawFileReader::extractEventData(uint64_t, uint64_t, std::string) {
+    ORVANE_LOG(LOG_ERROR, "extractEventData is not available yet.");
+    return false;
+}
+
+bool RawFileReader::exportEventDataToVideo(uint64_t, uint64_t, std::string) {
+    ORVANE_LOG(LOG_ERROR, "exportEventDataToVideo is not available yet.");
+    return false;
+}
+
+}  // namespace orvane

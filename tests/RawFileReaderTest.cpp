@@ -1,0 +1,508 @@
+// Reading raw recordings through DvsFileReader / RawFileReader: header rules,
+// the side file, seeks and queries checked against a plain decode of the file.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "orvane/orvane.h"
+#include "support/Streams.h"
+
+namespace orvane {
+namespace {
+
+namespace fs = std::filesystem;
+using Events = std::vector<Event2D>;
+
+std::vector<uint8_t> readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
+}
+
+void expectEventsAt(const Events& all, size_t from, const Events& actual, const std::string& what) {
+    ASSERT_LE(from + actual.size(), all.size()) << what;
+    for (size_t i = 0; i < actual.size(); ++i) {
+        const Event2D& e = all[from + i];
+        const Event2D& a = actual[i];
+        ASSERT_TRUE(e.x == a.x && e.y == a.y && e.polarity == a.polarity &&
+                    e.timestamp == a.timestamp)
+            << what << ": event " << from + i << " expected (" << e.x << "," << e.y << ","
+            << int(e.polarity) << "," << e.timestamp << ") got (" << a.x << "," << a.y << ","
+            << int(a.polarity) << "," << a.timestamp << ")";
+    }
+}
+
+class RawFileReaderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        previousLevel_ = Logger::Instance().level();
+        Logger::Instance().setLevel(LOG_INFO);
+        Logger::Instance().setSink(
+            [this](LogLevelType level, const char* file, int, const std::string& message) {
+                logs.push_back({level, std::string(file) + ": " + message});
+            });
+    }
+    void TearDown() override {
+        Logger::Instance().setSink(nullptr);
+        Logger::Instance().setLevel(previousLevel_);
+    }
+    bool logged(LogLevelType level, const std::string& message) {
+        const std::string line = std::string("src/FileReader/RawFileReader: ") + message;
+        return std::any_of(logs.begin(), logs.end(),
+                           [&](const auto& l) { return l.first == level && l.second == line; });
+    }
+    std::unique_ptr<RawFileReader> load(const std::string& path) {
+        auto reader = std::make_unique<RawFileReader>(path);
+        EXPECT_TRUE(reader->loadFile()) << path;
+        return reader;
+    }
+    // A recording of `events` random events crossing `wraps` wraps of the counter.
+    std::vector<uint8_t> record(const std::string& path, uint64_t seed, size_t events = 100000,
+                                unsigned wraps = 1) {
+        std::vector<uint8_t> payload = test::encode(test::randomStream(seed, events, wraps));
+        test::writeRawFile(path, test::recordingHeader(), payload);
+        return payload;
+    }
+
+    test::ScratchDir dir;
+    std::vector<std::pair<LogLevelType, std::string>> logs;
+
+  private:
+    int previousLevel_ = LOG_INFO;
+};
+
+TEST_F(RawFileReaderTest, FactoryGoesByTheTextAfterTheLastDot) {
+    EXPECT_NE(DvsFileReader::createFileReader("my.videos/rec.raw"), nullptr);
+    EXPECT_EQ(DvsFileReader::createFileReader("rec.RAW"), nullptr);
+    EXPECT_EQ(DvsFileReader::createFileReader("my.raw/rec"), nullptr);
+    EXPECT_EQ(DvsFileReader::createFileReader("rec"), nullptr);
+    EXPECT_FALSE(DvsFileReader::createFileReader(dir.file("missing.raw"))->loadFile());
+}
+
+TEST_F(RawFileReaderTest, HeaderRulesSetGeometryPayloadStartAndRefuseOtherFormats) {
+    std::vector<uint8_t> payload = test::encode(test::randomStream(5, 3000, 0));
+    struct Case {
+        std::string header;
+        bool loads;
+        uint16_t width, height;
+        std::string error;  // standard error
+        size_t lostPayload = 0;
+    };
+    const std::vector<Case> cases = {
+        {test::recordingHeader(), true, 1280, 720, ""},
+        {"% format EVT3;height=480;width=640\n% end\n", true, 640, 480, ""},
+        {"% format EVT3; height = 480; width = 640\n% end\n", true, 1280, 720, ""},
+        {"% format EVT3;height=240;width=320\n% geometry 640x480\n% end\n", true, 640, 480, ""},
+        {"% format EVT3\n% evt 3.0\n", true, 1280, 720, ""},
+        {"% format EVT3;width=66000\n% end\n", true, 464, 720, ""},  // kept to 16 bits
+        {"% end\r\n", true, 1280, 720, "", 4},  // not the end line: "%ab\n" is read as header
+        {"% format EVT2;height=480;width=640\n% end\n", false, 1280, 720,
+         "Error : detected non-EVT3 input file ''\n"},
+        {"% geometry 640x480\n% evt 2.0\n% end\n", false, 640, 480,
+         "Error : detected non-EVT3 input file.''\n"},
+        {"% evt 3.0\r\n% end\n", false, 1280, 720, "Error : detected non-EVT3 input file.''\n"},
+    };
+    const std::string path = dir.file("rec.raw");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.header);
+        std::vector<uint8_t> bytes = payload;
+        if (c.lostPayload) {
+            bytes.insert(bytes.begin(), {'%', 'a', 'b', '\n'});
+        }
+        test::writeRawFile(path, c.header, bytes);
+        fs::remove(BookmarkFile::pathFor(path));
+        RawFileReader reader(path);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(reader.loadFile(), c.loads);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.error);
+        EXPECT_EQ(reader.getWidth(), c.width);
+        EXPECT_EQ(reader.getHeight(), c.height);
+        if (c.loads) {
+            EXPECT_EQ(reader.getBookmarks().begin()->second.position,
+                      c.header.size() + c.lostPayload);
+        }
+    }
+    test::writeRawFile(path, "% geometry widex480\n% end\n", payload);
+    EXPECT_THROW(RawFileReader(path).loadFile(), std::invalid_argument);
+    test::writeRawFile(path, "% format EVT3;height=99999999999\n% end\n", payload);
+    EXPECT_THROW(RawFileReader(path).loadFile(), std::out_of_range);
+}
+
+TEST_F(RawFileReaderTest, EmptyShortOddAndGarbageFilesLoadWithoutHarm) {
+    const std::string path = dir.file("rec.raw");
+    for (const std::string& header : {std::string(), test::recordingHeader()}) {
+        test::writeRawFile(path, header, {});  // nothing, or a header alone
+        auto reader = load(path);
+        uint64_t start = 1, end = 1, max = 1;
+        reader->getStartTimeStamp(start);
+        reader->getEndTimeStamp(end);
+        reader->getMaxEvents(max);
+        EXPECT_EQ(start, 0u);
+        EXPECT_EQ(end, 0u);
+        EXPECT_EQ(max, 0u);
+        EXPECT_TRUE(reader->getNTimeEvents(100)->empty());
+    }
+
+    // Shorter than one bookmark period: the end entry alone, and no events to count.
+    std::vector<Event2D> brief;
+    for (uint64_t t = 10; t < 1900; t += 7) {
+        brief.emplace_back(static_cast<uint16_t>(t % 1280), 3, 1, t);
+    }
+    std::vector<uint8_t> briefPayload;
+    Evt3Encoder().encode(brief, briefPayload);
+    test::writeRawFile(path, test::recordingHeader(), briefPayload);
+    EXPECT_EQ(load(path)->getBookmarks().size(), 1u);
+    EXPECT_EQ(load(path)->getBookmarks().begin()->second.eventIndex, 0u);
+
+    // An odd payload: the lone last byte is never decoded, not even after a seek.
+    std::vector<uint8_t> payload = record(path, 6, 20000);
+    const Events all = test::decodeEvents(payload);
+    payload.push_back(0x20);
+    test::writeRawFile(path, test::recordingHeader(), payload);
+    auto reader = load(path);
+    uint64_t max = 0;
+    reader->getMaxEvents(max);
+    EXPECT_EQ(max, all.size());
+    Events got = *reader->getNEvents(all.size() + 5);
+    EXPECT_EQ(got.size(), all.size());
+    uint64_t end = 0;
+    reader->getEndTimeStamp(end);
+    EXPECT_TRUE(reader->seekTime(end));
+    EXPECT_TRUE(reader->getNTimeEvents(10)->empty());
+    const uint64_t middle = all[all.size() / 2].timestamp;
+    ASSERT_TRUE(reader->seekTime(middle));
+    const size_t from =
+        static_cast<size_t>(std::find_if(all.begin(), all.end(),
+                                         [&](const Event2D& e) { return e.timestamp >= middle; }) -
+                            all.begin());
+    expectEventsAt(all, from, *reader->getNEvents(1000), "after reading the odd end");
+
+    // Noise: time steps back and wraps at random; every query still ends.
+    std::mt19937 random(9);
+    std::vector<uint8_t> noise(400000);
+    for (auto& b : noise) {
+        b = static_cast<uint8_t>(random());
+    }
+    test::writeRawFile(path, test::recordingHeader(), noise);
+    reader = load(path);
+    size_t slices = 0;
+    while (!reader->reachedEndOfEvents() && slices < 100000) {
+        reader->getNTimeEvents(uint64_t{1} << 28);
+        ++slices;
+    }
+    EXPECT_LT(slices, 100000u);
+    ASSERT_TRUE(reader->seekNEvents(0));
+    reader->getMaxEvents(max);
+    uint64_t returned = 0;
+    for (auto chunk = reader->getNEvents(100000); !chunk->empty();
+         chunk = reader->getNEvents(100000)) {
+        returned += chunk->size();
+    }
+    EXPECT_EQ(returned, std::min<uint64_t>(max, test::decodeEvents(noise).size()));
+
+    fs::create_directory(dir.file("folder.raw"));
+    EXPECT_FALSE(RawFileReader(dir.file("folder.raw")).loadFile());
+}
+
+TEST_F(RawFileReaderTest, SideFileIsReusedAndRebuiltWhenItIsNotTheRecordingsOwn) {
+    const std::string path = dir.file("rec.raw");
+    const std::string side = dir.file("rec.ovmark.tmp");
+    record(path, 7, 3000);
+    std::vector<std::pair<uint64_t, uint64_t>> progress;
+    RawFileReader first(path);
+    first.setProgressCallback([&](uint64_t done, uint64_t total) {
+        progress.push_back({done, total});
+    });
+    ASSERT_TRUE(first.loadFile());
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back().first, fs::file_size(path) - 354);
+    EXPECT_EQ(progress.back().second, fs::file_size(path) - 354);
+    EXPECT_EQ(readBytes(side),
+              BookmarkFile::serialize(first.getBookmarks(), fs::file_size(path), 1280, 720));
+
+    // A valid side file is used as it is: a shortened index proves it was read.
+    BookmarkFile::BookmarkMap shortened = {*first.getBookmarks().begin(),
+                                           *first.getBookmarks().rbegin()};
+    auto writeSide = [&](const std::vector<uint8_t>& bytes) {
+        std::ofstream(side, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+    };
+    writeSide(BookmarkFile::serialize(shortened, fs::file_size(path), 1280, 720));
+    progress.clear();
+    RawFileReader second(path);
+    second.setProgressCallback([&](uint64_t done, uint64_t total) {
+        progress.push_back({done, total});
+    });
+    ASSERT_TRUE(second.loadFile());
+    EXPECT_EQ(second.getBookmarks(), shortened);
+    EXPECT_TRUE(progress.empty());
+
+    // Each of these is rebuilt into the full index.
+    auto rebuilt = [&](const char* what) {
+        SCOPED_TRACE(what);
+        RawFileReader reader(path);
+        ASSERT_TRUE(reader.loadFile());
+        EXPECT_GT(reader.getBookmarks().size(), shortened.size());
+        EXPECT_EQ(BookmarkFile::check(readBytes(side), fs::file_size(path), reader.getWidth(),
+                                      reader.getHeight()),
+                  BookmarkFile::Verdict::Valid);
+    };
+    writeSide(BookmarkFile::serialize(shortened, fs::file_size(path), 1280, 720));
+    std::ofstream(path, std::ios::binary | std::ios::app).put('\0');  // grew by one byte
+    rebuilt("recording grew");
+
+    std::vector<uint8_t> bytes = BookmarkFile::serialize(shortened, fs::file_size(path), 1280, 720);
+    bytes.back() ^= 0x5A;
+    writeSide(bytes);
+    rebuilt("CRC damaged");
+    EXPECT_TRUE(logged(LOG_INFO, "The file has changed"));
+
+    writeSide({});
+    testing::internal::CaptureStderr();
+    rebuilt("empty");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "The file content is insufficient to perform CRC validation!\n");
+
+    writeSide(BookmarkFile::serialize(shortened, fs::file_size(path), 1280, 720));
+    fs::resize_file(side, BookmarkFile::kMaxSize + 1);
+    rebuilt("larger than 100 MiB");
+
+    // Same size, other geometry.
+    std::vector<uint8_t> payload = test::encode(test::randomStream(8, 20000, 1));
+    test::writeRawFile(path, "% format EVT3;height=720;width=1280\n% end\n", payload);
+    ASSERT_TRUE(RawFileReader(path).loadFile());
+    test::writeRawFile(path, "% format EVT3;height=480;width=0640\n% end\n", payload);
+    rebuilt("geometry changed");
+    EXPECT_EQ(BookmarkFile::check(readBytes(side), fs::file_size(path), 640, 480),
+              BookmarkFile::Verdict::Valid);
+
+    // A sound side file without a single record leaves nothing to read.
+    writeSide(BookmarkFile::serialize({}, fs::file_size(path), 640, 480));
+    EXPECT_FALSE(RawFileReader(path).loadFile());
+    EXPECT_TRUE(logged(LOG_ERROR, "Loading raw file failed. There is no data in the file."));
+
+    // A side file that cannot be written: the index stays in memory.
+    fs::remove(side);
+    fs::create_directory(side);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(RawFileReader(path).loadFile());
+    testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(logged(LOG_ERROR, "Failed to open file for writing"));
+
+    // Without ".raw" in its path a recording is indexed in memory only.
+    test::ScratchDir other;
+    record(other.file("rec.bin"), 9);
+    EXPECT_TRUE(RawFileReader(other.file("rec.bin")).loadFile());
+    EXPECT_EQ(std::distance(fs::directory_iterator(other.path()), fs::directory_iterator()), 1);
+}
+
+// Every slice and every count query together return each event exactly once, in
+// order; seeks land where a plain decode says.
+void checkAgainstPlainDecode(RawFileReader& reader, const std::vector<uint8_t>& payload,
+                             uint64_t payloadOffset, uint64_t seed) {
+    const Events all = test::decodeEvents(payload);
+    uint64_t start = 0, end = 0, max = 0;
+    reader.getStartTimeStamp(start);
+    reader.getEndTimeStamp(end);
+    reader.getMaxEvents(max);
+    ASSERT_EQ(max, all.size());
+    ASSERT_EQ(reader.getCurrentPosEventNum(), 0u);
+
+    Events walked;
+    uint64_t sliceEnd = start;
+    while (!reader.reachedEndOfEvents()) {
+        const uint64_t previousEnd = sliceEnd;
+        sliceEnd = reader.getCurrentPosTimeStamp() + 3000;
+        auto slice = reader.getNTimeEvents(3000);
+        for (const Event2D& e : *slice) {
+            ASSERT_LE(e.timestamp, sliceEnd);
+            ASSERT_TRUE(walked.empty() || e.timestamp > previousEnd);
+        }
+        walked.insert(walked.end(), slice->begin(), slice->end());
+    }
+    expectEventsAt(all, 0, walked, "time slices");
+    ASSERT_EQ(walked.size(), all.size());
+
+    ASSERT_TRUE(reader.seekTime(start));
+    Events counted;
+    for (uint64_t n = 1; counted.size() < all.size(); n = n * 3 + 1) {
+        auto chunk = reader.getNEvents(n % 70000);
+        if (!chunk->empty()) {
+            ASSERT_EQ(reader.getCurrentPosTimeStamp(), chunk->back().timestamp + 1);
+        }
+        counted.insert(counted.end(), chunk->begin(), chunk->end());
+        ASSERT_EQ(reader.getCurrentPosEventNum(), counted.size());
+    }
+    expectEventsAt(all, 0, counted, "count queries");
+
+    // Events produced by the words up to and including each word, and the time after it.
+    auto counter =
+        DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
+    std::vector<uint64_t> through, timeAfter;
+    uint64_t sum = 0;
+    for (size_t off = 0; off + 2 <= payload.size(); off += 2) {
+        sum += counter->decodeCounting(&payload[off], &payload[off] + 2);
+        through.push_back(sum);
+        timeAfter.push_back(counter->getCurrentTimestamp());
+    }
+    auto eventsBefore = [&](uint64_t position) {
+        const uint64_t word = std::min<uint64_t>((position - payloadOffset) / 2, through.size());
+        return word == 0 ? 0 : through[word - 1];
+    };
+    std::mt19937_64 random(seed);
+    for (int trial = 0; trial < 40; ++trial) {
+        const uint64_t t = start + 1 + random() % (end - start);
+        ASSERT_TRUE(reader.seekTime(t));
+        const size_t from = static_cast<size_t>(
+            std::lower_bound(all.begin(), all.end(), t,
+                             [](const Event2D& e, uint64_t time) { return e.timestamp < time; }) -
+            all.begin());
+        // The count runs from the bookmark to the end of the chunk holding the target.
+        const Bookmark& bookmark = std::prev(reader.getBookmarks().upper_bound(t))->second;
+        uint64_t expectedCount = bookmark.eventIndex;
+        if (bookmark.timestamp != t) {
+            const size_t word =
+                static_cast<size_t>(std::find_if(timeAfter.begin(), timeAfter.end(),
+                                                 [&](uint64_t time) { return time >= t; }) -
+                                    timeAfter.begin());
+            const uint64_t chunks =
+                (payloadOffset + 2 * word - bookmark.position + RawFileReader::kChunkSize - 1) /
+                RawFileReader::kChunkSize;
+            const uint64_t chunkEnd =
+                std::min<uint64_t>(bookmark.position + chunks * RawFileReader::kChunkSize,
+                                   payloadOffset + payload.size());
+            expectedCount += eventsBefore(chunkEnd) - eventsBefore(bookmark.position);
+        }
+        ASSERT_EQ(reader.getCurrentPosEventNum(), expectedCount) << "seekTime " << t;
+        expectEventsAt(all, from, *reader.getNEvents(50), "seekTime " + std::to_string(t));
+
+        const uint64_t k = trial == 0 ? 0 : random() % (max + 1);
+        ASSERT_TRUE(reader.seekNEvents(k));
+        size_t word = static_cast<size_t>(std::lower_bound(through.begin(), through.end(), k) -
+                                          through.begin());
+        const uint64_t first = k == 0 || word == 0 ? 0 : through[word - 1];
+        ASSERT_EQ(reader.getCurrentPosEventNum(), k == 0 ? 0 : through[word]);
+        if (k == 0) {
+            ASSERT_EQ(reader.getCurrentPosTimeStamp(), start);
+        }
+        expectEventsAt(all, first, *reader.getNEventsGivenStartEvent(k, 50),
+                       "seekNEvents " + std::to_string(k));
+    }
+}
+
+TEST_F(RawFileReaderTest, SeeksAndQueriesAgreeWithAPlainDecode) {
+    const std::string path = dir.file("rec.raw");
+    for (uint64_t seed : {21, 22}) {
+        std::vector<uint8_t> payload = record(path, seed, 30000, seed == 21 ? 1 : 0);
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        checkAgainstPlainDecode(*load(path), payload, 354, seed);
+        checkAgainstPlainDecode(*load(path), payload, 354, seed);  // from the side file
+    }
+    // A dense scene: thousands of events per chunk, bookmarks on time-low words.
+    test::writeSceneRecording(path, 2 << 20, 23);
+    checkAgainstPlainDecode(*load(path), test::readRawFile(path).payload, 354, 23);
+}
+
+TEST_F(RawFileReaderTest, RealRecordingsReadLikeTheirPlainDecode) {
+    auto paths = test::realRecordings();
+    if (paths.empty()) {
+        GTEST_SKIP() << "no real recordings: ../shared/data/evt3 is absent (set ORVANE_TEST_DATA)";
+    }
+    for (const std::string& source : paths) {
+        SCOPED_TRACE(source);
+        test::RawFile file = test::readRawFile(source);
+        const std::string path = dir.file(fs::path(source).filename().string());
+        fs::copy_file(source, path);
+        auto reader = load(path);
+        EXPECT_EQ(reader->getBookmarks().begin()->second.position, file.header.size());
+        if (file.header.find("% geometry") != std::string::npos) {
+            EXPECT_EQ(reader->getWidth(), file.width);
+            EXPECT_EQ(reader->getHeight(), file.height);
+        }
+        checkAgainstPlainDecode(*reader, file.payload, file.header.size(), 5);
+    }
+}
+
+TEST_F(RawFileReaderTest, PositionRulesAtTheEdgesOfTheRecording) {
+    const std::string path = dir.file("rec.raw");
+    const Events all = test::decodeEvents(record(path, 31, 40000, 0));
+    auto reader = load(path);
+    uint64_t start = 0, end = 0, max = 0;
+    reader->getStartTimeStamp(start);
+    reader->getEndTimeStamp(end);
+    reader->getMaxEvents(max);
+    EXPECT_EQ(reader->getCurrentPosTimeStamp(), start);
+
+    auto first = reader->getNEvents(5);
+    const Events firstCopy = *first;
+    auto second = reader->getNEvents(5);
+    EXPECT_EQ(first.get(), second.get());  // one shared result vector
+    expectEventsAt(all, 5, *first, "the first result shows the second query");
+    expectEventsAt(all, 0, firstCopy, "first query");
+
+    const uint64_t before = reader->getCurrentPosTimeStamp();
+    EXPECT_TRUE(reader->getNEvents(0)->empty());
+    EXPECT_EQ(reader->getCurrentPosTimeStamp(), before);
+
+    EXPECT_FALSE(reader->seekTime(end + 1));
+    EXPECT_EQ(reader->getCurrentPosTimeStamp(), end + 1);
+    EXPECT_TRUE(reader->reachedEndOfEvents());
+    auto none = reader->getNTimeEvents(10);
+    EXPECT_TRUE(none->empty());
+    EXPECT_NE(none.get(), first.get());
+    EXPECT_EQ(reader->getCurrentPosEventNum(), max);
+    EXPECT_TRUE(logged(LOG_WARNING, "Current read pos exceeds end timestamp."));
+
+    ASSERT_GT(start, 0u);
+    EXPECT_FALSE(reader->seekTime(start - 1));
+    EXPECT_EQ(reader->getCurrentPosTimeStamp(), start - 1);
+    EXPECT_TRUE(reader->getNTimeEvents(0)->empty());
+    EXPECT_EQ(reader->getCurrentPosEventNum(), 0u);
+    EXPECT_TRUE(logged(LOG_WARNING, "Requested interval is before start timestamp."));
+
+    EXPECT_TRUE(reader->seekTime(end));
+    EXPECT_TRUE(reader->getNEvents(10)->empty());
+
+    EXPECT_FALSE(reader->seekNEvents(max + 1));
+    EXPECT_EQ(reader->getCurrentPosEventNum(), max + 1);
+    EXPECT_EQ(reader->getCurrentPosTimeStamp(), end + 1);
+    EXPECT_TRUE(reader->getNEvents(10)->empty());
+    EXPECT_TRUE(logged(LOG_WARNING, "Requested number of events exceeds total number of events."));
+
+    // A slice past the end returns the rest; the position moves by the full span.
+    ASSERT_TRUE(reader->seekTime(end - 500));
+    auto rest = reader->getNTimeEvents(5000);
+    ASSERT_FALSE(rest->empty());
+    EXPECT_EQ(rest->back().timestamp, all.back().timestamp);
+    EXPECT_EQ(reader->getCurrentPosTimeStamp(), end - 500 + 5000);
+    EXPECT_TRUE(reader->reachedEndOfEvents());
+    EXPECT_TRUE(logged(LOG_WARNING, "Requested interval exceeds end timestamp."));
+}
+
+TEST_F(RawFileReaderTest, ReaderWithoutALoadedFileAnswersEmptyWithAWarning) {
+    const std::string path = dir.file("rec.raw");
+    test::writeRawFile(path, "% format EVT2\n% end\n", {1, 2, 3, 4});
+    RawFileReader never(path);
+    RawFileReader failed(path);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(failed.loadFile());
+    testing::internal::GetCapturedStderr();
+    for (RawFileReader* reader : {&never, &failed}) {
+        logs.clear();
+        EXPECT_FALSE(reader->seekTime(0));
+        EXPECT_FALSE(reader->seekNEvents(0));
+        EXPECT_TRUE(reader->getNEvents(10)->empty());
+        EXPECT_TRUE(reader->getNTimeEvents(10)->empty());
+        EXPECT_TRUE(reader->getNTimeEventsGivenStartTimeStamp(0, 10)->empty());
+        EXPECT_TRUE(logged(LOG_WARNING, "getNEvents: no raw file loaded; call loadFile() first."));
+    }
+    EXPECT_FALSE(fs::exists(dir.file("rec.ovmark.tmp")));
+}
+
+}  // namespace
+}  // namespace orvane
