@@ -36,7 +36,7 @@ build: $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
-	./$(BUILD)/apps/orvane-demo
+	./$(BUILD)/apps/orvane-demo $(BUILD)/orvane-demo.raw
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

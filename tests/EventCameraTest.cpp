@@ -268,11 +268,9 @@ TEST(EventCamera, StartStopCyclesLeaveNoThreadBehind) {
 }
 
 class RecordingTest : public ::testing::Test {
-  protected:
-    std::string pathOf(const std::string& name) { return dir + "/" + name; }
-    void SetUp() override { std::filesystem::create_directories(dir); }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-    std::string dir = ::testing::TempDir() + "/orvane-recording-" + test::uniqueSerial("d");
+protected:
+    std::string pathOf(const std::string& name) { return scratch.file(name); }
+    test::ScratchDir scratch;
 };
 
 TEST_F(RecordingTest, AnIdleRecordingIsTheHeaderAloneAndRefusalsAreClear) {
