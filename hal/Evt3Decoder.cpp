@@ -12,16 +12,6 @@ namespace {
 
 using namespace evt3;
 
-constexpr std::array<uint8_t, 4096> makePopcount12() {
-    std::array<uint8_t, 4096> table{};
-    for (unsigned v = 0; v < table.size(); ++v) {
-        table[v] = static_cast<uint8_t>((v & 1) + table[v >> 1]);
-    }
-    return table;
-}
-// A table beats the generic popcount on CPUs built without POPCNT.
-alignas(64) constexpr std::array<uint8_t, 4096> kPopcount12 = makePopcount12();
-
 // Event2D as two 64-bit words: x | y << 16 | polarity << 32, then the time.
 // Writing both at once keeps the padding bytes zero and the store count at two.
 inline uint64_t packXYP(uint32_t x, uint32_t y, uint32_t polarity) {

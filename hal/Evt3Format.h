@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 // EVT 3.0: 16-bit little-endian words, type in bits 15..12, payload in 11..0.
@@ -25,6 +26,17 @@ constexpr unsigned kPolarityBit = 11;
 constexpr unsigned kTimeLowBits = 12;
 constexpr uint64_t kTimePeriod = uint64_t{1} << 24;  // the 24-bit counter wraps every 16.777216 s
 constexpr uint8_t kWordSize = 2;
+
+constexpr std::array<uint8_t, 4096> makePopcount12() {
+    std::array<uint8_t, 4096> table{};
+    for (unsigned v = 0; v < table.size(); ++v) {
+        table[v] = static_cast<uint8_t>((v & 1) + table[v >> 1]);
+    }
+    return table;
+}
+// Events of a vector mask. A table beats the generic popcount on CPUs built
+// without POPCNT.
+alignas(64) inline constexpr std::array<uint8_t, 4096> kPopcount12 = makePopcount12();
 
 constexpr uint16_t word(WordType type, uint32_t payload) {
     return static_cast<uint16_t>((uint32_t{type} << 12) | (payload & kPayloadMask));

@@ -14,15 +14,6 @@ namespace {
 
 using namespace evt3;
 
-constexpr std::array<uint8_t, 4096> makePopcount12() {
-    std::array<uint8_t, 4096> table{};
-    for (unsigned v = 0; v < table.size(); ++v) {
-        table[v] = static_cast<uint8_t>((v & 1) + table[v >> 1]);
-    }
-    return table;
-}
-alignas(64) constexpr std::array<uint8_t, 4096> kPopcount12 = makePopcount12();
-
 // Events of a word without a branch on its type: the popcount of the payload
 // under the type's validity mask, plus one for a single-event word.
 constexpr std::array<uint16_t, 16> kValidMask = {0, 0, 0, 0, 0xFFF, 0xFF, 0, 0,

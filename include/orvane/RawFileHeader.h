@@ -18,6 +18,23 @@ class RawFileHeader {
   public:
     enum class Status { Ok, NotEvt3Format, NotEvt3Version };
 
+    // The header of a live recording: always these 354 bytes, whatever the camera.
+    static constexpr const char* kLiveRecordingHeader =
+        "% camera_integrator_name Prophesee\n"
+        "% date 2024 - 09 - 06 16:03 : 38\n"
+        "% evt 3.0\n"
+        "% format EVT3; height = 720; width = 1280\n"
+        "% generation 4.2\n"
+        "% geometry 1280x720\n"
+        "% integrator_name Prophesee\n"
+        "% plugin_integrator_name Prophesee\n"
+        "% plugin_name hal_plugin_prophesee\n"
+        "% sensor_generation 4.2\n"
+        "% sensor_name IMX646\n"
+        "% serial_number ffffffffffffffff\n"
+        "% system_ID 53\n"
+        "% end\n";
+
     // What the reader writes to standard error when it refuses a header.
     static constexpr const char* kNotEvt3FormatMessage = "Error : detected non-EVT3 input file ''";
     static constexpr const char* kNotEvt3VersionMessage = "Error : detected non-EVT3 input file.''";

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "orvane/RawFileHeader.h"
 #include "orvane/base/Logger.h"
 #include "orvane/hal/EventSearch.h"
 
@@ -12,21 +13,7 @@ constexpr const char* kLogModule = "src/camera/DvsCameraPrivate";
 constexpr size_t kRecordPoolBuffers = 10;
 }  // namespace
 
-const std::string DvsCameraPrivate::kRecordingHeader =
-    "% camera_integrator_name Prophesee\n"
-    "% date 2024 - 09 - 06 16:03 : 38\n"
-    "% evt 3.0\n"
-    "% format EVT3; height = 720; width = 1280\n"
-    "% generation 4.2\n"
-    "% geometry 1280x720\n"
-    "% integrator_name Prophesee\n"
-    "% plugin_integrator_name Prophesee\n"
-    "% plugin_name hal_plugin_prophesee\n"
-    "% sensor_generation 4.2\n"
-    "% sensor_name IMX646\n"
-    "% serial_number ffffffffffffffff\n"
-    "% system_ID 53\n"
-    "% end\n";
+const std::string DvsCameraPrivate::kRecordingHeader = RawFileHeader::kLiveRecordingHeader;
 
 DvsCameraPrivate::DvsCameraPrivate(CameraDescription description)
     : DvsCamera(std::move(description)) {}

@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "orvane/hal/DecoderFactory.h"
+#include "orvane/RawFileHeader.h"
 #include "orvane/hal/Evt3Encoder.h"
 #include "orvane/hal/RawEventStreamFormat.h"
 
@@ -241,21 +242,7 @@ RawFile readRawFile(const std::string& path) {
 }
 
 const std::string& recordingHeader() {
-    static const std::string header =
-        "% camera_integrator_name Prophesee\n"
-        "% date 2024 - 09 - 06 16:03 : 38\n"
-        "% evt 3.0\n"
-        "% format EVT3; height = 720; width = 1280\n"
-        "% generation 4.2\n"
-        "% geometry 1280x720\n"
-        "% integrator_name Prophesee\n"
-        "% plugin_integrator_name Prophesee\n"
-        "% plugin_name hal_plugin_prophesee\n"
-        "% sensor_generation 4.2\n"
-        "% sensor_name IMX646\n"
-        "% serial_number ffffffffffffffff\n"
-        "% system_ID 53\n"
-        "% end\n";
+    static const std::string header = RawFileHeader::kLiveRecordingHeader;
     return header;
 }
 
