@@ -30,16 +30,7 @@ struct CapturedLog {
 
 class Imx6x6SensorTest : public ::testing::Test {
   protected:
-    void bind(Sensor& sensor) {
-        sensor.setApplyRegisterOperationSequenceCallback(
-            [c = controller](const std::vector<RegisterOperation>& s) {
-                c->ApplyRegisterOperationSequence(s);
-            });
-        sensor.setWriteRegisterFieldCallback(
-            [c = controller](const std::string& r, const std::string& f, uint32_t v) {
-                c->writeRegisterField(r, f, v);
-            });
-    }
+    void bind(Sensor& sensor) { test::bindEventSensor(sensor, controller); }
     const Register& reg(const char* name) { return controller->resolve(name); }
 
     test::PluggedDevice plugged{sim::Product::EVK4, test::uniqueSerial("IMX636")};

@@ -42,18 +42,22 @@ std::string uniqueSerial(const std::string& stem) {
 
 namespace orvane::test {
 
+void bindEventSensor(Sensor& sensor, const std::shared_ptr<RegisterController>& controller) {
+    sensor.setApplyRegisterOperationSequenceCallback(
+        [controller](const std::vector<RegisterOperation>& s) {
+            controller->ApplyRegisterOperationSequence(s);
+        });
+    sensor.setWriteRegisterFieldCallback(
+        [controller](const std::string& r, const std::string& f, uint32_t v) {
+            controller->writeRegisterField(r, f, v);
+        });
+}
+
 EventSensorRig::EventSensorRig(const sim::DeviceConfig& config)
     : plugged(config),
       controller(std::make_shared<RegisterController>(plugged.interface(), imx636RegisterTable,
                                                       kImx636RegisterTableRows, "PSEE/IMX636/")) {
-    sensor.setApplyRegisterOperationSequenceCallback(
-        [c = controller](const std::vector<RegisterOperation>& s) {
-            c->ApplyRegisterOperationSequence(s);
-        });
-    sensor.setWriteRegisterFieldCallback(
-        [c = controller](const std::string& r, const std::string& f, uint32_t v) {
-            c->writeRegisterField(r, f, v);
-        });
+    bindEventSensor(sensor, controller);
     if (sensor.init(plugged.interface()) != 0) {
         throw std::runtime_error("sensor bring-up failed");
     }

@@ -40,6 +40,10 @@ std::string uniqueSerial(const std::string& stem);
 
 namespace orvane::test {
 
+// Binds a sensor's sequence and field callbacks to a controller, as an event
+// camera does.
+void bindEventSensor(Sensor& sensor, const std::shared_ptr<RegisterController>& controller);
+
 // An event sensor brought up on a simulated device, its callbacks bound to a
 // register controller as a camera binds them.
 class EventSensorRig {
