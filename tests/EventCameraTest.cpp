@@ -268,7 +268,7 @@ TEST(EventCamera, StartStopCyclesLeaveNoThreadBehind) {
 }
 
 class RecordingTest : public ::testing::Test {
-protected:
+  protected:
     std::string pathOf(const std::string& name) { return scratch.file(name); }
     test::ScratchDir scratch;
 };

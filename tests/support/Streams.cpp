@@ -13,8 +13,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "orvane/hal/DecoderFactory.h"
 #include "orvane/RawFileHeader.h"
+#include "orvane/hal/DecoderFactory.h"
 #include "orvane/hal/Evt3Encoder.h"
 #include "orvane/hal/RawEventStreamFormat.h"
 
