@@ -3,6 +3,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <map>
 #include <vector>
@@ -28,6 +30,8 @@ std::vector<std::string>& notes() {
 
 class SummaryReporter : public benchmark::ConsoleReporter {
   public:
+    // Colours only on a terminal: `make bench | tee` stays readable.
+    SummaryReporter() : ConsoleReporter(isatty(1) ? OO_ColorTabular : OO_Tabular) {}
     std::map<std::string, Run> runs;
     void ReportRuns(const std::vector<Run>& report) override {
         ConsoleReporter::ReportRuns(report);
