@@ -17,6 +17,8 @@
 
 namespace orvane {
 
+class DataToVideoConverter;
+
 // Reads a raw event file: a '%' text header followed by an EVT 3.0 payload.
 //
 // loadFile() checks the header and builds the time index: one bookmark about
@@ -40,7 +42,9 @@ class RawFileReader : public DvsFileReader {
     using Bookmark = orvane::Bookmark;
     using BookmarkMap = std::map<uint64_t, Bookmark>;
     using EventCountMap = std::map<uint64_t, uint64_t>;
-    // Called while the index is built: payload bytes scanned so far, and in all.
+    // Called during long work: what is done so far, and in all, in the work's own
+    // unit (payload bytes for the index and extraction, microseconds of the range
+    // for export). The last call of a finished piece of work has done == total.
     using ProgressCallback = std::function<void(uint64_t done, uint64_t total)>;
 
     static constexpr uint64_t kChunkSize = 131072;
@@ -90,15 +94,29 @@ class RawFileReader : public DvsFileReader {
     std::shared_ptr<std::vector<Event2D>> getNTimeEventsGivenStartEvent(uint64_t eventNum,
                                                                         uint64_t duration) override;
 
+    // Writes a new raw file: a fresh header (geometry 1280 x 720, today's date)
+    // followed, byte for byte, by the payload from the word where the time first
+    // reaches startTime up to the word where it first reaches endTime (to the end
+    // of the file for the last time). False, with an error in the log, when a time
+    // lies outside the recording, the range is empty or backwards, or the output
+    // cannot be opened or is the recording itself. A read or write that falls
+    // short throws std::runtime_error and leaves the output partial. Afterwards
+    // the reader stands at startTime.
     bool extractEventData(uint64_t startTime, uint64_t endTime, std::string outputPath) override;
+    // Renders [startTime, endTime) as an H.264 video of the sensor's size: one
+    // picture per 1/30 s slice that holds events, grey with each pixel's last
+    // event of the slice drawn in the ON or OFF colour. Slices without events
+    // make no picture. False, with an error in the log, when no file is loaded or
+    // the video file cannot be made; true once the file is open (the encoder logs
+    // its own failures). Afterwards the reader stands after the last slice read.
     bool exportEventDataToVideo(uint64_t startTime, uint64_t endTime,
                                 std::string outputPath) override;
 
     uint16_t getWidth() const override;
     uint16_t getHeight() const override;
 
-    // Reports the progress of an index build (not of a reload from the side file).
-    // Called on the thread running loadFile.
+    // Reports the progress of an index build (not of a reload from the side
+    // file), an extraction and an export, on the thread that runs them.
     void setProgressCallback(ProgressCallback callback);
 
     // The time index: time -> bookmark, and event count -> bookmark time.
@@ -132,6 +150,9 @@ class RawFileReader : public DvsFileReader {
     uint64_t decoderTimeAt(const Bookmark& bookmark) const;
     void restoreDecoder(uint64_t position, uint64_t time);
     void makeDecoder();
+    bool isTheRecording(const std::string& path) const;
+    void copyPayload(std::ofstream& out, uint64_t start, uint64_t length);
+    void eventsToRgbData(std::shared_ptr<std::vector<Event2D>> events, std::vector<uint8_t>& rgb);
 
     std::unique_ptr<Decoder> decoder;
     std::string filePath;
@@ -153,6 +174,10 @@ class RawFileReader : public DvsFileReader {
     uint64_t fileSize = 0;
     BookmarkMap bookmarks;
     EventCountMap eventCountIndex;
+
+    // Replaced by every export; kept, closed, until the next one.
+    std::shared_ptr<DataToVideoConverter> videoConverter;
+    int videoFrameRate = 30;
 
     uint64_t payloadOffset = 0;
     bool loaded = false;

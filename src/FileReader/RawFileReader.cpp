@@ -1,14 +1,19 @@
 #include "orvane/RawFileReader.h"
 
 #include <algorithm>
+#include <cinttypes>
 #include <filesystem>
 #include <iostream>
 #include <iterator>
 #include <limits>
+#include <sstream>
+#include <stdexcept>
 
 #include "orvane/BookmarkFile.h"
+#include "orvane/DataToVideoConverter.h"
 #include "orvane/RawFileHeader.h"
 #include "orvane/base/Logger.h"
+#include "orvane/base/SysTime.h"
 #include "orvane/hal/DecoderFactory.h"
 #include "orvane/hal/EventSearch.h"
 #include "orvane/hal/Evt3Scan.h"
@@ -26,6 +31,15 @@ constexpr uint64_t kProgressStep = uint64_t{64} << 20;
 // repeat the row within a few words, so the first window nearly always holds it.
 constexpr uint64_t kFirstLookBack = 4096;
 constexpr uint64_t kMaxLookBack = uint64_t{16} << 20;
+
+// Extraction copies through the reader's buffer in pieces of this size.
+constexpr uint64_t kCopyPiece = 1048576;
+
+// Export pictures, blue green red: grey where nothing happened, the colour of the
+// pixel's last event elsewhere.
+constexpr uint8_t kBackground = 0x70;
+constexpr uint8_t kOnColour[3] = {0xB4, 0xBC, 0xBF};
+constexpr uint8_t kOffColour[3] = {0x33, 0x3D, 0x40};
 
 // EVT 3.0 words; the fast index and the seeks walk them through the hal scans.
 constexpr uint64_t kWordBytes = 2;
@@ -806,15 +820,180 @@ void RawFileReader::setProgressCallback(ProgressCallback callback) {
 
 // --- Extraction and export ----------------------------------------------------
 
-// Cutting and rendering come with the video encoder; until then both refuse.
-bool RawFileReader::extractEventData(uint64_t, uint64_t, std::string) {
-    ORVANE_LOG(LOG_ERROR, "extractEventData is not available yet.");
-    return false;
+// Refused as an output: truncating it would destroy what is being read.
+bool RawFileReader::isTheRecording(const std::string& path) const {
+    std::error_code unknown;
+    return std::filesystem::equivalent(path, filePath, unknown);
 }
 
-bool RawFileReader::exportEventDataToVideo(uint64_t, uint64_t, std::string) {
-    ORVANE_LOG(LOG_ERROR, "exportEventDataToVideo is not available yet.");
-    return false;
+void RawFileReader::copyPayload(std::ofstream& out, uint64_t start, uint64_t length) {
+    std::lock_guard<std::mutex> lock(readMutex);
+    fileStream.clear();
+    fileStream.seekg(static_cast<std::streamoff>(start));
+    const uint64_t total = length;
+    while (length > 0) {
+        const uint64_t piece = std::min(length, kCopyPiece);
+        if (readInto(fileStream, readBuffer, piece) != piece) {
+            throw std::runtime_error(
+                "Failed to read the expected number of bytes from the input file.");
+        }
+        out.write(reinterpret_cast<const char*>(readBuffer.data()),
+                  static_cast<std::streamsize>(piece));
+        if (!out.good()) {
+            throw std::runtime_error(
+                "Failed to write the expected number of bytes to the output file.");
+        }
+        length -= piece;
+        if (progressCallback) {
+            progressCallback(total - length, total);
+        }
+    }
+}
+
+bool RawFileReader::extractEventData(uint64_t startTime, uint64_t endTime, std::string outputPath) {
+    // The end first: the start's seek is the one that leaves the reader usable.
+    if (!seekTime(endTime)) {
+        ORVANE_LOG(LOG_ERROR, "No end timestamp found.");
+        return false;
+    }
+    const uint64_t endOffset = static_cast<uint64_t>(fileStream.tellg());
+    if (!seekTime(startTime)) {
+        ORVANE_LOG(LOG_ERROR, "No start timestamp found.");
+        return false;
+    }
+    const uint64_t startOffset = static_cast<uint64_t>(fileStream.tellg());
+    ORVANE_LOG(LOG_INFO, "extract event start time: %" PRIu64 ", end time: %" PRIu64, startTime,
+               endTime);
+    if (endOffset < startOffset) {
+        ORVANE_LOG(LOG_ERROR, "Start time must be less than or equal to end time.");
+        return false;
+    }
+    const uint64_t length = endOffset - startOffset;
+    readBuffer.clear();
+    if (length == 0) {
+        ORVANE_LOG(LOG_ERROR, "There is no data in the interval.");
+        return false;
+    }
+    if (isTheRecording(outputPath)) {
+        ORVANE_LOG(LOG_ERROR, "Output file is the file being read: %s.", outputPath.c_str());
+        return false;
+    }
+    std::ofstream out(outputPath, std::ios::out | std::ios::binary | std::ios::trunc);
+    if (!out.is_open()) {
+        ORVANE_LOG(LOG_ERROR, "Failed to open output file: %s.", outputPath.c_str());
+        return false;
+    }
+    // An index left beside an earlier file of this name describes other bytes,
+    // and its size check need not notice.
+    const std::string outputIndex = BookmarkFile::pathFor(outputPath);
+    if (!outputIndex.empty() && !isTheRecording(outputIndex)) {
+        std::error_code ignored;
+        std::filesystem::remove(outputIndex, ignored);
+    }
+    // The live recording's header with today's date, whatever the source's said:
+    // the payload is the sensor's own, and so is its geometry.
+    std::istringstream live(RawFileHeader::kLiveRecordingHeader);
+    for (std::string line; std::getline(live, line);) {
+        if (line.compare(0, 7, "% date ") == 0) {
+            line = "% date " + getSysTime();
+        }
+        out << line << '\n' << std::flush;
+    }
+
+    // The copy moves the stream to the end of the range while the decoder and
+    // the time position stay at its start; putting the stream back makes the
+    // next query read from startTime, as after a seek there.
+    auto backToStart = [&] {
+        std::lock_guard<std::mutex> lock(readMutex);
+        fileStream.clear();
+        fileStream.seekg(static_cast<std::streamoff>(startOffset));
+    };
+    try {
+        copyPayload(out, startOffset, length);
+    } catch (...) {
+        backToStart();
+        throw;
+    }
+    backToStart();
+    out.close();
+    return true;
+}
+
+bool RawFileReader::exportEventDataToVideo(uint64_t startTime, uint64_t endTime,
+                                           std::string outputPath) {
+    // Without a file every slice would be refused, one warning per 1/30 s of range.
+    if (refuseUnloaded("exportEventDataToVideo")) {
+        return false;
+    }
+    ORVANE_LOG(LOG_INFO, "Exporting event data to video...");
+    if (isTheRecording(outputPath)) {
+        ORVANE_LOG(LOG_ERROR, "Output file is the file being read: %s.", outputPath.c_str());
+        return false;
+    }
+    videoConverter = std::make_shared<DataToVideoConverter>();
+    // A geometry the encoder cannot take (from the source's header) fails here
+    // rather than with pictures of a size the converter was not set up for.
+    const bool ready = videoConverter->setConverterFrameSize(height, width, height, width) == 0 &&
+                       videoConverter->setConverterFmt(AV_PIX_FMT_BGR24, AV_PIX_FMT_YUV420P) == 0 &&
+                       videoConverter->initVideoConverter(outputPath) >= 0;
+    if (!ready) {
+        ORVANE_LOG(LOG_ERROR,
+                   "Video converter initialization failed, please confirm that the input file is "
+                   "correct.");
+        videoConverter.reset();
+        return false;
+    }
+    // A failed seek leaves a time position just outside the recording, from
+    // which the slices still walk it (or find nothing).
+    seekTime(startTime);
+
+    std::vector<uint8_t> picture(size_t{width} * height * 3);
+    const uint64_t period = 1000000 / static_cast<uint64_t>(videoFrameRate);
+    const uint64_t span = endTime > startTime ? endTime - startTime : 0;
+    uint64_t failed = 0;
+    for (uint64_t t = startTime; t < endTime; t = saturatingAdd(t, period)) {
+        auto slice = getNTimeEvents(period);
+        if (slice && !slice->empty()) {
+            eventsToRgbData(slice, picture);
+            if (videoConverter->rgbToVideo(picture.data()) != 0) {
+                ++failed;
+            }
+        }
+        // The slice that passed the end took the rest of the file; the rest of
+        // the range can only be empty slices, which make no picture.
+        const bool rest = reachedEndOfEvents();
+        if (progressCallback) {
+            progressCallback(rest ? span : std::min(saturatingAdd(t, period), endTime) - startTime,
+                             span);
+        }
+        if (rest) {
+            break;
+        }
+    }
+    videoConverter->flushAndCloseVideo();
+    if (failed > 0) {
+        ORVANE_LOG(LOG_ERROR, "%" PRIu64 " pictures could not be encoded into %s.", failed,
+                   outputPath.c_str());
+    }
+    return true;
+}
+
+void RawFileReader::eventsToRgbData(std::shared_ptr<std::vector<Event2D>> events,
+                                    std::vector<uint8_t>& rgb) {
+    if (!events || events->empty()) {
+        return;
+    }
+    rgb.assign(size_t{width} * height * 3, kBackground);
+    for (const Event2D& e : *events) {
+        if (e.x >= width || e.y >= height) {
+            continue;
+        }
+        const uint8_t* colour = e.polarity != 0 ? kOnColour : kOffColour;
+        uint8_t* pixel = rgb.data() + (size_t{e.y} * width + e.x) * 3;
+        pixel[0] = colour[0];
+        pixel[1] = colour[1];
+        pixel[2] = colour[2];
+    }
 }
 
 }  // namespace orvane
