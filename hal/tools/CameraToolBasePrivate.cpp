@@ -56,10 +56,10 @@ void CameraToolBasePrivate::addInt(std::string name, int min, int max, int defau
 
 std::map<std::string, BasicParameterInfo> CameraToolBasePrivate::getAllParamInfo() {
     std::map<std::string, BasicParameterInfo> all;
-    for (const auto& [name, parameter] : parameters_) {
+    for (const auto& entry : parameters_) {
         std::visit(
-            [&](const auto& info) { all[name] = static_cast<const BasicParameterInfo&>(info); },
-            parameter);
+            [&](const auto& info) { all[entry.first] = static_cast<const BasicParameterInfo&>(info); },
+            entry.second);
     }
     return all;
 }
