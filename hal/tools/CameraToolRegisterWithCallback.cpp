@@ -1,13 +1,6 @@
 #include "orvane/hal/CameraToolRegisterWithCallback.h"
 
-#include "orvane/base/Logger.h"
-
 namespace orvane {
-
-namespace {
-constexpr const char* kLogModule = "hal/tools/CameraToolRegisterWithCallback";
-
-}  // namespace
 
 CameraToolRegisterWithCallback::~CameraToolRegisterWithCallback() = default;
 
