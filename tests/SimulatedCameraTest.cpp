@@ -180,12 +180,13 @@ TEST(SimulatedCamera, RateControlCapsAndThresholdsThinTheStream) {
 TEST(SimulatedCamera, ReplayStreamsARecordingByteForByte) {
     std::vector<uint8_t> payload;
     std::string path;
+    test::ScratchDir scratch;
     auto real = test::realRecordings();
     if (!real.empty()) {
         path = real.front();
         payload = test::readRawFile(path).payload;
     } else {
-        path = ::testing::TempDir() + "/replay-" + test::uniqueSerial("r") + ".raw";
+        path = scratch.file("replay.raw");
         payload = test::encode(test::randomStream(3, 50000, 1));
         std::ofstream out(path, std::ios::binary);
         out << "% evt 3.0\n% end\n";
