@@ -10,6 +10,7 @@
 #include "orvane/DataToVideoConverter.h"
 #include "orvane/Mp4FileReader.h"
 #include "orvane/base/Logger.h"
+#include "support/LogCapture.h"
 #include "support/Pictures.h"
 #include "support/Streams.h"
 
@@ -22,17 +23,9 @@ const Quadrants kQuadrants = {test::kRed, test::kGreen, test::kBlue, test::kWhit
 
 class DataToVideoConverterTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        test::quietFFmpegLog();
-        Logger::Instance().setSink(
-            [this](LogLevelType level, const char*, int, const std::string& message) {
-                messages.push_back(std::to_string(level) + " " + message);
-            });
-    }
-    void TearDown() override { Logger::Instance().setSink(nullptr); }
-
-    bool logged(const std::string& levelAndMessage) const {
-        return std::find(messages.begin(), messages.end(), levelAndMessage) != messages.end();
+    void SetUp() override { test::quietFFmpegLog(); }
+    bool logged(LogLevelType level, const std::string& message) const {
+        return log.has(level, message);
     }
     std::vector<uint64_t> timeIndex(const std::string& path) {
         Mp4FileReader reader(path);
@@ -50,7 +43,7 @@ class DataToVideoConverterTest : public ::testing::Test {
         return converter;
     }
 
-    std::vector<std::string> messages;
+    test::LogCapture log;
     test::ScratchDir dir;
 };
 
@@ -92,7 +85,7 @@ TEST_F(DataToVideoConverterTest, SequentialAndExplicitTimesReachTheFile) {
     EXPECT_EQ(converter.nv12ToViedo(picture.data()), 0);
     EXPECT_EQ(converter.nv12ToViedo(picture.data(), 500000), -1);
     ASSERT_EQ(converter.flushAndCloseVideo(), 0);
-    EXPECT_TRUE(logged("2 Video created successfully"));
+    EXPECT_TRUE(logged(LOG_INFO, "Video created successfully"));
 
     EXPECT_EQ(timeIndex(path), (std::vector<uint64_t>{0, 33333, 66666, 500000, 533333}));
 
@@ -141,15 +134,15 @@ TEST_F(DataToVideoConverterTest, RefusesWhatItCannotDo) {
     EXPECT_EQ(converter.flushAndCloseVideo(), -1);
 
     EXPECT_EQ(converter.initVideoConverter(dir.file("video.unknownext")), -1);
-    EXPECT_TRUE(logged("4 Failed to create output context."));
+    EXPECT_TRUE(logged(LOG_ERROR, "Failed to create output context."));
     EXPECT_EQ(converter.initVideoConverter(dir.file("missing/dir/video.mp4")), -1);
-    EXPECT_TRUE(logged("4 Failed to write video header."));
+    EXPECT_TRUE(logged(LOG_ERROR, "Failed to write video header."));
 
     const std::string path = dir.file("refused.mp4");
     ASSERT_EQ(converter.initVideoConverter(path), 0);
     ASSERT_EQ(converter.nv12ToViedo(picture.data()), 0);
     EXPECT_EQ(converter.rgbToVideo(picture.data()), -1);
-    EXPECT_TRUE(logged("4 Sws scale fmt is not AV_PIX_FMT_BGR24"));
+    EXPECT_TRUE(logged(LOG_ERROR, "Sws scale fmt is not AV_PIX_FMT_BGR24"));
     EXPECT_EQ(converter.nv12ToViedo(nullptr), -1);
     ASSERT_EQ(converter.flushAndCloseVideo(), 0);
     EXPECT_EQ(timeIndex(path).size(), 1u) << "a refused picture is not encoded";
@@ -159,7 +152,7 @@ TEST_F(DataToVideoConverterTest, RefusesWhatItCannotDo) {
     EXPECT_EQ(bgr.nv12ToRGB(picture.data(), nullptr), -1) << "no scaler yet";
     bgr.setConverterFmt(AV_PIX_FMT_BGR24, AV_PIX_FMT_YUV420P);
     EXPECT_EQ(bgr.nv12ToViedo(picture.data()), -1);
-    EXPECT_TRUE(logged("4 Sws scale fmt is not AV_PIX_FMT_NV12"));
+    EXPECT_TRUE(logged(LOG_ERROR, "Sws scale fmt is not AV_PIX_FMT_NV12"));
 }
 
 TEST_F(DataToVideoConverterTest, FileClosedRightAfterOpeningIsFinished) {
@@ -167,7 +160,7 @@ TEST_F(DataToVideoConverterTest, FileClosedRightAfterOpeningIsFinished) {
     DataToVideoConverter converter = nv12Encoder(640, 480);
     ASSERT_EQ(converter.initVideoConverter(path), 0);
     ASSERT_EQ(converter.flushAndCloseVideo(), 0);
-    EXPECT_TRUE(logged("2 Video created successfully"));
+    EXPECT_TRUE(logged(LOG_INFO, "Video created successfully"));
     // The trailer is the index box ("moov") at the end; without it no player
     // can open the file.
     std::ifstream file(path, std::ios::binary);

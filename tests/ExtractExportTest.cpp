@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "orvane/orvane.h"
+#include "support/LogCapture.h"
 #include "support/Pictures.h"
 #include "support/Streams.h"
 
@@ -47,23 +48,9 @@ size_t firstWordReaching(const std::vector<uint8_t>& payload, uint64_t t) {
 
 class ExtractExportTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        test::quietFFmpegLog();
-        previousLevel_ = Logger::Instance().level();
-        Logger::Instance().setLevel(LOG_INFO);
-        Logger::Instance().setSink(
-            [this](LogLevelType level, const char* file, int, const std::string& message) {
-                logs.push_back({level, std::string(file) + ": " + message});
-            });
-    }
-    void TearDown() override {
-        Logger::Instance().setSink(nullptr);
-        Logger::Instance().setLevel(previousLevel_);
-    }
+    void SetUp() override { test::quietFFmpegLog(); }
     bool logged(LogLevelType level, const std::string& message) const {
-        const std::string line = "src/FileReader/RawFileReader: " + message;
-        return std::any_of(logs.begin(), logs.end(),
-                           [&](const auto& l) { return l.first == level && l.second == line; });
+        return log.has(level, message, "src/FileReader/RawFileReader");
     }
 
     // A dense recording of about `bytes` of payload behind a header that claims
@@ -76,10 +63,7 @@ class ExtractExportTest : public ::testing::Test {
     }
 
     test::ScratchDir dir;
-    std::vector<std::pair<LogLevelType, std::string>> logs;
-
-  private:
-    int previousLevel_ = LOG_INFO;
+    test::LogCapture log;
 };
 
 TEST_F(ExtractExportTest, WholeRangeReloadsWithTheSameEventsUnderAFreshHeader) {
@@ -197,7 +181,7 @@ TEST_F(ExtractExportTest, BadRangesAndOutputsFailWithTheirReasonAndLeaveNoFile) 
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
-        logs.clear();
+        log.clear();
         EXPECT_FALSE(reader.extractEventData(c.from, c.to, c.output));
         EXPECT_TRUE(logged(LOG_ERROR, c.message));
         EXPECT_FALSE(fs::exists(cut));
@@ -209,7 +193,7 @@ TEST_F(ExtractExportTest, BadRangesAndOutputsFailWithTheirReasonAndLeaveNoFile) 
     fs::create_directory(dir.file("folder.mp4"));
     for (const std::string& output : {nowhereVideo, dir.file("folder.mp4")}) {
         SCOPED_TRACE(output);
-        logs.clear();
+        log.clear();
         EXPECT_FALSE(reader.exportEventDataToVideo(start, end, output));
         EXPECT_TRUE(logged(LOG_ERROR,
                            "Video converter initialization failed, please confirm that the input "

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "orvane/orvane.h"
+#include "support/LogCapture.h"
 #include "support/Streams.h"
 
 namespace orvane {
@@ -38,22 +39,8 @@ void expectEventsAt(const Events& all, size_t from, const Events& actual, const 
 
 class RawFileReaderTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        previousLevel_ = Logger::Instance().level();
-        Logger::Instance().setLevel(LOG_INFO);
-        Logger::Instance().setSink(
-            [this](LogLevelType level, const char* file, int, const std::string& message) {
-                logs.push_back({level, std::string(file) + ": " + message});
-            });
-    }
-    void TearDown() override {
-        Logger::Instance().setSink(nullptr);
-        Logger::Instance().setLevel(previousLevel_);
-    }
-    bool logged(LogLevelType level, const std::string& message) {
-        const std::string line = std::string("src/FileReader/RawFileReader: ") + message;
-        return std::any_of(logs.begin(), logs.end(),
-                           [&](const auto& l) { return l.first == level && l.second == line; });
+    bool logged(LogLevelType level, const std::string& message) const {
+        return log.has(level, message, "src/FileReader/RawFileReader");
     }
     std::unique_ptr<RawFileReader> load(const std::string& path) {
         auto reader = std::make_unique<RawFileReader>(path);
@@ -69,10 +56,7 @@ class RawFileReaderTest : public ::testing::Test {
     }
 
     test::ScratchDir dir;
-    std::vector<std::pair<LogLevelType, std::string>> logs;
-
-  private:
-    int previousLevel_ = LOG_INFO;
+    test::LogCapture log;
 };
 
 TEST_F(RawFileReaderTest, FactoryGoesByTheTextAfterTheLastDot) {
@@ -493,7 +477,7 @@ TEST_F(RawFileReaderTest, ReaderWithoutALoadedFileAnswersEmptyWithAWarning) {
     EXPECT_FALSE(failed.loadFile());
     testing::internal::GetCapturedStderr();
     for (RawFileReader* reader : {&never, &failed}) {
-        logs.clear();
+        log.clear();
         EXPECT_FALSE(reader->seekTime(0));
         EXPECT_FALSE(reader->seekNEvents(0));
         EXPECT_TRUE(reader->getNEvents(10)->empty());

@@ -6,6 +6,7 @@
 
 #include "orvane/orvane.h"
 #include "support/BusWalk.h"
+#include "support/LogCapture.h"
 #include "support/SimDevices.h"
 
 namespace orvane {
@@ -13,20 +14,6 @@ namespace {
 
 using sim::RegisterAccess;
 using test::BusWalk;
-
-struct CapturedLog {
-    CapturedLog() {
-        Logger::Instance().setSink(
-            [this](LogLevelType level, const char*, int, const std::string& m) {
-                lines.push_back(std::to_string(level) + " " + m);
-            });
-    }
-    ~CapturedLog() { Logger::Instance().setSink(nullptr); }
-    bool has(const std::string& line) const {
-        return std::find(lines.begin(), lines.end(), line) != lines.end();
-    }
-    std::vector<std::string> lines;
-};
 
 class Imx6x6SensorTest : public ::testing::Test {
   protected:
@@ -46,9 +33,9 @@ TEST_F(Imx6x6SensorTest, BringUpStartAndStopOnTheBus) {
     Imx6x6Sensor sensor;
     bind(sensor);
     plugged.device().clearTraffic();
-    CapturedLog log;
+    test::LogCapture log;
     ASSERT_EQ(sensor.init(plugged.interface()), 0);
-    EXPECT_TRUE(log.has("2 Imx6x6Sensor init success!"));
+    EXPECT_TRUE(log.has(LOG_INFO, "Imx6x6Sensor init success!"));
     ASSERT_NE(sensor.eventStream(), nullptr);
 
     BusWalk bus(plugged.device().traffic());
@@ -76,13 +63,13 @@ TEST_F(Imx6x6SensorTest, BringUpStartAndStopOnTheBus) {
 }
 
 TEST_F(Imx6x6SensorTest, MissingCallbacksAreReportedAndRefused) {
-    CapturedLog log;
+    test::LogCapture log;
     Imx6x6Sensor bare;
     EXPECT_EQ(bare.start(), -1);
-    EXPECT_TRUE(log.has("4 Please initialize the Imx6x6Sensor first!"));
+    EXPECT_TRUE(log.has(LOG_ERROR, "Please initialize the Imx6x6Sensor first!"));
     EXPECT_EQ(bare.eventStream(), nullptr) << "start before init touches no stream";
     EXPECT_EQ(bare.init(plugged.interface()), -1);
-    EXPECT_TRUE(log.has("4 Imx6x6Sensor init failed! No sequence callback provided!"));
+    EXPECT_TRUE(log.has(LOG_ERROR, "Imx6x6Sensor init failed! No sequence callback provided!"));
     EXPECT_NE(bare.eventStream(), nullptr) << "the stream is made before the callback is checked";
     EXPECT_EQ(bare.start(), -1);
 
@@ -91,11 +78,10 @@ TEST_F(Imx6x6SensorTest, MissingCallbacksAreReportedAndRefused) {
         [c = controller](const std::vector<RegisterOperation>& s) {
             c->ApplyRegisterOperationSequence(s);
         });
-    log.lines.clear();
+    log.clear();
     EXPECT_EQ(sequencesOnly.init(plugged.interface()), 0);
-    EXPECT_EQ(std::count(log.lines.begin(), log.lines.end(),
-                         "4 Imx6x6Sensor init failed! No write register callback provided!"),
-              4);
+    EXPECT_EQ(
+        log.count(LOG_ERROR, "Imx6x6Sensor init failed! No write register callback provided!"), 4u);
     EXPECT_TRUE(sequencesOnly.isInitialized());
 }
 

@@ -9,6 +9,7 @@
 
 #include "orvane/orvane.h"
 #include "orvane/sim/sim.h"
+#include "support/LogCapture.h"
 #include "support/SimDevices.h"
 #include "support/Streams.h"
 
@@ -272,12 +273,7 @@ TEST(SimulatedCamera, UnplugWakesABlockedReaderAtOnce) {
 
 TEST(SimulatedCamera, ASlowConsumerSeesDropsCountedAndWarned) {
     EventSensorRig rig(configOf(sim::Product::EVK4, "SLOW", sim::Pacing::RealTime, 5e6));
-    std::vector<std::string> warnings;
-    Logger::Instance().setSink([&](LogLevelType level, const char*, int, const std::string& m) {
-        if (level == LOG_WARNING) {
-            warnings.push_back(m);
-        }
-    });
+    test::LogCapture log;
     // Small transfers fill the host's queue quickly.
     constexpr uint32_t kSmall = 4096;
     EventStream stream(
@@ -289,10 +285,11 @@ TEST(SimulatedCamera, ASlowConsumerSeesDropsCountedAndWarned) {
     EXPECT_TRUE(rig.device().waitForEventsSent(enough, std::chrono::seconds(60)));
     stream.stop();
     rig.controller->ApplyRegisterOperationSequence(imx636StopSequence);
-    Logger::Instance().setSink(nullptr);
     EXPECT_GT(stream.droppedBuffers(), 0u);
-    ASSERT_FALSE(warnings.empty());
-    EXPECT_NE(warnings.front().find("dropped"), std::string::npos) << warnings.front();
+    auto warning = std::find_if(log.lines.begin(), log.lines.end(),
+                                [](const auto& l) { return l.level == LOG_WARNING; });
+    ASSERT_NE(warning, log.lines.end());
+    EXPECT_NE(warning->message.find("dropped"), std::string::npos) << warning->message;
 }
 
 }  // namespace

@@ -58,7 +58,9 @@ std::map<std::string, BasicParameterInfo> CameraToolBasePrivate::getAllParamInfo
     std::map<std::string, BasicParameterInfo> all;
     for (const auto& entry : parameters_) {
         std::visit(
-            [&](const auto& info) { all[entry.first] = static_cast<const BasicParameterInfo&>(info); },
+            [&](const auto& info) {
+                all[entry.first] = static_cast<const BasicParameterInfo&>(info);
+            },
             entry.second);
     }
     return all;
