@@ -7,6 +7,11 @@ FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 FUZZ_TIME  ?= 60
 PREFIX     ?= /usr/local
+# `make install` builds an optimised library without debug information in its
+# own build directory; `make install INSTALL_TYPE=RelWithDebInfo` keeps the
+# debug information (and the symbols) for debugging an installed orvane.
+INSTALL_TYPE  ?= Release
+INSTALL_BUILD ?= build-install-$(INSTALL_TYPE)
 
 # Debian packages the build, tests, benchmarks and fuzzers need.
 PACKAGES = g++ cmake ninja-build pkg-config make \
@@ -35,7 +40,9 @@ $(BUILD)/build.ninja:
 build: $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-demo: build
+# Only the library and the demo: the tests and benchmarks wait for `make test`.
+demo: $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target orvane-demo
 	./$(BUILD)/apps/orvane-demo $(BUILD)/orvane-demo.raw
 
 test: build
@@ -69,8 +76,13 @@ fuzz:
 format:
 	git ls-files --cached --others --exclude-standard '*.h' '*.cpp' | xargs -r clang-format -i
 
-install: build
-	cmake --install $(BUILD) --prefix $(PREFIX)
+# Installs liborvane, its headers, the CMake package, orvane.pc and the
+# programs apps/ marks for installation.
+install:
+	$(CMAKE) -S . -B $(INSTALL_BUILD) -DCMAKE_BUILD_TYPE=$(INSTALL_TYPE) \
+	  -DORVANE_BUILD_TESTS=OFF -DORVANE_BUILD_BENCH=OFF
+	cmake --build $(INSTALL_BUILD) -j $(JOBS)
+	cmake --install $(INSTALL_BUILD) --prefix $(PREFIX) $(if $(filter Release,$(INSTALL_TYPE)),--strip)
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) build-install-*
