@@ -1,6 +1,11 @@
+// The whole public API of orvane in one include.
 #pragma once
 
-// The whole public API of orvane in one include.
+// orvane's headers need C++17 or later; pkg-config's flags leave the standard
+// to the program.
+#if __cplusplus < 201703L
+#error "orvane needs C++17 or later (for example -std=c++17)"
+#endif
 
 // Records, enumerations and callback types
 #include "orvane/ApsFrame.h"

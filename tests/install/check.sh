@@ -1,20 +1,36 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix, then builds and runs a consumer
 # with pkg-config and with find_package, as a user outside the tree would.
+# With a third argument (a C++ standard, e.g. 20) the consumer is built with
+# that standard both ways and uses something only it has, so that a package
+# forcing an older standard fails.
 set -euo pipefail
-build=$1 source=$2
+build=$1 source=$2 standard=${3:-}
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 export PKG_CONFIG_PATH="$prefix/lib/pkgconfig:$prefix/lib/$(gcc -print-multiarch)/pkgconfig"
-g++ "$source/consumer.cpp" $(pkg-config --cflags --libs orvane) -Wl,-rpath,"$(pkg-config --variable=libdir orvane)" -o "$prefix/consumer"
+
+consumer=$source/consumer.cpp std_flag=() cmake_std=""
+if [ -n "$standard" ]; then
+  consumer=$source/consumer$standard.cpp
+  std_flag=(-std=c++$standard)
+  cmake_std="set(CMAKE_CXX_STANDARD $standard)"
+fi
+
+echo "pkg-config: g++ ${std_flag[*]} \$(pkg-config --cflags --libs orvane)"
+g++ "${std_flag[@]}" "$consumer" $(pkg-config --cflags --libs orvane) \
+  -Wl,-rpath,"$(pkg-config --variable=libdir orvane)" -o "$prefix/consumer"
 "$prefix/consumer"
+
+echo "find_package(orvane)${cmake_std:+ with $cmake_std}"
 mkdir "$prefix/cmake-consumer"
 cat > "$prefix/cmake-consumer/CMakeLists.txt" <<CMAKE
 cmake_minimum_required(VERSION 3.25)
 project(consumer CXX)
+$cmake_std
 find_package(orvane REQUIRED)
-add_executable(consumer $source/consumer.cpp)
+add_executable(consumer $consumer)
 target_link_libraries(consumer PRIVATE orvane::orvane)
 CMAKE
 cmake -S "$prefix/cmake-consumer" -B "$prefix/cmake-consumer/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
