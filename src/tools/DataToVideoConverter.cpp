@@ -9,6 +9,7 @@ extern "C" {
 
 #include "orvane/base/Logger.h"
 #include "tools/FFmpegHandles.h"
+#include "tools/FFmpegLog.h"
 
 namespace orvane {
 
@@ -208,6 +209,7 @@ int DataToVideoConverter::setConverterFmt(AVPixelFormat srcFormat, AVPixelFormat
 }
 
 int DataToVideoConverter::initVideoConverter(std::string path) {
+    routeFFmpegLog();
     // Leftovers of an unclosed file go first; that file stays unfinished, as on
     // destruction.
     output_.reset();
