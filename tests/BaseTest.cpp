@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <regex>
 #include <thread>
 
@@ -88,18 +89,42 @@ TEST(SysTime, LooksLikeDateAndTime) {
         << getSysTime();
 }
 
-TEST(ByteOrder, SwapsEveryPairAndKeepsAnOddLastByte) {
-    for (size_t size : {0, 1, 2, 3, 7, 8, 9, 31, 32, 33, 64, 100, 127, 1001, 4096}) {
-        std::vector<uint8_t> buffer(size);
-        for (size_t i = 0; i < size; ++i) {
-            buffer[i] = static_cast<uint8_t>(i * 7 + 3);
+// Every path the CPU has, the scalar one forced as on a CPU without vector
+// units, at sizes around their widths and from unaligned starts.
+TEST(ByteOrder, EveryPathSwapsEveryPairAndKeepsAnOddLastByte) {
+    std::vector<ByteSwapPath> paths = {ByteSwapPath::Scalar};
+    for (ByteSwapPath path : {ByteSwapPath::Sse2, ByteSwapPath::Avx2}) {
+        uint8_t probe[2] = {1, 2};
+        if (convertEndian(probe, 2, path)) {
+            paths.push_back(path);
         }
-        std::vector<uint8_t> expected = buffer;
-        for (size_t i = 0; i + 1 < size; i += 2) {
-            std::swap(expected[i], expected[i + 1]);
+    }
+    for (ByteSwapPath path : paths) {
+        for (size_t size : {0, 1, 2, 3, 7, 31, 32, 33, 63, 64, 65, 127, 128, 129, 1001, 4096}) {
+            for (size_t offset : {0, 1}) {
+                std::vector<uint8_t> buffer(size + offset);
+                for (size_t i = 0; i < buffer.size(); ++i) {
+                    buffer[i] = static_cast<uint8_t>(i * 7 + 3);
+                }
+                std::vector<uint8_t> expected = buffer;
+                for (size_t i = offset; i + 1 < buffer.size(); i += 2) {
+                    std::swap(expected[i], expected[i + 1]);
+                }
+                ASSERT_TRUE(convertEndian(buffer.data() + offset, size, path));
+                EXPECT_EQ(buffer, expected) << "path " << static_cast<int>(path) << ", size "
+                                            << size << ", offset " << offset;
+            }
         }
-        convertEndian(buffer);
-        EXPECT_EQ(buffer, expected) << "size " << size;
+    }
+    // The everyday entry point takes the path chosen for this CPU.
+    std::vector<uint8_t> buffer = {1, 2, 3, 4, 5};
+    convertEndian(buffer);
+    EXPECT_EQ(buffer, (std::vector<uint8_t>{2, 1, 4, 3, 5}));
+    EXPECT_TRUE(convertEndian(nullptr, 8, byteSwapPath()));
+    // ctest runs this test once more with the scalar path forced.
+    const char* forced = std::getenv("ORVANE_SIMD");
+    if (forced != nullptr && std::string(forced) == "scalar") {
+        EXPECT_EQ(byteSwapPath(), ByteSwapPath::Scalar);
     }
 }
 
