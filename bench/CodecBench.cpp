@@ -12,10 +12,6 @@ namespace {
 
 using namespace orvane;
 
-std::unique_ptr<Decoder> makeDecoder() {
-    return DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
-}
-
 std::vector<uint8_t> encoded(const std::vector<Event2D>& events) {
     Evt3Encoder encoder;
     std::vector<uint8_t> bytes;
@@ -35,7 +31,7 @@ const std::vector<uint8_t>& singleEventStream() {
 // Decodes the whole payload per iteration into a consumer that only counts, so
 // the figure is the decoder's own.
 void decodeAll(benchmark::State& state, const std::vector<uint8_t>& payload) {
-    auto decoder = makeDecoder();
+    auto decoder = test::evt3Decoder();
     size_t events = 0;
     decoder->setEventsStreamHandleCallback([&](const Event2D* begin, const Event2D* end) {
         events += static_cast<size_t>(end - begin);
@@ -50,7 +46,7 @@ void decodeAll(benchmark::State& state, const std::vector<uint8_t>& payload) {
 }
 
 void countAll(benchmark::State& state, const std::vector<uint8_t>& payload) {
-    auto decoder = makeDecoder();
+    auto decoder = test::evt3Decoder();
     size_t events = 0;
     for (auto _ : state) {
         events += decoder->decodeCounting(payload.data(), payload.data() + payload.size());
@@ -94,6 +90,17 @@ void BM_ConvertEndian(benchmark::State& state) {
         double(buffer.size()) * double(state.iterations()) / 1e9, benchmark::Counter::kIsRate);
 }
 
+// The portable path, as on a CPU without SSE2 or AVX2.
+void BM_ConvertEndianScalar(benchmark::State& state) {
+    auto& buffer = byteBuffer(static_cast<size_t>(state.range(0)));
+    for (auto _ : state) {
+        convertEndian(buffer.data(), buffer.size(), ByteSwapPath::Scalar);
+        benchmark::ClobberMemory();
+    }
+    state.counters["GB"] = benchmark::Counter(
+        double(buffer.size()) * double(state.iterations()) / 1e9, benchmark::Counter::kIsRate);
+}
+
 void BM_Memcpy(benchmark::State& state) {
     auto& buffer = byteBuffer(static_cast<size_t>(state.range(0)));
     std::vector<uint8_t> target(buffer.size());
@@ -105,6 +112,7 @@ void BM_Memcpy(benchmark::State& state) {
         double(buffer.size()) * double(state.iterations()) / 1e9, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ConvertEndian)->Arg(1 << 20)->Arg(64 << 20)->UseRealTime();
+BENCHMARK(BM_ConvertEndianScalar)->Arg(1 << 20)->UseRealTime();
 BENCHMARK(BM_Memcpy)->Arg(1 << 20)->Arg(64 << 20)->UseRealTime();
 
 const bool kRatios = [] {
@@ -113,6 +121,9 @@ const bool kRatios = [] {
              "BM_ConvertEndian/1048576/real_time", "BM_Memcpy/1048576/real_time", "GB");
     addRatio("convertEndian / memcpy, 64 MiB (GB/s ratio; aim >= 0.5)",
              "BM_ConvertEndian/67108864/real_time", "BM_Memcpy/67108864/real_time", "GB");
+    addRatio("convertEndian scalar path / chosen path, 1 MiB (GB/s ratio)",
+             "BM_ConvertEndianScalar/1048576/real_time", "BM_ConvertEndian/1048576/real_time",
+             "GB");
     addRatio("decodeCounting / decode, vector-heavy (Mev/s ratio)",
              "BM_DecodeCountingVectorHeavy/real_time", "BM_DecodeVectorHeavy/real_time", "Mev");
     return true;

@@ -60,8 +60,7 @@ const Recording& recording() {
 // One plain decode: the payload read in reader-sized chunks and decoded into a
 // consumer that only counts.
 uint64_t plainDecode(const std::string& path, uint64_t payloadOffset) {
-    auto decoder =
-        DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
+    auto decoder = test::evt3Decoder();
     uint64_t events = 0;
     decoder->setEventsStreamHandleCallback(
         [&](const Event2D* begin, const Event2D* end) { events += uint64_t(end - begin); });
@@ -135,8 +134,7 @@ void BM_RawIndexReferenceVsPlainDecode(benchmark::State& state) {
 
         std::ifstream in(prefix, std::ios::binary);
         in.seekg(354);
-        auto decoder =
-            DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
+        auto decoder = test::evt3Decoder();
         RawFileReader::BookmarkMap slow, fast;
         RawFileReader::EventCountMap slowCounts, fastCounts;
         start = Clock::now();

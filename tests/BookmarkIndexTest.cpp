@@ -13,19 +13,6 @@
 namespace orvane {
 namespace {
 
-std::unique_ptr<Decoder> makeDecoder() {
-    return DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
-}
-
-std::vector<uint8_t> randomBytes(uint64_t seed, size_t size) {
-    std::mt19937_64 random(seed);
-    std::vector<uint8_t> bytes(size);
-    for (auto& b : bytes) {
-        b = static_cast<uint8_t>(random());
-    }
-    return bytes;
-}
-
 struct Index {
     RawFileReader::BookmarkMap bookmarks;
     RawFileReader::EventCountMap counts;
@@ -43,7 +30,7 @@ Index buildReference(const std::string& path, uint64_t payloadOffset) {
     std::ifstream in(path, std::ios::binary);
     in.seekg(static_cast<std::streamoff>(payloadOffset));
     Index index;
-    auto decoder = makeDecoder();
+    auto decoder = test::evt3Decoder();
     RawFileReader::buildBookmarksReference(in, *decoder, index.bookmarks, index.counts);
     return index;
 }
@@ -66,7 +53,7 @@ struct WordWalk {
     std::vector<uint32_t> events;
 };
 WordWalk walk(const std::vector<uint8_t>& bytes, uint64_t startTime) {
-    auto decoder = makeDecoder();
+    auto decoder = test::evt3Decoder();
     decoder->setCurrentTimestamp(startTime);
     WordWalk result;
     for (size_t off = 0; off + 2 <= bytes.size(); off += 2) {
@@ -80,8 +67,8 @@ TEST(Evt3Scan, AgreesWithTheDecoderWordByWord) {
     std::mt19937_64 random(3);
     for (uint64_t seed = 1; seed <= 6; ++seed) {
         // Encoded streams, and noise whose time steps back and wraps at random.
-        std::vector<uint8_t> bytes =
-            seed % 2 ? test::encode(test::randomStream(seed, 3000, 1)) : randomBytes(seed, 20001);
+        std::vector<uint8_t> bytes = seed % 2 ? test::encode(test::randomStream(seed, 3000, 1))
+                                              : test::randomBytes(seed, 20001);
         const uint64_t start = seed < 3 ? 0 : (uint64_t{5} << 24) + 4242;
         WordWalk expected = walk(bytes, start);
         uint64_t all = 0;
@@ -128,7 +115,7 @@ TEST(BookmarkIndex, FastBuildEqualsReferenceOnGeneratedRecordings) {
         if (seed <= 5) {
             payload = test::encode(test::randomStream(seed, 15000, seed % 3));
         } else if (seed <= 7) {
-            payload = randomBytes(seed, 300001);
+            payload = test::randomBytes(seed, 300001);
         } else if (seed == 8) {
             payload = test::encode(test::randomStream(seed, 50, 0));
             payload.resize(std::min<size_t>(payload.size(), 40));

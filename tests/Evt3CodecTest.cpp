@@ -13,10 +13,6 @@ namespace {
 using test::Collector;
 using test::Item;
 
-std::unique_ptr<Decoder> makeDecoder() {
-    return DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
-}
-
 std::vector<uint8_t> bytesOf(std::initializer_list<uint16_t> words) {
     std::vector<uint8_t> bytes;
     for (uint16_t w : words) {
@@ -43,7 +39,7 @@ Item event(uint16_t x, uint16_t y, uint8_t p, uint64_t t) {
 }
 
 TEST(Evt3Codec, WorkedExampleDecodesAsDocumented) {
-    auto decoder = makeDecoder();
+    auto decoder = test::evt3Decoder();
     Collector seen(*decoder);
     auto bytes = bytesOf({0x8001, 0x6002, 0x0005, 0x3010, 0x4005, 0x2812, 0xA101});
     ASSERT_EQ(bytes[0], 0x01);  // low byte first on disk
@@ -61,7 +57,7 @@ TEST(Evt3Codec, WorkedExampleDecodesAsDocumented) {
 }
 
 TEST(Evt3Codec, TimeFollowsHighLowWordsAndWraps) {
-    auto decoder = makeDecoder();
+    auto decoder = test::evt3Decoder();
     Collector seen(*decoder);
     EXPECT_EQ(decoder->getCurrentTimestamp(), 0u);
     // An event before any time word carries time 0; reserved and vendor words are ignored.
@@ -80,7 +76,7 @@ TEST(Evt3Codec, TimeFollowsHighLowWordsAndWraps) {
 }
 
 TEST(Evt3Codec, VectorWordsIgnoreUnusedBitsAndAdvanceTheBase) {
-    auto decoder = makeDecoder();
+    auto decoder = test::evt3Decoder();
     Collector seen(*decoder);
     // VECT_8 ignores bits 11..8; VECT_12 after it starts 8 columns on.
     decoder->decode(bytesOf({0x8000, 0x0002, 0x3864, 0x5F81, 0x4801}));
@@ -98,7 +94,7 @@ TEST(Evt3Codec, SetCurrentTimestampContinuesFromThatTime) {
     std::vector<uint8_t> bytes;
     encoder.encode(events, bytes);
 
-    auto decoder = makeDecoder();
+    auto decoder = test::evt3Decoder();
     Collector seen(*decoder);
     decoder->setCurrentTimestamp(start);
     EXPECT_EQ(decoder->getCurrentTimestamp(), start);
@@ -119,7 +115,7 @@ TEST(Evt3Codec, RoundTripOfRandomStreamsFedInRandomPieces) {
         auto bytes = test::encode(items);
         std::mt19937 random(static_cast<unsigned>(seed));
 
-        auto decoder = makeDecoder();
+        auto decoder = test::evt3Decoder();
         Collector seen(*decoder);
         size_t pos = 0;
         size_t counted = 0;
@@ -144,10 +140,10 @@ TEST(Evt3Codec, RoundTripOfRandomStreamsFedInRandomPieces) {
             << "the stream crosses three wraps";
 
         // Counting and state-only decoding agree with full decoding.
-        auto counter = makeDecoder();
+        auto counter = test::evt3Decoder();
         EXPECT_EQ(counter->decodeCounting(bytes.data(), bytes.data() + bytes.size()), events);
         EXPECT_EQ(counter->getCurrentTimestamp(), decoder->getCurrentTimestamp());
-        auto ranger = makeDecoder();
+        auto ranger = test::evt3Decoder();
         ranger->decodeRange(bytes.data(), bytes.data() + bytes.size());
         EXPECT_EQ(ranger->getCurrentTimestamp(), decoder->getCurrentTimestamp());
     }
@@ -158,7 +154,7 @@ TEST(Evt3Codec, EverySplitPointGivesTheSameStream) {
     auto bytes = test::encode(items);
     ASSERT_GT(bytes.size(), 1000u);
     for (size_t split = 0; split <= bytes.size(); ++split) {
-        auto decoder = makeDecoder();
+        auto decoder = test::evt3Decoder();
         Collector seen(*decoder);
         decoder->decode(
             std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(split)));
@@ -185,7 +181,7 @@ TEST(Evt3Codec, LongRangesAreHandedOverInOrderedPieces) {
     encoder.encodeTrigger(EventTriggerIn(0, 1, 77), bytes);
     encoder.encode(events.data() + 6000, events.data() + events.size(), bytes);
 
-    auto decoder = makeDecoder();
+    auto decoder = test::evt3Decoder();
     std::vector<size_t> rangeSizes;
     size_t seenBeforeTrigger = 0, total = 0;
     decoder->setEventsStreamHandleCallback([&](const Event2D* b, const Event2D* e) {

@@ -35,8 +35,7 @@ bool sameEvents(const Events& a, const Events& b) {
 // The payload offset at which a decoder reading from the start first has a time
 // of at least `t`, or the payload's end.
 size_t firstWordReaching(const std::vector<uint8_t>& payload, uint64_t t) {
-    auto decoder =
-        DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
+    auto decoder = test::evt3Decoder();
     for (size_t off = 0; off + 2 <= payload.size(); off += 2) {
         decoder->decodeRange(payload.data() + off, payload.data() + off + 2);
         if (decoder->getCurrentTimestamp() >= t) {

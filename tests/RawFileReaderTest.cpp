@@ -18,12 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using Events = std::vector<Event2D>;
 
-std::vector<uint8_t> readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
-}
-
 void expectEventsAt(const Events& all, size_t from, const Events& actual, const std::string& what) {
     ASSERT_LE(from + actual.size(), all.size()) << what;
     for (size_t i = 0; i < actual.size(); ++i) {
@@ -205,7 +199,7 @@ TEST_F(RawFileReaderTest, SideFileIsReusedAndRebuiltWhenItIsNotTheRecordingsOwn)
     ASSERT_FALSE(progress.empty());
     EXPECT_EQ(progress.back().first, fs::file_size(path) - 354);
     EXPECT_EQ(progress.back().second, fs::file_size(path) - 354);
-    EXPECT_EQ(readBytes(side),
+    EXPECT_EQ(test::fileBytes(side),
               BookmarkFile::serialize(first.getBookmarks(), fs::file_size(path), 1280, 720));
 
     // A valid side file is used as it is: a shortened index proves it was read.
@@ -232,7 +226,7 @@ TEST_F(RawFileReaderTest, SideFileIsReusedAndRebuiltWhenItIsNotTheRecordingsOwn)
         RawFileReader reader(path);
         ASSERT_TRUE(reader.loadFile());
         EXPECT_GT(reader.getBookmarks().size(), shortened.size());
-        EXPECT_EQ(BookmarkFile::check(readBytes(side), fs::file_size(path), reader.getWidth(),
+        EXPECT_EQ(BookmarkFile::check(test::fileBytes(side), fs::file_size(path), reader.getWidth(),
                                       reader.getHeight()),
                   BookmarkFile::Verdict::Valid);
     };
@@ -262,7 +256,7 @@ TEST_F(RawFileReaderTest, SideFileIsReusedAndRebuiltWhenItIsNotTheRecordingsOwn)
     ASSERT_TRUE(RawFileReader(path).loadFile());
     test::writeRawFile(path, "% format EVT3;height=480;width=0640\n% end\n", payload);
     rebuilt("geometry changed");
-    EXPECT_EQ(BookmarkFile::check(readBytes(side), fs::file_size(path), 640, 480),
+    EXPECT_EQ(BookmarkFile::check(test::fileBytes(side), fs::file_size(path), 640, 480),
               BookmarkFile::Verdict::Valid);
 
     // A sound side file without a single record leaves nothing to read.
@@ -325,8 +319,7 @@ void checkAgainstPlainDecode(RawFileReader& reader, const std::vector<uint8_t>& 
     expectEventsAt(all, 0, counted, "count queries");
 
     // Events produced by the words up to and including each word, and the time after it.
-    auto counter =
-        DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
+    auto counter = test::evt3Decoder();
     std::vector<uint64_t> through, timeAfter;
     uint64_t sum = 0;
     for (size_t off = 0; off + 2 <= payload.size(); off += 2) {

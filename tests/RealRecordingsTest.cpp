@@ -21,8 +21,7 @@ TEST(RealRecordings, DecodeInsideGeometryWithTimeNeverDecreasing) {
         ASSERT_FALSE(file.payload.empty());
         ASSERT_NE(file.payload[0], '%');
 
-        auto decoder =
-            DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
+        auto decoder = test::evt3Decoder();
         uint64_t lastTime = 0;
         size_t events = 0, outside = 0, backwards = 0, triggers = 0;
         decoder->setEventsStreamHandleCallback([&](const Event2D* b, const Event2D* e) {
@@ -52,8 +51,7 @@ TEST(RealRecordings, DecodeInsideGeometryWithTimeNeverDecreasing) {
         if (path.find("trigger") != std::string::npos) {
             EXPECT_GT(triggers, 0u);
         }
-        auto counter =
-            DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
+        auto counter = test::evt3Decoder();
         EXPECT_EQ(
             counter->decodeCounting(file.payload.data(), file.payload.data() + file.payload.size()),
             events);

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-
 #include "orvane/orvane.h"
 #include "support/BusWalk.h"
 #include "support/LogCapture.h"
@@ -38,9 +36,17 @@ TEST_F(Imx6x6SensorTest, BringUpStartAndStopOnTheBus) {
     EXPECT_TRUE(log.has(LOG_INFO, "Imx6x6Sensor init success!"));
     ASSERT_NE(sensor.eventStream(), nullptr);
 
-    BusWalk bus(plugged.device().traffic());
+    const auto traffic = plugged.device().traffic();
+    BusWalk bus(traffic);
     bus.imx636BringUp(*controller);
     bus.end();
+    // The sensor needs 2.5 s to settle: the bring-up asks the bus to wait that
+    // long (the simulator sleeps these waits only when told to).
+    uint64_t waited = 0;
+    for (const RegisterAccess& access : traffic) {
+        waited += access.kind == RegisterAccess::Delay ? access.delayUs : 0;
+    }
+    EXPECT_GE(waited, 2'500'000u);
 
     // Output and time base are off after bring-up, on after start, off after stop.
     auto outputOn = [&] {
@@ -83,22 +89,6 @@ TEST_F(Imx6x6SensorTest, MissingCallbacksAreReportedAndRefused) {
     EXPECT_EQ(
         log.count(LOG_ERROR, "Imx6x6Sensor init failed! No write register callback provided!"), 4u);
     EXPECT_TRUE(sequencesOnly.isInitialized());
-}
-
-TEST(Imx6x6SensorTiming, BringUpWaitsAtLeastTwoAndAHalfSeconds) {
-    test::PluggedDevice plugged(sim::Product::EVK4, test::uniqueSerial("SLOW"),
-                                /*sleepDelays=*/true);
-    auto controller = std::make_shared<RegisterController>(
-        plugged.interface(), imx636RegisterTable, kImx636RegisterTableRows, "PSEE/IMX636/");
-    Imx6x6Sensor sensor;
-    sensor.setApplyRegisterOperationSequenceCallback(
-        [controller](const std::vector<RegisterOperation>& s) {
-            controller->ApplyRegisterOperationSequence(s);
-        });
-    auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(sensor.init(plugged.interface()), 0);
-    EXPECT_GE(std::chrono::steady_clock::now() - started,
-              std::chrono::microseconds(2'503'610 + 2'000 + 1'300));
 }
 
 TEST(Imx415Sensor, SwitchesFramesWithOneRegisterWrite) {

@@ -1,3 +1,5 @@
+// Builders of event streams, recordings, decoders and scratch files shared by
+// the tests and benchmarks.
 #include "Streams.h"
 
 #include <dirent.h>
@@ -208,13 +210,30 @@ std::vector<std::string> realRecordings() {
     return paths;
 }
 
-RawFile readRawFile(const std::string& path) {
+std::unique_ptr<Decoder> evt3Decoder() {
+    return DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
+}
+
+std::vector<uint8_t> randomBytes(uint64_t seed, size_t size) {
+    std::mt19937_64 random(seed);
+    std::vector<uint8_t> bytes(size);
+    for (auto& b : bytes) {
+        b = static_cast<uint8_t>(random());
+    }
+    return bytes;
+}
+
+std::vector<uint8_t> fileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         throw std::runtime_error("cannot open " + path);
     }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
+}
+
+RawFile readRawFile(const std::string& path) {
+    const std::vector<uint8_t> bytes = fileBytes(path);
     RawFile file;
     size_t pos = 0;
     while (pos < bytes.size() && bytes[pos] == '%') {
@@ -258,8 +277,7 @@ void writeRawFile(const std::string& path, const std::string& header,
 }
 
 std::vector<Event2D> decodeEvents(const std::vector<uint8_t>& payload) {
-    auto decoder =
-        DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
+    auto decoder = evt3Decoder();
     std::vector<Event2D> events;
     decoder->setEventsStreamHandleCallback(
         [&](const Event2D* begin, const Event2D* end) { events.insert(events.end(), begin, end); });

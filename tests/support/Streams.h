@@ -1,8 +1,9 @@
+// Builders of event streams, recordings, decoders and scratch files shared by
+// the tests and benchmarks.
 #pragma once
 
-// Builders of event streams and recordings shared by the tests and benchmarks.
-
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +27,13 @@ std::string describe(const Item& item);
 // trigger edges, with time gaps from 0 to beyond a 24-bit wrap. Its time span
 // crosses at least `wraps` wraps of the 24-bit counter.
 std::vector<Item> randomStream(uint64_t seed, size_t events, unsigned wraps);
+
+// A fresh EVT 3.0 decoder for a 1280x720 sensor.
+std::unique_ptr<Decoder> evt3Decoder();
+// `size` bytes of noise, the same for the same seed.
+std::vector<uint8_t> randomBytes(uint64_t seed, size_t size);
+// Every byte of a file; throws std::runtime_error when it cannot be opened.
+std::vector<uint8_t> fileBytes(const std::string& path);
 
 // Encodes items in order with a fresh encoder.
 std::vector<uint8_t> encode(const std::vector<Item>& items);
