@@ -227,6 +227,8 @@ bool readBack(const std::string& path, uint64_t counted) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Line by line also through a pipe (make demo | tee), so each step shows as it ends.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const std::string recordingPath = argc > 1 ? argv[1] : "orvane-demo.raw";
     Logger::Instance().setLevel(LOG_WARNING);
     std::printf("orvane demo: simulated cameras, no hardware needed\n\n");

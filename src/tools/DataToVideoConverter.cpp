@@ -1,3 +1,4 @@
+// Writing H.264 video through FFmpeg, and converting pictures on the way.
 #include "orvane/DataToVideoConverter.h"
 
 #include <iostream>
