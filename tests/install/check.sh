@@ -5,7 +5,7 @@
 # that standard both ways and uses something only it has, so that a package
 # forcing an older standard fails.
 set -euo pipefail
-build=$1 source=$2 standard=${3:-}
+build=$1 source=$(cd "$2" && pwd) standard=${3:-}
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
