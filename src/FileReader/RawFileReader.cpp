@@ -42,7 +42,7 @@ constexpr uint64_t kCopyPiece = 1048576;
 // The look at whether a payload is EVT 3.0 covers its first bytes only, so that
 // a reload from the side file stays cheap. Sensors never write a reserved word
 // nor step the time back, but a stray word is tolerated.
-constexpr uint64_t kSurveyBytes = 1048576;
+constexpr uint64_t kSurveyBytes = 262144;
 constexpr uint64_t kToleratedOddWords = 2;
 // A sensor writes a time-high word for every 4096 us of its clock.
 constexpr uint64_t kTimeHighStepUs = 4096;
