@@ -172,18 +172,18 @@ TEST(Evt3Codec, EverySplitPointGivesTheSameStream) {
 TEST(Evt3Codec, StateWordsLetACutStreamDecodeOnItsOwn) {
     auto checkCuts = [](const std::vector<uint8_t>& bytes, const std::vector<size_t>& cuts,
                         const std::string& what) {
-        auto full = makeDecoder();
+        auto full = test::evt3Decoder();
         Collector all(*full);
         full->decode(bytes);
         for (size_t cut : cuts) {
             const auto middle = bytes.begin() + static_cast<long>(cut);
-            auto head = makeDecoder();
+            auto head = test::evt3Decoder();
             Collector headSeen(*head);
             head->decode(std::vector<uint8_t>(bytes.begin(), middle));
             std::vector<uint8_t> tail = evt3StateWords(*head);
             ASSERT_FALSE(tail.empty());
             tail.insert(tail.end(), middle, bytes.end());
-            auto fresh = makeDecoder();
+            auto fresh = test::evt3Decoder();
             Collector tailSeen(*fresh);
             fresh->decode(tail);
             const std::string context = what + ", cut at byte " + std::to_string(cut);
