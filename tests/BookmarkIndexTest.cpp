@@ -184,14 +184,14 @@ TEST(BookmarkFile, FormatRoundTripsAndRejectsWhatIsNotItsOwn) {
     EXPECT_EQ(bytes[text.size() + 9 + 29 + 8], 0xE8);  // second record's position, 1000
 
     using Verdict = BookmarkFile::Verdict;
-    EXPECT_EQ(BookmarkFile::check(bytes, 1001, 1280, 720), Verdict::Valid);
-    EXPECT_EQ(BookmarkFile::check(bytes, 1002, 1280, 720), Verdict::OtherFile);
-    EXPECT_EQ(BookmarkFile::check(bytes, 1001, 640, 480), Verdict::OtherFile);
-    EXPECT_EQ(BookmarkFile::check({}, 0, 1280, 720), Verdict::Empty);
-    EXPECT_EQ(BookmarkFile::check({0x00}, 0, 1280, 720), Verdict::OtherFile);  // no keys: all 0
+    EXPECT_EQ(BookmarkFile::check(bytes, 1001, 354, 1280, 720), Verdict::Valid);
+    EXPECT_EQ(BookmarkFile::check(bytes, 1002, 354, 1280, 720), Verdict::OtherFile);
+    EXPECT_EQ(BookmarkFile::check(bytes, 1001, 354, 640, 480), Verdict::OtherFile);
+    EXPECT_EQ(BookmarkFile::check({}, 0, 0, 1280, 720), Verdict::Empty);
+    EXPECT_EQ(BookmarkFile::check({0x00}, 0, 0, 1280, 720), Verdict::OtherFile);  // no keys: all 0
     std::vector<uint8_t> damaged = bytes;
     damaged[text.size() + 20] ^= 1;
-    EXPECT_EQ(BookmarkFile::check(damaged, 1001, 1280, 720), Verdict::CrcMismatch);
+    EXPECT_EQ(BookmarkFile::check(damaged, 1001, 354, 1280, 720), Verdict::CrcMismatch);
 
     BookmarkFile::BookmarkMap loaded;
     BookmarkFile::EventCountMap counts;
@@ -207,7 +207,7 @@ TEST(BookmarkFile, FormatRoundTripsAndRejectsWhatIsNotItsOwn) {
     EXPECT_THROW(
         {
             try {
-                BookmarkFile::check(notNumeric, 0, 1280, 720);
+                BookmarkFile::check(notNumeric, 0, 0, 1280, 720);
             } catch (const std::invalid_argument& error) {
                 EXPECT_STREQ(error.what(), "invalid stoull argument");
                 throw;
