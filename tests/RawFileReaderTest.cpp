@@ -3,10 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <random>
+#include <thread>
 
 #include "orvane/orvane.h"
 #include "support/LogCapture.h"
@@ -407,6 +415,156 @@ void checkAgainstPlainDecode(RawFileReader& reader, const std::vector<uint8_t>& 
         expectEventsAt(all, first, *reader.getNEventsGivenStartEvent(k, 50),
                        "seekNEvents " + std::to_string(k));
     }
+}
+
+void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+// The side file with its last byte made the CRC of the bytes before it.
+std::vector<uint8_t> withCrc(std::vector<uint8_t> bytes) {
+    bytes.back() = BookmarkFile::crc8(bytes.data(), bytes.size() - 1);
+    return bytes;
+}
+
+TEST_F(RawFileReaderTest, SideFileIsTrustedOnlyWhenItFitsTheRecording) {
+    const std::string path = dir.file("rec.raw");
+    const std::string side = dir.file("rec.ovmark.tmp");
+    // 20000 events over 200 ms: about a hundred bookmarks.
+    Events written;
+    for (uint32_t i = 0; i < 20000; ++i) {
+        written.emplace_back(static_cast<uint16_t>(i * 37 % 1280),
+                             static_cast<uint16_t>(i * 11 % 720), i % 2, 1000 + 10 * i);
+    }
+    std::vector<uint8_t> payload;
+    Evt3Encoder().encode(written, payload);
+    test::writeRawFile(path, test::recordingHeader(), payload);
+    Events all = test::decodeEvents(payload);
+    ASSERT_TRUE(RawFileReader(path).loadFile());
+    const std::vector<uint8_t> good = readBytes(side);
+    const uint64_t size = fs::file_size(path);
+
+    // Loading gives every event and leaves the recording's own index beside it.
+    auto readsEverything = [&](const std::string& what) {
+        SCOPED_TRACE(what);
+        RawFileReader reader(path);
+        ASSERT_TRUE(reader.loadFile());
+        uint64_t max = 0;
+        reader.getMaxEvents(max);
+        EXPECT_EQ(max, all.size());
+        const Events got = *reader.getNEvents(all.size() + 1);
+        EXPECT_EQ(got.size(), all.size());
+        expectEventsAt(all, 0, got, what);
+        EXPECT_EQ(readBytes(side),
+                  BookmarkFile::serialize(reader.getBookmarks(), fs::file_size(path), 1280, 720));
+    };
+
+    // Cut short (a disk that filled) at every length, the CRC made to match.
+    size_t trusted = 0;
+    for (size_t length = 1; length < good.size(); ++length) {
+        const std::vector<uint8_t> cut =
+            withCrc(std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(length)));
+        trusted += BookmarkFile::check(cut, size, 354, 1280, 720) == BookmarkFile::Verdict::Valid;
+    }
+    EXPECT_EQ(trusted, 0u);
+    for (size_t length : {good.size() - 1, good.size() - 29, good.size() / 2}) {
+        writeBytes(side, withCrc(std::vector<uint8_t>(good.begin(),
+                                                      good.begin() + static_cast<long>(length))));
+        readsEverything("cut to " + std::to_string(length));
+    }
+
+    // Records that pass the CRC but cannot be this recording's index.
+    const size_t records = static_cast<size_t>(std::find(good.begin(), good.end(), 0) -
+                                               good.begin() + 1 + sizeof(uint64_t));
+    const size_t count = (good.size() - records - 1) / BookmarkFile::kRecordSize;
+    ASSERT_GE(count, 4u);
+    const size_t kKey = 0, kPosition = 8, kTimestamp = 17;
+    auto forged = [&](size_t record, std::vector<size_t> fields, uint64_t value,
+                      const std::string& what) {
+        std::vector<uint8_t> bytes = good;
+        for (size_t field : fields) {
+            for (size_t i = 0; i < 8; ++i) {
+                bytes[records + record * BookmarkFile::kRecordSize + field + i] =
+                    static_cast<uint8_t>(value >> (8 * i));
+            }
+        }
+        writeBytes(side, withCrc(bytes));
+        readsEverything(what);
+    };
+    forged(count - 1, {kPosition}, size + 2, "end entry past the end");
+    forged(count - 1, {kPosition}, size - 2, "end entry before the end");
+    forged(1, {kPosition}, 355, "position off the words");
+    forged(0, {kPosition}, 356, "first record after the payload start");
+    forged(2, {kPosition}, 354, "positions not increasing");
+    forged(2, {kKey, kTimestamp}, 1, "keys not increasing");
+    forged(2, {kTimestamp}, 1, "key and time differ");
+    std::vector<uint8_t> longer = good;
+    longer.insert(longer.end() - 1, 29, 0);
+    writeBytes(side, withCrc(longer));
+    readsEverything("bytes after the records");
+
+    // A FIFO in the side file's place: no opening waits for a writer.
+    fs::remove(side);
+    ASSERT_EQ(::mkfifo(side.c_str(), 0600), 0);
+    auto loading = std::async(std::launch::async, [&] { return RawFileReader(path).loadFile(); });
+    if (loading.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        ADD_FAILURE() << "loadFile waits on a FIFO";
+        const int release = ::open(side.c_str(), O_RDWR | O_NONBLOCK);
+        loading.wait_for(std::chrono::seconds(5));
+        ::close(release);
+    }
+    EXPECT_TRUE(loading.get());
+    EXPECT_TRUE(fs::is_regular_file(side));
+
+    // Rewritten in place with the same size: the older index is not trusted.
+    writeBytes(side, good);
+    for (Event2D& e : written) {
+        e.polarity ^= 1;
+    }
+    payload.clear();
+    Evt3Encoder().encode(written, payload);
+    test::writeRawFile(path, test::recordingHeader(), payload);
+    fs::last_write_time(path, fs::last_write_time(side) + std::chrono::seconds(2));
+    ASSERT_EQ(fs::file_size(path), size);
+    all = test::decodeEvents(payload);
+    readsEverything("rewritten");
+
+    // Readers opening the recording while others rebuild its side file.
+    std::atomic<int> failed{0};
+    auto openMany = [&](bool damage) {
+        for (int i = 0; i < 60; ++i) {
+            if (damage) {
+                std::vector<uint8_t> bytes = readBytes(side);
+                if (!bytes.empty()) {
+                    bytes.back() ^= 0x5A;
+                    writeBytes(side, bytes);
+                }
+            }
+            RawFileReader reader(path);
+            uint64_t max = 0;
+            if (!reader.loadFile() || !reader.getMaxEvents(max) || max != all.size()) {
+                ++failed;
+            }
+        }
+    };
+    testing::internal::CaptureStderr();
+    std::thread rebuilder(openMany, true);
+    std::thread first(openMany, false);
+    openMany(false);
+    first.join();
+    rebuilder.join();
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(failed, 0);
+}
+
+TEST_F(RawFileReaderTest, RecordingEndingOnItsLastKeyReadsLikeItsPlainDecode) {
+    const std::string path = dir.file("rec.raw");
+    const std::vector<uint8_t> payload = test::endingOnItsLastKey();
+    test::writeRawFile(path, test::recordingHeader(), payload);
+    checkAgainstPlainDecode(*load(path), payload, 354, 41);
+    checkAgainstPlainDecode(*load(path), payload, 354, 41);  // from the side file
 }
 
 TEST_F(RawFileReaderTest, SeeksAndQueriesAgreeWithAPlainDecode) {

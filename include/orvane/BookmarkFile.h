@@ -52,13 +52,12 @@ class BookmarkFile {
         Empty,         // not a single byte, so no CRC either
         CrcMismatch,   // written by someone else or damaged
         OtherFile,     // sound, but for a raw file of another size or geometry
-        Inconsistent,  // its length or records cannot be those of this raw file's index
+        Inconsistent,  // its text, length or records cannot be this raw file's index
     };
     // Judges the bytes of a whole side file against the raw file it should index,
-    // whose payload starts at `payloadOffset`: the CRC, the text lines, and every
-    // record (see recordsAgree). A non-numeric or overflowing value in a text line whose CRC
-    // matches throws std::invalid_argument("invalid stoull argument") or std::out_of_range("stoull
-    // argument out of range").
+    // whose payload starts at `payloadOffset`: the CRC, the text lines (a value
+    // that is no decimal number makes it Inconsistent), and every record (see
+    // recordsAgree).
     static Verdict check(const std::vector<uint8_t>& bytes, uint64_t rawFileSize,
                          uint64_t payloadOffset, uint16_t width, uint16_t height);
 

@@ -3,7 +3,6 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
-#include <stdexcept>
 
 namespace orvane {
 
@@ -52,19 +51,14 @@ void putLine(std::vector<uint8_t>& out, const std::string& key, uint64_t value) 
     out.insert(out.end(), line.begin(), line.end());
 }
 
-// std::stoull's contract, with messages that name the function.
-uint64_t toU64(const std::string& text) {
+// A decimal u64 as std::stoull reads it (leading blanks, stops at the first
+// non-digit); false where it would throw.
+bool toU64(const std::string& text, uint64_t& value) {
     const char* start = text.c_str();
     char* stop = nullptr;
     errno = 0;
-    unsigned long long value = std::strtoull(start, &stop, 10);
-    if (stop == start) {
-        throw std::invalid_argument("invalid stoull argument");
-    }
-    if (errno == ERANGE) {
-        throw std::out_of_range("stoull argument out of range");
-    }
-    return value;
+    value = std::strtoull(start, &stop, 10);
+    return stop != start && errno != ERANGE;
 }
 
 }  // namespace
@@ -136,7 +130,12 @@ BookmarkFile::Verdict BookmarkFile::check(const std::vector<uint8_t>& bytes, uin
             break;
         }
         const std::string key = line.substr(0, colon);
-        const uint64_t value = toU64(line.substr(colon + 1));
+        uint64_t value = 0;
+        if (!toU64(line.substr(colon + 1), value)) {
+            // Damage that kept its CRC (a file cut inside a number): rebuilt,
+            // rather than an exception out of loading the recording.
+            return Verdict::Inconsistent;
+        }
         if (key == "max_byte") {
             size = value;
         } else if (key == "sensor_width") {
