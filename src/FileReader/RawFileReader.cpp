@@ -351,8 +351,7 @@ void RawFileReader::buildBookmarksReference(std::istream& in, Decoder& decoder,
     }
     closeIndex(bookmarks, payload, last, holdsEvents, tEnd, chunkStart);
 
-    // Pass 2: decode each range between neighbours and count its events. A range
-    // whose end lies before its start (time stepping back) holds nothing.
+    // Pass 2: decode each range between neighbours and count its events.
     uint32_t count = 0;
     auto e = bookmarks.begin();
     for (auto s = std::next(e); s != bookmarks.end(); e = s++) {
