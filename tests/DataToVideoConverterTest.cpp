@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -17,6 +19,7 @@
 namespace orvane {
 namespace {
 
+namespace fs = std::filesystem;
 using test::Quadrants;
 
 const Quadrants kQuadrants = {test::kRed, test::kGreen, test::kBlue, test::kWhite};
@@ -153,6 +156,36 @@ TEST_F(DataToVideoConverterTest, RefusesWhatItCannotDo) {
     bgr.setConverterFmt(AV_PIX_FMT_BGR24, AV_PIX_FMT_YUV420P);
     EXPECT_EQ(bgr.nv12ToViedo(picture.data()), -1);
     EXPECT_TRUE(logged(LOG_ERROR, "Sws scale fmt is not AV_PIX_FMT_NV12"));
+
+    // Formats FFmpeg cannot convert are refused, not left to abort the process.
+    EXPECT_EQ(bgr.setConverterFmt(AV_PIX_FMT_NONE, AV_PIX_FMT_YUV420P), -1);
+    EXPECT_EQ(bgr.setConverterFmt(AV_PIX_FMT_BGR24, AV_PIX_FMT_NONE), -1);
+    EXPECT_EQ(bgr.setConverterFmt(static_cast<AVPixelFormat>(100000), AV_PIX_FMT_YUV420P), -1);
+    EXPECT_EQ(bgr.initVideoConverter(dir.file("never.mp4")), -1);
+
+    // A time from which the sequence cannot go on is refused, whether given or
+    // reached; the times before it still make a finished file.
+    DataToVideoConverter late = nv12Encoder(320, 240);
+    ASSERT_EQ(late.initVideoConverter(dir.file("late.mp4")), 0);
+    EXPECT_EQ(late.nv12ToViedo(picture.data(), INT64_MAX - 100), -1);
+    ASSERT_EQ(late.nv12ToViedo(picture.data(), INT64_MAX - 40000), 0);
+    EXPECT_EQ(late.nv12ToViedo(picture.data()), -1);
+    EXPECT_TRUE(logged(LOG_ERROR, "Presentation time " + std::to_string(INT64_MAX - 40000 + 33333) +
+                                      " us is too large."));
+    late.flushAndCloseVideo();
+
+    // A disk that takes nothing: the close reports the unfinished file.
+    if (fs::exists("/dev/full")) {
+        const std::string full = dir.file("full.mp4");
+        fs::create_symlink("/dev/full", full);
+        DataToVideoConverter toFull = nv12Encoder(320, 240);
+        if (toFull.initVideoConverter(full) == 0) {
+            for (int i = 0; i < 5; ++i) {
+                toFull.nv12ToViedo(picture.data());
+            }
+            EXPECT_EQ(toFull.flushAndCloseVideo(), -1);
+        }
+    }
 }
 
 TEST_F(DataToVideoConverterTest, FileClosedRightAfterOpeningIsFinished) {

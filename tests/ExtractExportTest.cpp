@@ -409,6 +409,35 @@ TEST_F(ExtractExportTest, ExportWritesOneFrameForEachSliceWithEventsInTheEventCo
     ASSERT_EQ(times.size(), 4u);
     ASSERT_TRUE(whole.getNFrame(3, frame));
     EXPECT_LE(test::distance(test::pixelAt(frame.data, kWidth, 480, 332), kOn), kLoss);
+
+    // A range that begins before the recording is clamped to it: the same video
+    // whatever the reader read before.
+    for (uint64_t readBefore : {0, 1, 2}) {
+        SCOPED_TRACE(readBefore);
+        reader.seekTime(t0);
+        for (uint64_t i = 0; i < readBefore; ++i) {
+            reader.getNTimeEvents(100000);
+        }
+        ASSERT_TRUE(reader.exportEventDataToVideo(0, UINT64_MAX, video));
+        Mp4FileReader again(video);
+        ASSERT_TRUE(again.loadFile());
+        ASSERT_TRUE(again.getTimeStamps(times));
+        EXPECT_EQ(times.size(), 4u);
+    }
+    // Nothing of the recording in the range: refused, no file.
+    uint64_t end = 0;
+    reader.getEndTimeStamp(end);
+    const std::string none = dir.file("none.mp4");
+    EXPECT_FALSE(reader.exportEventDataToVideo(end + 1, UINT64_MAX, none));
+    EXPECT_FALSE(reader.exportEventDataToVideo(0, t0, none));
+    EXPECT_FALSE(fs::exists(none));
+
+    // A disk that takes nothing: the export reports the unfinished video.
+    if (fs::exists("/dev/full")) {
+        const std::string full = dir.file("full.mp4");
+        fs::create_symlink("/dev/full", full);
+        EXPECT_FALSE(reader.exportEventDataToVideo(t0, UINT64_MAX, full));
+    }
 }
 
 }  // namespace

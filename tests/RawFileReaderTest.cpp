@@ -3,10 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <random>
+#include <thread>
 
 #include "orvane/orvane.h"
 #include "support/LogCapture.h"
@@ -63,6 +71,7 @@ TEST_F(RawFileReaderTest, FactoryGoesByTheTextAfterTheLastDot) {
 
 TEST_F(RawFileReaderTest, HeaderRulesSetGeometryPayloadStartAndRefuseOtherFormats) {
     std::vector<uint8_t> payload = test::encode(test::randomStream(5, 3000, 0));
+    const std::string path = dir.file("rec.raw");
     struct Case {
         std::string header;
         bool loads;
@@ -77,14 +86,17 @@ TEST_F(RawFileReaderTest, HeaderRulesSetGeometryPayloadStartAndRefuseOtherFormat
         {"% format EVT3;height=240;width=320\n% geometry 640x480\n% end\n", true, 640, 480, ""},
         {"% format EVT3\n% evt 3.0\n", true, 1280, 720, ""},
         {"% format EVT3;width=66000\n% end\n", true, 464, 720, ""},  // kept to 16 bits
-        {"% end\r\n", true, 1280, 720, "", 4},  // not the end line: "%ab\n" is read as header
+        {"% end \r\n", true, 1280, 720, ""},
+        {"% format EVT3\n", true, 1280, 720, "", 4},  // no end line: "%ab\n" is read as header
+        // Line ends of CR LF, and blanks after a value, as real files have them.
+        {"% evt 3.0\r\n% format EVT3;height=480;width=640\r\n% end\r\n", true, 640, 480, ""},
+        {"% evt 3.0 \n% geometry 640x480\t\n% end \n", true, 640, 480, ""},
         {"% format EVT2;height=480;width=640\n% end\n", false, 1280, 720,
          "Error : detected non-EVT3 input file '"},
         {"% geometry 640x480\n% evt 2.0\n% end\n", false, 640, 480,
          "Error : detected non-EVT3 input file.'"},
-        {"% evt 3.0\r\n% end\n", false, 1280, 720, "Error : detected non-EVT3 input file.'"},
+        {"% evt 3.0x\r\n% end\n", false, 1280, 720, "Error : detected non-EVT3 input file.'"},
     };
-    const std::string path = dir.file("rec.raw");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.header);
         std::vector<uint8_t> bytes = payload;
@@ -126,10 +138,10 @@ TEST_F(RawFileReaderTest, BadFilesFailOrWarnByNameAndNeverThrow) {
     const std::string malformed = "Cannot load raw file " + path + ": malformed header (";
     test::writeRawFile(path, "% geometry axb\n% end\n", payload);
     loadOnce(false);
-    EXPECT_TRUE(logged(LOG_ERROR, malformed + "invalid stoi argument)."));
+    EXPECT_TRUE(logged(LOG_ERROR, malformed + "invalid stoi argument in the header of '" + path + "')."));
     test::writeRawFile(path, "% format EVT3;height=99999999999\n% end\n", payload);
     loadOnce(false);
-    EXPECT_TRUE(logged(LOG_ERROR, malformed + "stoi argument out of range)."));
+    EXPECT_TRUE(logged(LOG_ERROR, malformed + "stoi argument out of range in the header of '" + path + "')."));
     fs::remove(path);
     loadOnce(false);
     EXPECT_TRUE(logged(LOG_ERROR, "Cannot open raw file " + path + ": No such file or directory."));
@@ -189,16 +201,29 @@ TEST_F(RawFileReaderTest, EmptyShortOddAndGarbageFilesLoadWithoutHarm) {
         EXPECT_TRUE(reader->getNTimeEvents(100)->empty());
     }
 
-    // Shorter than one bookmark period: the end entry alone, and no events to count.
-    std::vector<Event2D> brief;
-    for (uint64_t t = 10; t < 1900; t += 7) {
-        brief.emplace_back(static_cast<uint16_t>(t % 1280), 3, 1, t);
+    // Shorter than one bookmark period (a short cut, a burst in one microsecond):
+    // every event is counted and read.
+    for (uint64_t step : {7, 0}) {
+        std::vector<Event2D> brief;
+        for (uint64_t i = 0, t = 10; i < 300; ++i, t += step) {
+            brief.emplace_back(static_cast<uint16_t>(i % 1280), 3, 1, t);
+        }
+        std::vector<uint8_t> briefPayload;
+        Evt3Encoder().encode(brief, briefPayload);
+        test::writeRawFile(path, test::recordingHeader(), briefPayload);
+        SCOPED_TRACE(step);
+        auto reader = load(path);
+        uint64_t max = 0;
+        reader->getMaxEvents(max);
+        EXPECT_EQ(max, brief.size());
+        const Events all = test::decodeEvents(briefPayload);
+        Events got = *reader->getNTimeEvents(10000);
+        EXPECT_EQ(got.size(), all.size());
+        expectEventsAt(all, 0, got, "time slice");
+        got = *reader->getNEventsGivenStartEvent(0, 1000);
+        EXPECT_EQ(got.size(), all.size());
+        expectEventsAt(all, 0, got, "count query");
     }
-    std::vector<uint8_t> briefPayload;
-    Evt3Encoder().encode(brief, briefPayload);
-    test::writeRawFile(path, test::recordingHeader(), briefPayload);
-    EXPECT_EQ(load(path)->getBookmarks().size(), 1u);
-    EXPECT_EQ(load(path)->getBookmarks().begin()->second.eventIndex, 0u);
 
     // An odd payload: the lone last byte is never decoded, not even after a seek.
     std::vector<uint8_t> payload = record(path, 6, 20000);
@@ -244,7 +269,8 @@ TEST_F(RawFileReaderTest, EmptyShortOddAndGarbageFilesLoadWithoutHarm) {
          chunk = reader->getNEvents(100000)) {
         returned += chunk->size();
     }
-    EXPECT_EQ(returned, std::min<uint64_t>(max, test::decodeEvents(noise).size()));
+    EXPECT_EQ(max, test::decodeEvents(noise).size());
+    EXPECT_EQ(returned, max);
 
     fs::create_directory(dir.file("folder.raw"));
     EXPECT_FALSE(RawFileReader(dir.file("folder.raw")).loadFile());
@@ -290,8 +316,9 @@ TEST_F(RawFileReaderTest, SideFileIsReusedAndRebuiltWhenItIsNotTheRecordingsOwn)
         RawFileReader reader(path);
         ASSERT_TRUE(reader.loadFile());
         EXPECT_GT(reader.getBookmarks().size(), shortened.size());
-        EXPECT_EQ(BookmarkFile::check(test::fileBytes(side), fs::file_size(path), reader.getWidth(),
-                                      reader.getHeight()),
+        EXPECT_EQ(BookmarkFile::check(test::fileBytes(side), fs::file_size(path),
+                                      reader.getBookmarks().begin()->second.position,
+                                      reader.getWidth(), reader.getHeight()),
                   BookmarkFile::Verdict::Valid);
     };
     writeSide(BookmarkFile::serialize(shortened, fs::file_size(path), 1280, 720));
@@ -320,13 +347,12 @@ TEST_F(RawFileReaderTest, SideFileIsReusedAndRebuiltWhenItIsNotTheRecordingsOwn)
     ASSERT_TRUE(RawFileReader(path).loadFile());
     test::writeRawFile(path, "% format EVT3;height=480;width=0640\n% end\n", payload);
     rebuilt("geometry changed");
-    EXPECT_EQ(BookmarkFile::check(test::fileBytes(side), fs::file_size(path), 640, 480),
+    EXPECT_EQ(BookmarkFile::check(test::fileBytes(side), fs::file_size(path), 42, 640, 480),
               BookmarkFile::Verdict::Valid);
 
-    // A sound side file without a single record leaves nothing to read.
+    // A sound side file without a single record is no index of this recording.
     writeSide(BookmarkFile::serialize({}, fs::file_size(path), 640, 480));
-    EXPECT_FALSE(RawFileReader(path).loadFile());
-    EXPECT_TRUE(logged(LOG_ERROR, "Loading raw file failed. There is no data in the file."));
+    rebuilt("no records");
 
     // A side file that cannot be written: the index stays in memory.
     fs::remove(side);
@@ -380,7 +406,7 @@ void checkAgainstPlainDecode(RawFileReader& reader, const std::vector<uint8_t>& 
         ASSERT_LT(calls, all.size() + 100) << "the count loop does not end";
         auto chunk = reader.getNEvents(n % 70000);
         if (!chunk->empty() && !reader.reachedEndOfEvents()) {
-            ASSERT_EQ(reader.getCurrentPosTimeStamp(), chunk->back().timestamp + 1);
+            ASSERT_EQ(reader.getCurrentPosTimeStamp(), std::min(chunk->back().timestamp + 1, end));
         }
         counted.insert(counted.end(), chunk->begin(), chunk->end());
         ASSERT_EQ(reader.getCurrentPosEventNum(), counted.size());
@@ -424,6 +450,156 @@ void checkAgainstPlainDecode(RawFileReader& reader, const std::vector<uint8_t>& 
         ASSERT_EQ(got->size(), std::min<uint64_t>(50, max - k));
         expectEventsAt(all, k, *got, "seekNEvents " + std::to_string(k));
     }
+}
+
+void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+// The side file with its last byte made the CRC of the bytes before it.
+std::vector<uint8_t> withCrc(std::vector<uint8_t> bytes) {
+    bytes.back() = BookmarkFile::crc8(bytes.data(), bytes.size() - 1);
+    return bytes;
+}
+
+TEST_F(RawFileReaderTest, SideFileIsTrustedOnlyWhenItFitsTheRecording) {
+    const std::string path = dir.file("rec.raw");
+    const std::string side = dir.file("rec.ovmark.tmp");
+    // 20000 events over 200 ms: about a hundred bookmarks.
+    Events written;
+    for (uint32_t i = 0; i < 20000; ++i) {
+        written.emplace_back(static_cast<uint16_t>(i * 37 % 1280),
+                             static_cast<uint16_t>(i * 11 % 720), i % 2, 1000 + 10 * i);
+    }
+    std::vector<uint8_t> payload;
+    Evt3Encoder().encode(written, payload);
+    test::writeRawFile(path, test::recordingHeader(), payload);
+    Events all = test::decodeEvents(payload);
+    ASSERT_TRUE(RawFileReader(path).loadFile());
+    const std::vector<uint8_t> good = test::fileBytes(side);
+    const uint64_t size = fs::file_size(path);
+
+    // Loading gives every event and leaves the recording's own index beside it.
+    auto readsEverything = [&](const std::string& what) {
+        SCOPED_TRACE(what);
+        RawFileReader reader(path);
+        ASSERT_TRUE(reader.loadFile());
+        uint64_t max = 0;
+        reader.getMaxEvents(max);
+        EXPECT_EQ(max, all.size());
+        const Events got = *reader.getNEvents(all.size() + 1);
+        EXPECT_EQ(got.size(), all.size());
+        expectEventsAt(all, 0, got, what);
+        EXPECT_EQ(test::fileBytes(side),
+                  BookmarkFile::serialize(reader.getBookmarks(), fs::file_size(path), 1280, 720));
+    };
+
+    // Cut short (a disk that filled) at every length, the CRC made to match.
+    size_t trusted = 0;
+    for (size_t length = 1; length < good.size(); ++length) {
+        const std::vector<uint8_t> cut =
+            withCrc(std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(length)));
+        trusted += BookmarkFile::check(cut, size, 354, 1280, 720) == BookmarkFile::Verdict::Valid;
+    }
+    EXPECT_EQ(trusted, 0u);
+    for (size_t length : {good.size() - 1, good.size() - 29, good.size() / 2}) {
+        writeBytes(side, withCrc(std::vector<uint8_t>(good.begin(),
+                                                      good.begin() + static_cast<long>(length))));
+        readsEverything("cut to " + std::to_string(length));
+    }
+
+    // Records that pass the CRC but cannot be this recording's index.
+    const size_t records = static_cast<size_t>(std::find(good.begin(), good.end(), 0) -
+                                               good.begin() + 1 + sizeof(uint64_t));
+    const size_t count = (good.size() - records - 1) / BookmarkFile::kRecordSize;
+    ASSERT_GE(count, 4u);
+    const size_t kKey = 0, kPosition = 8, kTimestamp = 17;
+    auto forged = [&](size_t record, std::vector<size_t> fields, uint64_t value,
+                      const std::string& what) {
+        std::vector<uint8_t> bytes = good;
+        for (size_t field : fields) {
+            for (size_t i = 0; i < 8; ++i) {
+                bytes[records + record * BookmarkFile::kRecordSize + field + i] =
+                    static_cast<uint8_t>(value >> (8 * i));
+            }
+        }
+        writeBytes(side, withCrc(bytes));
+        readsEverything(what);
+    };
+    forged(count - 1, {kPosition}, size + 2, "end entry past the end");
+    forged(count - 1, {kPosition}, size - 2, "end entry before the end");
+    forged(1, {kPosition}, 355, "position off the words");
+    forged(0, {kPosition}, 356, "first record after the payload start");
+    forged(2, {kPosition}, 354, "positions not increasing");
+    forged(2, {kKey, kTimestamp}, 1, "keys not increasing");
+    forged(2, {kTimestamp}, 1, "key and time differ");
+    std::vector<uint8_t> longer = good;
+    longer.insert(longer.end() - 1, 29, 0);
+    writeBytes(side, withCrc(longer));
+    readsEverything("bytes after the records");
+
+    // A FIFO in the side file's place: no opening waits for a writer.
+    fs::remove(side);
+    ASSERT_EQ(::mkfifo(side.c_str(), 0600), 0);
+    auto loading = std::async(std::launch::async, [&] { return RawFileReader(path).loadFile(); });
+    if (loading.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        ADD_FAILURE() << "loadFile waits on a FIFO";
+        const int release = ::open(side.c_str(), O_RDWR | O_NONBLOCK);
+        loading.wait_for(std::chrono::seconds(5));
+        ::close(release);
+    }
+    EXPECT_TRUE(loading.get());
+    EXPECT_TRUE(fs::is_regular_file(side));
+
+    // Rewritten in place with the same size: the older index is not trusted.
+    writeBytes(side, good);
+    for (Event2D& e : written) {
+        e.polarity ^= 1;
+    }
+    payload.clear();
+    Evt3Encoder().encode(written, payload);
+    test::writeRawFile(path, test::recordingHeader(), payload);
+    fs::last_write_time(path, fs::last_write_time(side) + std::chrono::seconds(2));
+    ASSERT_EQ(fs::file_size(path), size);
+    all = test::decodeEvents(payload);
+    readsEverything("rewritten");
+
+    // Readers opening the recording while others rebuild its side file.
+    std::atomic<int> failed{0};
+    auto openMany = [&](bool damage) {
+        for (int i = 0; i < 60; ++i) {
+            if (damage) {
+                std::vector<uint8_t> bytes = test::fileBytes(side);
+                if (!bytes.empty()) {
+                    bytes.back() ^= 0x5A;
+                    writeBytes(side, bytes);
+                }
+            }
+            RawFileReader reader(path);
+            uint64_t max = 0;
+            if (!reader.loadFile() || !reader.getMaxEvents(max) || max != all.size()) {
+                ++failed;
+            }
+        }
+    };
+    testing::internal::CaptureStderr();
+    std::thread rebuilder(openMany, true);
+    std::thread first(openMany, false);
+    openMany(false);
+    first.join();
+    rebuilder.join();
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(failed, 0);
+}
+
+TEST_F(RawFileReaderTest, RecordingEndingOnItsLastKeyReadsLikeItsPlainDecode) {
+    const std::string path = dir.file("rec.raw");
+    const std::vector<uint8_t> payload = test::endingOnItsLastKey();
+    test::writeRawFile(path, test::recordingHeader(), payload);
+    checkAgainstPlainDecode(*load(path), payload, 41);
+    checkAgainstPlainDecode(*load(path), payload, 41);  // from the side file
 }
 
 TEST_F(RawFileReaderTest, SeeksAndQueriesAgreeWithAPlainDecode) {

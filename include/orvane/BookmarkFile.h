@@ -23,8 +23,9 @@ namespace orvane {
 //       u64 key, u64 position, u8 reserved, u64 timestamp, u32 eventIndex
 //   CRC-8/SMBUS (poly 0x07, init 0, no reflection, no final xor) of all bytes before it
 //
-// A side file belongs to a raw file when its CRC matches and its size, width and
-// height are those of the raw file now; otherwise it is rebuilt.
+// A side file belongs to a raw file when its CRC matches, its size, width and
+// height are those of the raw file now and its records fit the raw file's
+// payload; otherwise it is rebuilt.
 class BookmarkFile {
   public:
     using BookmarkMap = std::map<uint64_t, Bookmark>;
@@ -32,6 +33,7 @@ class BookmarkFile {
 
     static constexpr uint64_t kMaxSize = 104857600;  // larger side files are never read
     static constexpr size_t kRecordSize = 29;
+    static constexpr uint64_t kWordBytes = 2;  // of the EVT 3.0 payload
     static constexpr const char* kRawExtension = ".raw";
     static constexpr const char* kExtension = ".ovmark.tmp";
 
@@ -47,22 +49,27 @@ class BookmarkFile {
 
     enum class Verdict {
         Valid,
-        Empty,        // not a single byte, so no CRC either
-        CrcMismatch,  // written by someone else or damaged
-        OtherFile,    // sound, but for a raw file of another size or geometry
+        Empty,         // not a single byte, so no CRC either
+        CrcMismatch,   // written by someone else or damaged
+        OtherFile,     // sound, but for a raw file of another size or geometry
+        Inconsistent,  // its text, length or records cannot be this raw file's index
     };
-    // Judges the bytes of a whole side file against the raw file it should index.
-    // A non-numeric or overflowing value in a text line whose CRC matches throws
-    // std::invalid_argument("invalid stoull argument") or
-    // std::out_of_range("stoull argument out of range").
-    static Verdict check(const std::vector<uint8_t>& bytes, uint64_t rawFileSize, uint16_t width,
-                         uint16_t height);
+    // Judges the bytes of a whole side file against the raw file it should index,
+    // whose payload starts at `payloadOffset`: the CRC, the text lines (a value
+    // that is no decimal number makes it Inconsistent), and every record (see
+    // recordsAgree).
+    static Verdict check(const std::vector<uint8_t>& bytes, uint64_t rawFileSize,
+                         uint64_t payloadOffset, uint16_t width, uint16_t height);
 
     // Replaces both maps by the records of a side file that check() accepted. The
     // text part is skipped, a record cut short is dropped, a repeated key keeps its
     // last record and a repeated event count its first.
     static void parse(const std::vector<uint8_t>& bytes, BookmarkMap& bookmarks,
                       EventCountMap& eventCountIndex);
+
+  private:
+    static bool recordsAgree(const std::vector<uint8_t>& bytes, uint64_t rawFileSize,
+                             uint64_t payloadOffset);
 };
 
 }  // namespace orvane

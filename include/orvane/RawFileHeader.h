@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <istream>
+#include <string>
 
 namespace orvane {
 
@@ -35,22 +36,27 @@ class RawFileHeader {
         "% system_ID 53\n"
         "% end\n";
 
-    // What the reader writes to standard error when it refuses a header.
-    static constexpr const char* kNotEvt3FormatMessage = "Error : detected non-EVT3 input file ''";
-    static constexpr const char* kNotEvt3VersionMessage = "Error : detected non-EVT3 input file.''";
+    // What the reader writes to standard error when it refuses the header of the
+    // file `name`; empty for Status::Ok.
+    static std::string refusal(Status status, const std::string& name);
 
     // Reads the header from `in`'s position and leaves `in` at the first payload
     // byte (or at its end, with eofbit set). A refused line ends the reading with
     // its status; the geometry keeps what the lines before it set. A width or
     // height that is not a decimal number throws
     // std::invalid_argument("invalid stoi argument"), one outside the range of int
-    // std::out_of_range("stoi argument out of range").
-    static RawFileHeader read(std::istream& in);
+    // std::out_of_range("stoi argument out of range"), followed by
+    // " in the header of '<name>'" when a name is given. Trailing blanks, tabs and
+    // carriage returns of a line are ignored (CR LF line ends).
+    static RawFileHeader read(std::istream& in, const std::string& name = {});
 
     Status status = Status::Ok;
     uint16_t width = 1280;
     uint16_t height = 720;
     uint64_t size = 0;  // bytes read from `in`: the payload offset when read from the start
+
+  private:
+    static RawFileHeader readLines(std::istream& in);
 };
 
 }  // namespace orvane

@@ -116,9 +116,10 @@ class RawFileReader : public DvsFileReader {
     // Renders [startTime, endTime) as an H.264 video of the sensor's size: one
     // picture per 1/30 s slice that holds events, grey with each pixel's last
     // event of the slice drawn in the ON or OFF colour. Slices without events
-    // make no picture. False, with an error in the log, when no file is loaded or
-    // the video file cannot be made; true once the file is open (the encoder logs
-    // its own failures). Afterwards the reader stands after the last slice read.
+    // make no picture. The range is clamped to the recording. False, with an
+    // error in the log, when no file is loaded, the range holds nothing of the
+    // recording, or the video file cannot be made or finished completely (a full
+    // disk). Afterwards the reader stands after the last slice read.
     bool exportEventDataToVideo(uint64_t startTime, uint64_t endTime,
                                 std::string outputPath) override;
 
@@ -157,8 +158,10 @@ class RawFileReader : public DvsFileReader {
 
     void initBookmark();
     void serializeBookmarkMap(const BookmarkMap& map, const std::string& path);
+    // Reads the side file once and, when it is valid for this recording, loads
+    // both maps from those bytes.
     bool checkBookmarksFromFile(const std::string& path);
-    void loadBookmarksFromFile(const std::string& path);
+    void loadBookmarksFromFile(const std::vector<uint8_t>& bytes);
     bool getRawFileBookmark(uint64_t timestamp, Bookmark& out);
     bool getRawFileBookmarkByNEvents(uint64_t eventNum, Bookmark& out);
     bool readAndDecodeEvents(std::function<bool()> stop);

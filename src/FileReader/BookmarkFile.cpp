@@ -3,7 +3,6 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
-#include <stdexcept>
 
 namespace orvane {
 
@@ -52,19 +51,14 @@ void putLine(std::vector<uint8_t>& out, const std::string& key, uint64_t value) 
     out.insert(out.end(), line.begin(), line.end());
 }
 
-// std::stoull's contract, with messages that name the function.
-uint64_t toU64(const std::string& text) {
+// A decimal u64 as std::stoull reads it (leading blanks, stops at the first
+// non-digit); false where it would throw.
+bool toU64(const std::string& text, uint64_t& value) {
     const char* start = text.c_str();
     char* stop = nullptr;
     errno = 0;
-    unsigned long long value = std::strtoull(start, &stop, 10);
-    if (stop == start) {
-        throw std::invalid_argument("invalid stoull argument");
-    }
-    if (errno == ERANGE) {
-        throw std::out_of_range("stoull argument out of range");
-    }
-    return value;
+    value = std::strtoull(start, &stop, 10);
+    return stop != start && errno != ERANGE;
 }
 
 }  // namespace
@@ -113,7 +107,7 @@ std::vector<uint8_t> BookmarkFile::serialize(const BookmarkMap& bookmarks, uint6
 }
 
 BookmarkFile::Verdict BookmarkFile::check(const std::vector<uint8_t>& bytes, uint64_t rawFileSize,
-                                          uint16_t width, uint16_t height) {
+                                          uint64_t payloadOffset, uint16_t width, uint16_t height) {
     if (bytes.empty()) {
         return Verdict::Empty;
     }
@@ -136,7 +130,12 @@ BookmarkFile::Verdict BookmarkFile::check(const std::vector<uint8_t>& bytes, uin
             break;
         }
         const std::string key = line.substr(0, colon);
-        const uint64_t value = toU64(line.substr(colon + 1));
+        uint64_t value = 0;
+        if (!toU64(line.substr(colon + 1), value)) {
+            // Damage that kept its CRC (a file cut inside a number): rebuilt,
+            // rather than an exception out of loading the recording.
+            return Verdict::Inconsistent;
+        }
         if (key == "max_byte") {
             size = value;
         } else if (key == "sensor_width") {
@@ -149,7 +148,52 @@ BookmarkFile::Verdict BookmarkFile::check(const std::vector<uint8_t>& bytes, uin
     if (size != rawFileSize || sensorWidth != width || sensorHeight != height) {
         return Verdict::OtherFile;
     }
-    return Verdict::Valid;
+    return recordsAgree(bytes, rawFileSize, payloadOffset) ? Verdict::Valid : Verdict::Inconsistent;
+}
+
+// A CRC-8 matches one damaged file in 256, so the CRC alone would trust a side
+// file cut short by a full disk, or records that point anywhere. Everything that
+// can be checked without decoding the payload is: the exact length for the
+// record count; keys equal to their times and increasing; positions increasing,
+// on words of the payload, the first at its start (with no events before it)
+// and the last, the end entry, just after its last byte. An index alone in its
+// file is that end entry, with nothing before it.
+bool BookmarkFile::recordsAgree(const std::vector<uint8_t>& bytes, uint64_t rawFileSize,
+                                uint64_t payloadOffset) {
+    size_t pos = 0;
+    while (pos < bytes.size() && bytes[pos] != 0) {
+        ++pos;
+    }
+    ++pos;  // past the 0x00
+    if (pos + sizeof(uint64_t) + 1 > bytes.size() || payloadOffset > rawFileSize) {
+        return false;
+    }
+    const uint64_t count = getLittleEndian<uint64_t>(bytes.data() + pos);
+    pos += sizeof(uint64_t);
+    const size_t recordBytes = bytes.size() - 1 - pos;
+    if (count == 0 || count > recordBytes / kRecordSize || count * kRecordSize != recordBytes) {
+        return false;
+    }
+    uint64_t previousKey = 0, previousPosition = 0;
+    for (uint64_t i = 0; i < count; ++i, pos += kRecordSize) {
+        const uint8_t* record = bytes.data() + pos;
+        const uint64_t key = getLittleEndian<uint64_t>(record);
+        const uint64_t position = getLittleEndian<uint64_t>(record + 8);
+        const uint64_t timestamp = getLittleEndian<uint64_t>(record + 17);
+        const uint32_t eventIndex = getLittleEndian<uint32_t>(record + 25);
+        const bool first = i == 0, last = i + 1 == count;
+        const bool ordered = first || (key > previousKey && position > previousPosition);
+        const bool placed = last ? position == rawFileSize
+                                 : position >= payloadOffset && position < rawFileSize &&
+                                       (position - payloadOffset) % kWordBytes == 0;
+        const bool starts = !first || (eventIndex == 0 && (last || position == payloadOffset));
+        if (key != timestamp || !ordered || !placed || !starts) {
+            return false;
+        }
+        previousKey = key;
+        previousPosition = position;
+    }
+    return true;
 }
 
 void BookmarkFile::parse(const std::vector<uint8_t>& bytes, BookmarkMap& bookmarks,

@@ -34,6 +34,13 @@ uint16_t toDimension(const std::string& text) {
     return static_cast<uint16_t>(toInt(text));
 }
 
+// Real files end their lines with CR LF, or leave a blank after a value; both
+// are unambiguous, so trailing blanks, tabs and carriage returns are dropped.
+void trimEnd(std::string& line) {
+    const size_t kept = line.find_last_not_of(" \t\r");
+    line.resize(kept == std::string::npos ? 0 : kept + 1);
+}
+
 bool startsWith(const std::string& line, const char* prefix, size_t length) {
     return line.compare(0, length, prefix, length) == 0;
 }
@@ -60,7 +67,33 @@ uint64_t readLine(std::streambuf& buffer, std::string& line) {
 
 }  // namespace
 
-RawFileHeader RawFileHeader::read(std::istream& in) {
+std::string RawFileHeader::refusal(Status status, const std::string& name) {
+    switch (status) {
+        case Status::NotEvt3Format:
+            return "Error : detected non-EVT3 input file '" + name + "'";
+        case Status::NotEvt3Version:
+            return "Error : detected non-EVT3 input file.'" + name + "'";
+        case Status::Ok:
+            break;
+    }
+    return {};
+}
+
+RawFileHeader RawFileHeader::read(std::istream& in, const std::string& name) {
+    if (name.empty()) {
+        return readLines(in);
+    }
+    // The same exception, with the file it came from.
+    try {
+        return readLines(in);
+    } catch (const std::invalid_argument& error) {
+        throw std::invalid_argument(std::string(error.what()) + " in the header of '" + name + "'");
+    } catch (const std::out_of_range& error) {
+        throw std::out_of_range(std::string(error.what()) + " in the header of '" + name + "'");
+    }
+}
+
+RawFileHeader RawFileHeader::readLines(std::istream& in) {
     RawFileHeader header;
     std::streambuf* buffer = in.rdbuf();
     if (!in.good() || buffer == nullptr) {
@@ -78,6 +111,7 @@ RawFileHeader RawFileHeader::read(std::istream& in) {
             break;
         }
         header.size += readLine(*buffer, line);
+        trimEnd(line);
         if (line == "% end") {
             break;
         }

@@ -1,6 +1,11 @@
 #include "orvane/RawFileReader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -10,6 +15,7 @@
 #include <limits>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 #include "orvane/BookmarkFile.h"
 #include "orvane/DataToVideoConverter.h"
@@ -85,6 +91,37 @@ void dropLoneLastByte(std::vector<uint8_t>& buffer) {
 
 void append(std::vector<Event2D>& to, const Event2D* begin, const Event2D* end) {
     to.insert(to.end(), begin, end);
+}
+
+// Ends an index built by either build, given the bookmarks the scan inserted,
+// the time of the pending (unfinished) period, the decoder's time at the end and
+// the offset after the last byte. The word-by-word algorithm this index follows
+// lost events here in two ways, fixed in both builds alike:
+// - a payload shorter than one period had its end entry alone, with count 0, so
+//   none of its events could be read: one that holds events also gets its start
+//   entry (the payload start, the first time or 0 when none was reached);
+// - an end time at or below the last key (a closing time word that steps back,
+//   or a recording whose time never moved) dropped the end entry or put it among
+//   the others, losing or double counting the events after the last key: the end
+//   entry always comes last, keyed by the pending period's time, or just above
+//   the last key when that is not later.
+// Every other index keeps the end entry under the end time, as before.
+void closeIndex(RawFileReader::BookmarkMap& bookmarks, uint64_t payload, uint64_t pendingTime,
+                bool holdsEvents, uint64_t endTime, uint64_t endPosition) {
+    if (bookmarks.empty() && holdsEvents) {
+        Bookmark start;
+        start.position = payload;
+        start.timestamp = pendingTime;
+        bookmarks.emplace(pendingTime, start);
+    }
+    uint64_t key = endTime;
+    if (!bookmarks.empty() && endTime <= bookmarks.rbegin()->first) {
+        key = std::max(pendingTime, saturatingAdd(bookmarks.rbegin()->first, 1));
+    }
+    Bookmark end;
+    end.position = endPosition;
+    end.timestamp = key;
+    bookmarks.emplace_hint(bookmarks.end(), key, end);
 }
 
 }  // namespace
@@ -165,7 +202,7 @@ bool RawFileReader::load() {
 
     RawFileHeader header;
     try {
-        header = RawFileHeader::read(fileStream);
+        header = RawFileHeader::read(fileStream, filePath);
     } catch (const std::exception& e) {
         ORVANE_LOG(LOG_ERROR, "Cannot load raw file %s: malformed header (%s).", filePath.c_str(),
                    e.what());
@@ -173,13 +210,8 @@ bool RawFileReader::load() {
     }
     width = header.width;
     height = header.height;
-    // To the log, with the file's name between the quotes, like every other error.
-    if (header.status == RawFileHeader::Status::NotEvt3Format) {
-        ORVANE_LOG(LOG_ERROR, "Error : detected non-EVT3 input file '%s'", filePath.c_str());
-        return false;
-    }
-    if (header.status == RawFileHeader::Status::NotEvt3Version) {
-        ORVANE_LOG(LOG_ERROR, "Error : detected non-EVT3 input file.'%s'", filePath.c_str());
+    if (header.status != RawFileHeader::Status::Ok) {
+        ORVANE_LOG(LOG_ERROR, "%s", RawFileHeader::refusal(header.status, filePath).c_str());
         return false;
     }
     payloadOffset = header.size;
@@ -196,9 +228,7 @@ bool RawFileReader::load() {
         std::filesystem::equivalent(bookmarkPath, filePath, unknown)) {
         bookmarkPath.clear();
     }
-    if (!bookmarkPath.empty() && std::filesystem::exists(bookmarkPath, unknown) &&
-        checkBookmarksFromFile(bookmarkPath)) {
-        loadBookmarksFromFile(bookmarkPath);
+    if (!bookmarkPath.empty() && checkBookmarksFromFile(bookmarkPath)) {
         ORVANE_LOG(LOG_DEBUG, "Bookmarks loaded from %s: %zu", bookmarkPath.c_str(),
                    bookmarks.size());
     } else {
@@ -319,28 +349,22 @@ void RawFileReader::buildBookmarks(std::istream& in, BookmarkMap& bookmarks,
         progress(chunkStart - payload);
     }
 
-    // The end entry: the time reached at the end, positioned after the last byte
-    // (at the payload start when there is no payload, so that a seek there never
-    // decodes the header). It may land anywhere among the others, or on one of
-    // them, when the payload's time steps back.
-    Bookmark endEntry;
-    endEntry.position = chunkStart;
-    endEntry.timestamp = time;
-    const bool endInserted = bookmarks.emplace(time, endEntry).second;
+    // The end entry sits after the last byte (at the payload start when there is
+    // no payload, so that a seek there never decodes the header).
+    closeIndex(bookmarks, payload, last, events > 0, time, chunkStart);
 
-    // Counts between neighbours in key order, as decoding each range would give.
-    size_t next = 0;
-    auto before = [&](uint64_t key) {
-        return endInserted && key == time ? events : eventsBefore[next++];
+    // Counts between neighbours in key order, as decoding each range would give:
+    // the end entry (always last) has every event of the payload before it, and
+    // a start entry added by closeIndex none.
+    auto before = [&](size_t i) {
+        return i + 1 == bookmarks.size() ? events : i < eventsBefore.size() ? eventsBefore[i] : 0;
     };
     uint32_t count = 0;
-    auto e = bookmarks.begin();
-    uint64_t eBefore = before(e->first);
-    for (auto s = std::next(e); s != bookmarks.end(); e = s++) {
-        const uint64_t sBefore = before(s->first);
-        if (s->second.position > e->second.position) {
-            count += static_cast<uint32_t>(sBefore - eBefore);
-        }
+    size_t i = 0;
+    uint64_t eBefore = before(i);
+    for (auto s = std::next(bookmarks.begin()); s != bookmarks.end(); ++s) {
+        const uint64_t sBefore = before(++i);
+        count += static_cast<uint32_t>(sBefore - eBefore);
         s->second.eventIndex = count;
         eventCountIndex.emplace(count, s->first);
         eBefore = sBefore;
@@ -391,13 +415,19 @@ void RawFileReader::buildBookmarksReference(std::istream& in, Decoder& decoder,
         chunkStart += got;
     }
     const uint64_t tEnd = decoder.getCurrentTimestamp();
-    Bookmark endEntry;
-    endEntry.position = chunkStart;
-    endEntry.timestamp = tEnd;
-    bookmarks.emplace(tEnd, endEntry);
+    // Whether a payload shorter than one period holds events, which decides its
+    // start entry: decode it once more.
+    bool holdsEvents = false;
+    if (bookmarks.empty() && chunkStart > payload) {
+        in.clear();
+        in.seekg(static_cast<std::streamoff>(payload));
+        readInto(in, buffer, chunkStart - payload);
+        dropLoneLastByte(buffer);
+        holdsEvents = decoder.decode(buffer) > 0;
+    }
+    closeIndex(bookmarks, payload, last, holdsEvents, tEnd, chunkStart);
 
-    // Pass 2: decode each range between neighbours and count its events. A range
-    // whose end lies before its start (time stepping back) holds nothing.
+    // Pass 2: decode each range between neighbours and count its events.
     uint32_t count = 0;
     auto e = bookmarks.begin();
     for (auto s = std::next(e); s != bookmarks.end(); e = s++) {
@@ -436,41 +466,95 @@ void RawFileReader::initBookmark() {
     serializeBookmarkMap(bookmarks, bookmarkPath);
 }
 
+// Written under a name of its own and renamed into place, so that whoever opens
+// the side file meanwhile (another reader) finds the old file or the whole new
+// one, never a part; a write cut short (a full disk) leaves the old name alone.
 void RawFileReader::serializeBookmarkMap(const BookmarkMap& map, const std::string& path) {
-    // Written in one piece, CRC included: a side file cut short by a crash fails
-    // its CRC and is rebuilt.
     const std::vector<uint8_t> bytes = BookmarkFile::serialize(map, fileSize, width, height);
-    std::ofstream out(path, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!out) {
+    static std::atomic<uint64_t> serial{0};
+    const std::string temporary =
+        path + "." + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".part";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
         ORVANE_LOG(LOG_ERROR, "Failed to open file for writing");
         ORVANE_LOG(LOG_ERROR, "Failed to open file");
         ORVANE_LOG(LOG_ERROR, "Failed to open file for writing");
         return;
     }
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-        ORVANE_LOG(LOG_ERROR, "Failed to write bookmark file %s", path.c_str());
+    size_t written = 0;
+    int error = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            error = n < 0 ? errno : ENOSPC;
+            break;
+        }
+        written += static_cast<size_t>(n);
+    }
+    if (::close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        ORVANE_LOG(LOG_ERROR, "Failed to write bookmark file %s: %s", path.c_str(),
+                   std::strerror(error));
+        ::unlink(temporary.c_str());
+    } else if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        // Something that is not a file stands in its place (a directory).
+        ORVANE_LOG(LOG_ERROR, "Failed to open file for writing");
+        ORVANE_LOG(LOG_ERROR, "Cannot replace %s: %s", path.c_str(), std::strerror(errno));
+        ::unlink(temporary.c_str());
     }
 }
 
+// Read once, judged and loaded from the same bytes: a second reading could meet
+// another reader's rebuild. Only a regular file is read, and its opening never
+// blocks (a FIFO in its place would wait for a writer for ever). The recording
+// must not be newer than its index: one rewritten in place with the same size
+// is otherwise indistinguishable.
 bool RawFileReader::checkBookmarksFromFile(const std::string& path) {
-    std::ifstream in(path, std::ios::in | std::ios::binary);
-    if (!in) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT) {
+            ORVANE_LOG(LOG_WARNING, "Error opening file for reading!");
+        }
+        return false;
+    }
+    struct stat side {};
+    struct stat raw {};
+    const bool regular = ::fstat(fd, &side) == 0 && S_ISREG(side.st_mode);
+    if (!regular) {
+        ::close(fd);
         ORVANE_LOG(LOG_WARNING, "Error opening file for reading!");
         return false;
     }
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0 || static_cast<uint64_t>(size) > BookmarkFile::kMaxSize) {
+    const bool stale = ::stat(filePath.c_str(), &raw) != 0 ||
+                       std::make_pair(raw.st_mtim.tv_sec, raw.st_mtim.tv_nsec) >
+                           std::make_pair(side.st_mtim.tv_sec, side.st_mtim.tv_nsec);
+    const uint64_t size = static_cast<uint64_t>(side.st_size);
+    if (stale || size > BookmarkFile::kMaxSize) {
+        ::close(fd);
         return false;
     }
-    in.seekg(0, std::ios::beg);
-    std::vector<uint8_t> bytes;
-    readInto(in, bytes, static_cast<uint64_t>(size));
-    switch (BookmarkFile::check(bytes, fileSize, width, height)) {
+    std::vector<uint8_t> bytes(size);
+    size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    bytes.resize(got);
+    switch (BookmarkFile::check(bytes, fileSize, payloadOffset, width, height)) {
         case BookmarkFile::Verdict::Valid:
+            loadBookmarksFromFile(bytes);
             return true;
         case BookmarkFile::Verdict::Empty:
             ORVANE_LOG(LOG_WARNING, "The file content is insufficient to perform CRC validation!");
@@ -478,26 +562,17 @@ bool RawFileReader::checkBookmarksFromFile(const std::string& path) {
         case BookmarkFile::Verdict::CrcMismatch:
             ORVANE_LOG(LOG_INFO, "The file has changed");
             return false;
+        case BookmarkFile::Verdict::Inconsistent:
+            ORVANE_LOG(LOG_INFO, "The bookmark file %s does not fit the recording; rebuilding it.",
+                       path.c_str());
+            return false;
         case BookmarkFile::Verdict::OtherFile:
             return false;
     }
     return false;
 }
 
-void RawFileReader::loadBookmarksFromFile(const std::string& path) {
-    std::ifstream in(path, std::ios::in | std::ios::binary);
-    if (!in) {
-        ORVANE_LOG(LOG_ERROR, "Error opening file for reading!");
-        return;
-    }
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    in.seekg(0, std::ios::beg);
-    std::vector<uint8_t> bytes;
-    // Never more than the check allowed, should the file have grown since.
-    readInto(
-        in, bytes,
-        std::min<uint64_t>(size < 0 ? 0 : static_cast<uint64_t>(size), BookmarkFile::kMaxSize));
+void RawFileReader::loadBookmarksFromFile(const std::vector<uint8_t>& bytes) {
     BookmarkFile::parse(bytes, bookmarks, eventCountIndex);
 }
 
@@ -751,6 +826,11 @@ void RawFileReader::settleAtEnd() {
     }
     if (drained) {
         currentTimestamp = std::max(currentTimestamp, saturatingAdd(endTimestamp, 1));
+    } else {
+        // Events may stand after a later time word than the index's end (a time
+        // that steps back at the very end): the reader is not at the end until
+        // the payload is.
+        currentTimestamp = std::min(currentTimestamp, endTimestamp);
     }
 }
 
@@ -1140,6 +1220,15 @@ bool RawFileReader::exportEventDataToVideo(uint64_t startTime, uint64_t endTime,
         ORVANE_LOG(LOG_ERROR, "Output file is the file being read: %s.", outputPath.c_str());
         return false;
     }
+    // The range is clamped to the recording. A start before it would fail its
+    // seek and leave the reader wherever earlier reads had put it, so the video
+    // would depend on them; a range outside the recording has nothing to show.
+    const uint64_t from = std::max(startTime, startTimestamp);
+    if (from >= endTime || from > endTimestamp || !seekTime(from)) {
+        ORVANE_LOG(LOG_ERROR, "No events to export between %" PRIu64 " and %" PRIu64 " us.",
+                   startTime, endTime);
+        return false;
+    }
     videoConverter = std::make_shared<DataToVideoConverter>();
     // A geometry the encoder cannot take (from the source's header) fails here
     // rather than with pictures of a size the converter was not set up for.
@@ -1153,15 +1242,12 @@ bool RawFileReader::exportEventDataToVideo(uint64_t startTime, uint64_t endTime,
         videoConverter.reset();
         return false;
     }
-    // A failed seek leaves a time position just outside the recording, from
-    // which the slices still walk it (or find nothing).
-    seekTime(startTime);
 
     std::vector<uint8_t> picture(size_t{width} * height * 3);
     const uint64_t period = 1000000 / static_cast<uint64_t>(videoFrameRate);
-    const uint64_t span = endTime > startTime ? endTime - startTime : 0;
+    const uint64_t span = endTime - from;
     uint64_t failed = 0;
-    for (uint64_t t = startTime; t < endTime; t = saturatingAdd(t, period)) {
+    for (uint64_t t = from; t < endTime; t = saturatingAdd(t, period)) {
         auto slice = getNTimeEvents(period);
         if (slice && !slice->empty()) {
             eventsToRgbData(slice, picture);
@@ -1173,19 +1259,20 @@ bool RawFileReader::exportEventDataToVideo(uint64_t startTime, uint64_t endTime,
         // the range can only be empty slices, which make no picture.
         const bool rest = reachedEndOfEvents();
         if (progressCallback) {
-            progressCallback(rest ? span : std::min(saturatingAdd(t, period), endTime) - startTime,
+            progressCallback(rest ? span : std::min(saturatingAdd(t, period), endTime) - from,
                              span);
         }
         if (rest) {
             break;
         }
     }
-    videoConverter->flushAndCloseVideo();
+    // A file missing pictures or its end (a full disk) is no video: false.
+    const bool closed = videoConverter->flushAndCloseVideo() == 0;
     if (failed > 0) {
         ORVANE_LOG(LOG_ERROR, "%" PRIu64 " pictures could not be encoded into %s.", failed,
                    outputPath.c_str());
     }
-    return true;
+    return closed && failed == 0;
 }
 
 void RawFileReader::eventsToRgbData(std::shared_ptr<std::vector<Event2D>> events,

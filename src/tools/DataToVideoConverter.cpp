@@ -2,6 +2,7 @@
 #include "orvane/DataToVideoConverter.h"
 
 #include <iostream>
+#include <limits>
 #include <utility>
 
 extern "C" {
@@ -97,6 +98,15 @@ struct DataToVideoConverter::Scaler {
 
     // Nearest-neighbour: the system never resizes, and this is the cheapest.
     static std::unique_ptr<Scaler> create(const Geometry& g) {
+        // FFmpeg aborts the process on a format it cannot convert (AV_PIX_FMT_NONE
+        // among them) instead of failing the call.
+        const auto src = static_cast<AVPixelFormat>(g.srcFormat);
+        const auto dst = static_cast<AVPixelFormat>(g.dstFormat);
+        if (sws_isSupportedInput(src) <= 0 || sws_isSupportedOutput(dst) <= 0) {
+            ORVANE_LOG(LOG_ERROR, "Unsupported pixel format: source %d, destination %d.",
+                       g.srcFormat, g.dstFormat);
+            return nullptr;
+        }
         av::ScalerPtr context(sws_getContext(g.srcWidth, g.srcHeight,
                                              static_cast<AVPixelFormat>(g.srcFormat), g.dstWidth,
                                              g.dstHeight, static_cast<AVPixelFormat>(g.dstFormat),
@@ -124,6 +134,9 @@ struct DataToVideoConverter::Output {
     av::PacketPtr packet;
     Geometry geometry;     // of both pictures, fixed when the file was opened
     int64_t lastPts = -1;  // of the last picture the encoder took
+    // Packets the file did not take (a full disk): the file is then unusable,
+    // which flushAndCloseVideo reports.
+    uint64_t lostPackets = 0;
 
     // Writes every packet the encoder has ready. A negative result is the
     // encoder's failure; write failures are logged and do not stop the loop.
@@ -138,6 +151,7 @@ struct DataToVideoConverter::Output {
             }
             if (writePacket() != 0) {
                 ORVANE_LOG(LOG_ERROR, "Write frame to file failed!");
+                ++lostPackets;
             }
         }
     }
@@ -405,6 +419,12 @@ int DataToVideoConverter::encode(AVPixelFormat expected, const uint8_t* picture,
     if (pts == -1) {
         pts = nextPts_;
     }
+    // The sequence must be able to continue past this picture.
+    if (pts > std::numeric_limits<int64_t>::max() - period) {
+        ORVANE_LOG(LOG_ERROR, "Presentation time %lld us is too large.",
+                   static_cast<long long>(pts));
+        return -1;
+    }
     nextPts_ = pts + period;
     src->pts = pts;
     dst->pts = pts;
@@ -466,13 +486,19 @@ int DataToVideoConverter::flushAndCloseVideo() {
         }
         if (out.writePacket() != 0) {
             ORVANE_LOG(LOG_ERROR, "Write frame to file failed!");
+            ++out.lostPackets;
         }
     }
 
     int finished = av_write_trailer(out.container.get());
     if (!(out.container->oformat->flags & AVFMT_NOFILE)) {
+        // Buffered bytes that found no room show only in the I/O context's error.
+        const int unwritten = out.container->pb != nullptr ? out.container->pb->error : 0;
         const int closed = avio_closep(&out.container->pb);
-        finished = finished < 0 ? finished : closed;
+        finished = finished < 0 ? finished : unwritten < 0 ? unwritten : closed;
+    }
+    if (finished >= 0 && out.lostPackets > 0) {
+        finished = AVERROR(EIO);
     }
     output_.reset();
     scaler_.reset();

@@ -105,6 +105,22 @@ std::vector<Item> randomStream(uint64_t seed, size_t events, unsigned wraps) {
     return items;
 }
 
+std::vector<uint8_t> evt3Words(const std::vector<uint16_t>& words) {
+    std::vector<uint8_t> bytes;
+    for (uint16_t w : words) {
+        bytes.push_back(static_cast<uint8_t>(w));
+        bytes.push_back(static_cast<uint8_t>(w >> 8));
+    }
+    return bytes;
+}
+
+std::vector<uint8_t> endingOnItsLastKey() {
+    std::vector<uint16_t> words = {0x8001, 0x2001, 0x6800, 0x2002, 0x6FFF};
+    words.insert(words.end(), 300, 0x2003);
+    words.push_back(0x6800);
+    return evt3Words(words);
+}
+
 std::vector<uint8_t> encode(const std::vector<Item>& items) {
     Evt3Encoder encoder;
     std::vector<uint8_t> out;

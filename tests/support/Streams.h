@@ -37,6 +37,11 @@ std::vector<uint8_t> fileBytes(const std::string& path);
 
 // Encodes items in order with a fresh encoder.
 std::vector<uint8_t> encode(const std::vector<Item>& items);
+// EVT 3.0 words as they lie in a file, for streams no encoder would write.
+std::vector<uint8_t> evt3Words(const std::vector<uint16_t>& words);
+// Keys 4096 and 6144, 300 events after the time reaches 8191, then a last time
+// word that sets the time back to the last key, 6144.
+std::vector<uint8_t> endingOnItsLastKey();
 
 // Dense rows: every readout fills long runs of neighbouring pixels (vector words).
 std::vector<Event2D> denseRowEvents(size_t count);
