@@ -197,6 +197,25 @@ TEST(CameraFaults, ToolsSetDuringStartsAndStopsLeaveTheSensorStreaming) {
     EXPECT_EQ(camera.stop(), 0);
 }
 
+TEST(CameraFaults, ReadModifyWritesOfOneRegisterFromTwoThreadsLoseNoBits) {
+    test::PluggedDevice plugged(sim::Product::EVK4, test::uniqueSerial("RMW"));
+    RegisterController registers(plugged.interface(), imx636RegisterTable, kImx636RegisterTableRows,
+                                 "PSEE/IMX636/");
+    // Each thread owns one field of ro/time_base_ctrl and reads back what it wrote.
+    auto owner = [&](const char* field) {
+        for (uint32_t i = 0; i < 50000; ++i) {
+            registers.writeRegisterField("ro/time_base_ctrl", field, i & 1);
+            if (registers.readRegisterField("ro/time_base_ctrl", field) != (i & 1)) {
+                return false;
+            }
+        }
+        return true;
+    };
+    auto other = std::async(std::launch::async, owner, "external_mode");
+    EXPECT_TRUE(owner("time_base_mode"));
+    EXPECT_TRUE(other.get());
+}
+
 TEST(CameraFaults, LifecycleCallsFromFourThreadsAtOnce) {
     OpenCamera open(deviceOf("THREADS"));
     DvsCamera& camera = *open.camera;
