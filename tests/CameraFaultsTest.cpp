@@ -160,18 +160,6 @@ TEST(CameraFaults, CallbacksThatThrowOrStopLeaveTheCameraUsable) {
     }));
 }
 
-TEST(CameraFaults, HugeBatchDurationsDoNotStallTheStream) {
-    OpenCamera open(deviceOf("HUGE"));
-    DvsCamera& camera = *open.camera;
-    EventCounter counter;
-    camera.addEventsStreamHandleCallback(
-        [&](const Event2D* b, const Event2D* e) { counter.add(static_cast<size_t>(e - b)); });
-    camera.setBatchEventsTime(UINT64_MAX);
-    ASSERT_EQ(camera.start(), 0);
-    EXPECT_TRUE(counter.waitFor(200000));
-    EXPECT_EQ(within([&] { return camera.stop(); }), std::optional<int>(0));
-}
-
 TEST(CameraFaults, ToolsSetDuringStartsAndStopsLeaveTheSensorStreaming) {
     OpenCamera open(deviceOf("TOOLS"));
     DvsCamera& camera = *open.camera;
