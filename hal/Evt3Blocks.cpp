@@ -46,7 +46,8 @@ bool useSse2() {
 bool useAvx2() {
     static const bool cpu = [] {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+               __builtin_cpu_supports("popcnt");
     }();
     return cpu && !forcedScalar().load(std::memory_order_relaxed);
 }
@@ -145,13 +146,21 @@ __attribute__((target("avx2"))) inline Block classify(const uint8_t* words, __m2
     return b;
 }
 
-__attribute__((target("avx2"))) inline __m256i lastLane(__m256i v) {
-    return _mm256_permutevar8x32_epi32(v, _mm256_set1_epi32(7));
+// The words before the first one the scalar code must take.
+__attribute__((target("avx2,bmi"))) inline unsigned lanesTaken(const Block& b) {
+    const unsigned good = static_cast<unsigned>(
+        _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(b.bad, _mm256_setzero_si256()))));
+    return static_cast<unsigned>(__builtin_ctz(~good));  // bit 8 of ~good is set
 }
 
-// The state after a block: keys lose their lane part.
-__attribute__((target("avx2"))) inline __m256i carryOf(__m256i rowLow) {
-    return _mm256_and_si256(lastLane(rowLow), _mm256_set1_epi32(0x0FFF07FF));
+// Lane `taken - 1` in every lane: the state after the words taken.
+__attribute__((target("avx2"))) inline __m256i laneOf(__m256i v, unsigned taken) {
+    return _mm256_permutevar8x32_epi32(v, _mm256_set1_epi32(static_cast<int>(taken) - 1));
+}
+
+// The state after the words taken: keys lose their lane part.
+__attribute__((target("avx2"))) inline __m256i carryOf(__m256i rowLow, unsigned taken) {
+    return _mm256_and_si256(laneOf(rowLow, taken), _mm256_set1_epi32(0x0FFF07FF));
 }
 
 __attribute__((target("avx2"))) void storeState(__m256i rowLow, __m256i high, BlockState& s) {
@@ -163,9 +172,10 @@ __attribute__((target("avx2"))) void storeState(__m256i rowLow, __m256i high, Bl
 
 }  // namespace
 
-__attribute__((target("avx2,popcnt"))) size_t decodeBlocksAvx2(const uint8_t* words, size_t count,
-                                                               BlockState& state, Event2D*& out,
-                                                               const Event2D* limit) {
+__attribute__((target("avx2,bmi,popcnt"))) size_t decodeBlocksAvx2(const uint8_t* words,
+                                                                   size_t count, BlockState& state,
+                                                                   Event2D*& out,
+                                                                   const Event2D* limit) {
     __m256i carryRowLow = _mm256_set1_epi32(static_cast<int>(state.y | (state.low << 16)));
     __m256i carryHigh = _mm256_set1_epi32(static_cast<int>(state.high));
     const __m256i offsetLow =
@@ -176,7 +186,8 @@ __attribute__((target("avx2,popcnt"))) size_t decodeBlocksAvx2(const uint8_t* wo
     size_t i = 0;
     for (; i + 8 <= count && o <= limit; i += 8) {
         const Block b = classify(words + 2 * i, carryRowLow, carryHigh);
-        if (!_mm256_testz_si256(b.bad, b.bad)) {
+        const unsigned taken = lanesTaken(b);
+        if (taken == 0) {
             break;
         }
         // Event halves: x | y << 16, polarity, then the time's low and high 32 bits
@@ -189,7 +200,9 @@ __attribute__((target("avx2,popcnt"))) size_t decodeBlocksAvx2(const uint8_t* wo
                 _mm256_slli_epi32(b.high, 12),
                 _mm256_and_si256(_mm256_srli_epi32(b.rowLow, 16), _mm256_set1_epi32(0xFFF))),
             offsetLow);
-        const unsigned mask = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(b.isX)));
+        const unsigned mask =
+            static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(b.isX))) &
+            ((1u << taken) - 1);
         const __m256i pick = _mm256_cvtepu8_epi32(
             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kCompaction[mask].data())));
         const __m256i cxy = _mm256_permutevar8x32_epi32(xy, pick);
@@ -205,29 +218,40 @@ __attribute__((target("avx2,popcnt"))) size_t decodeBlocksAvx2(const uint8_t* wo
         _mm256_storeu_si256(dst + 2, _mm256_unpacklo_epi64(a1, t1));
         _mm256_storeu_si256(dst + 3, _mm256_unpackhi_epi64(a1, t1));
         o += __builtin_popcount(mask);
-        carryRowLow = carryOf(b.rowLow);
-        carryHigh = lastLane(b.high);
+        carryRowLow = carryOf(b.rowLow, taken);
+        carryHigh = laneOf(b.high, taken);
+        if (taken < 8) {
+            i += taken;
+            break;
+        }
     }
     storeState(carryRowLow, carryHigh, state);
     out = o;
     return i;
 }
 
-__attribute__((target("avx2,popcnt"))) size_t countBlocksAvx2(const uint8_t* words, size_t count,
-                                                              BlockState& state, uint64_t& events) {
+__attribute__((target("avx2,bmi,popcnt"))) size_t countBlocksAvx2(const uint8_t* words,
+                                                                  size_t count, BlockState& state,
+                                                                  uint64_t& events) {
     __m256i carryRowLow = _mm256_set1_epi32(static_cast<int>(state.y | (state.low << 16)));
     __m256i carryHigh = _mm256_set1_epi32(static_cast<int>(state.high));
     uint64_t n = 0;
     size_t i = 0;
     for (; i + 8 <= count; i += 8) {
         const Block b = classify(words + 2 * i, carryRowLow, carryHigh);
-        if (!_mm256_testz_si256(b.bad, b.bad)) {
+        const unsigned taken = lanesTaken(b);
+        if (taken == 0) {
             break;
         }
-        n += static_cast<unsigned>(
-            __builtin_popcount(_mm256_movemask_ps(_mm256_castsi256_ps(b.isX))));
-        carryRowLow = carryOf(b.rowLow);
-        carryHigh = lastLane(b.high);
+        n += static_cast<unsigned>(__builtin_popcount(
+            static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(b.isX))) &
+            ((1u << taken) - 1)));
+        carryRowLow = carryOf(b.rowLow, taken);
+        carryHigh = laneOf(b.high, taken);
+        if (taken < 8) {
+            i += taken;
+            break;
+        }
     }
     storeState(carryRowLow, carryHigh, state);
     events += n;

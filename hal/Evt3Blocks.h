@@ -25,11 +25,11 @@ struct BlockState {
     uint64_t offset = 0;  // a multiple of 2^24; the blocks never change it
 };
 
-// Decodes whole blocks of eight words from `words` for as long as a block holds
-// no vector word, no trigger and no wrap of the time counter, and `out` stays at
-// or below `limit` (each block may write eight events past `out`). Returns the
-// number of words decoded; `state` and `out` (or `events`) follow them. Blocks
-// it refuses are for the scalar decoder.
+// Decodes blocks of eight words from `words` up to the first vector word,
+// trigger or wrap of the time counter, which is the scalar decoder's, while `out`
+// stays at or below `limit` (each block may write eight events past `out`).
+// Returns the number of words decoded; `state` and `out` (or `events`) follow
+// them.
 size_t decodeBlocksAvx2(const uint8_t* words, size_t count, BlockState& state, Event2D*& out,
                         const Event2D* limit);
 size_t countBlocksAvx2(const uint8_t* words, size_t count, BlockState& state, uint64_t& events);

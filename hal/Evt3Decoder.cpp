@@ -7,10 +7,6 @@
 #include "Evt3Blocks.h"
 #include "Evt3Format.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace orvane {
 
 namespace {
@@ -27,33 +23,6 @@ inline void store(Event2D* out, uint64_t xyp, uint64_t t) {
     const uint64_t words[2] = {xyp, t};
     std::memcpy(static_cast<void*>(out), words, sizeof words);
 }
-
-#if defined(__SSE2__)
-// A vector word's events, one 16-byte store each. A full mask (dense rows) needs
-// no compaction; otherwise every candidate is written and the valid ones kept.
-inline Event2D* storeVector(Event2D* out, uint64_t xyp, uint64_t t, uint32_t mask, bool twelve) {
-    const __m128i first = _mm_set_epi64x(static_cast<long long>(t), static_cast<long long>(xyp));
-    const unsigned n = twelve ? 12 : 8;
-    if (mask == (1u << n) - 1) {
-        for (unsigned b = 0; b < 12; ++b) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + b),
-                             _mm_add_epi64(first, _mm_cvtsi32_si128(static_cast<int>(b))));
-        }
-        return out + n;
-    }
-#pragma GCC unroll 12
-    for (unsigned b = 0; b < 12; ++b) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                         _mm_add_epi64(first, _mm_cvtsi32_si128(static_cast<int>(b))));
-        out += (mask >> b) & 1;
-    }
-    return out;
-}
-#else
-inline Event2D* storeVector(Event2D* out, uint64_t, uint64_t, uint32_t, bool) {
-    return out;  // never called: the scalar branch runs instead
-}
-#endif
 
 // Base x only grows on a malformed stream that never re-bases; saturating keeps
 // the x of a vector event from carrying into its y.
@@ -123,7 +92,6 @@ size_t Evt3Decoder::run(const uint8_t* words, size_t count) {
         flush(ready);
     };
     const bool wide = useAvx2();
-    const bool sse2 = useSse2();
     // The wide path's blocks, from and back to the scalar registers.
     auto blocks = [&](const uint8_t* p, size_t left) {
         BlockState s;
@@ -148,17 +116,24 @@ size_t Evt3Decoder::run(const uint8_t* words, size_t count) {
 
     const uint8_t* const end = words + count * kWordSize;
     const uint8_t* p = words;
+    // Words the scalar loop takes after the wide path refuses a word: about a
+    // group of vector words, more while the wide path takes less than a block
+    // between refusals (vector-heavy streams).
+    size_t scalarWords = 4;
     while (p != end) {
         const uint8_t* stop = end;
         if (wide) {
-            p += blocks(p, static_cast<size_t>(end - p) / kWordSize) * kWordSize;
+            const size_t done = blocks(p, static_cast<size_t>(end - p) / kWordSize);
+            p += done * kWordSize;
             if constexpr (kEmit) {
                 if (out > limit) {
                     handOver();
                 }
             }
-            // The block the wide path refused, or the last words.
-            stop = static_cast<size_t>(end - p) > 8 * kWordSize ? p + 8 * kWordSize : end;
+            scalarWords = done < 8 ? std::min<size_t>(2 * scalarWords, 512) : 4;
+            stop = static_cast<size_t>(end - p) / kWordSize > scalarWords
+                       ? p + scalarWords * kWordSize
+                       : end;
         }
         for (; p != stop; p += kWordSize) {
             uint16_t w;
@@ -199,15 +174,11 @@ size_t Evt3Decoder::run(const uint8_t* words, size_t count) {
                         if (out > limit) {
                             handOver();
                         }
-                        if (sse2) {
-                            out = storeVector(out, vector, t, mask, twelve);
-                        } else {
-                            // Branch-free: write every candidate, advance past the valid ones.
+                        // Branch-free: write every candidate, advance past the valid ones.
 #pragma GCC unroll 12
-                            for (uint32_t b = 0; b < 12; ++b) {
-                                store(out, vector + b, t);
-                                out += (mask >> b) & 1;
-                            }
+                        for (uint32_t b = 0; b < 12; ++b) {
+                            store(out, vector + b, t);
+                            out += (mask >> b) & 1;
                         }
                     } else {
                         total += kPopcount12[mask];
