@@ -60,6 +60,7 @@ void addNote(const std::string& line) {
 }  // namespace orvane::bench
 
 void registerDynamicBenchmarks();
+void registerLiveBenchmarks();
 
 int main(int argc, char** argv) {
     using namespace orvane::bench;
@@ -68,6 +69,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     registerDynamicBenchmarks();
+    registerLiveBenchmarks();
     SummaryReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
