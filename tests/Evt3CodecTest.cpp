@@ -172,12 +172,6 @@ TEST(Evt3Codec, EverySplitPointGivesTheSameStream) {
     }
 }
 
-// Restores the wide paths however a test ends.
-struct ForceScalar {
-    explicit ForceScalar(bool on) { evt3ForceScalar(on); }
-    ~ForceScalar() { evt3ForceScalar(false); }
-};
-
 // Every real stream, and generated ones, cut at random offsets and fed piece by
 // piece, decodes as the plain decoder does; in both the wide and the scalar code.
 TEST(Evt3Codec, StreamsCutAtRandomAgreeWithThePlainDecoder) {
@@ -192,7 +186,7 @@ TEST(Evt3Codec, StreamsCutAtRandomAgreeWithThePlainDecoder) {
     streams.emplace_back("random stream", test::encode(test::randomStream(5, 40000, 2)));
     std::mt19937 random(17);
     for (bool scalar : {false, true}) {
-        ForceScalar force(scalar);
+        test::ForceScalar force(scalar);
         for (const auto& [name, bytes] : streams) {
             test::PlainEvt3Decoder plain;
             std::vector<Event2D> plainEvents;
