@@ -58,7 +58,7 @@ void Evt3Decoder::flush(size_t count) {
 // The hot loop of live streaming, indexing and every file query. Where the CPU
 // has AVX2, blocks of eight words that hold only rows, single events and time
 // words (most of what cameras send) go through the wide path, and the scalar
-// loop below takes the rest a block at a time. The scalar loop folds the state
+// loop below takes the words it refuses. The scalar loop folds the state
 // into few scalars so that it runs from registers: the time as `timeBase` (wraps
 // and high part) plus `t`, the row as bits 16..31 of the packed event, the
 // vector state as the packed event of the next vector pixel. With kEmit false
