@@ -1,11 +1,15 @@
-// EVT 3.0 decoding and byte-order conversion, one core.
+// EVT 3.0 decoding and byte-order conversion, one core. Every stream is decoded
+// by our decoder and by a plain switch-per-word decoder in the same run; the
+// summary gives both rates and their ratio.
 
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <sstream>
 
 #include "Summary.h"
 #include "orvane/orvane.h"
+#include "support/PlainEvt3Decoder.h"
 #include "support/Streams.h"
 
 namespace {
@@ -19,59 +23,127 @@ std::vector<uint8_t> encoded(const std::vector<Event2D>& events) {
     return bytes;
 }
 
-const std::vector<uint8_t>& vectorHeavy() {
-    static const std::vector<uint8_t> bytes = encoded(test::denseRowEvents(8'000'000));
-    return bytes;
-}
-const std::vector<uint8_t>& singleEventStream() {
-    static const std::vector<uint8_t> bytes = encoded(test::singleEvents(4'000'000));
-    return bytes;
+// A stream as a camera delivers it: 16 KiB buffers.
+constexpr size_t kBufferBytes = 16384;
+// Real recordings are short; each is repeated to about this size so that one
+// pass takes long enough to time.
+constexpr size_t kRealStreamBytes = 32u << 20;
+
+struct Stream {
+    std::string name;
+    std::vector<std::vector<uint8_t>> buffers;
+    size_t bytes = 0;
+    size_t events = 0;
+};
+
+Stream makeStream(const std::string& name, const std::vector<uint8_t>& payload, size_t atLeast) {
+    Stream stream;
+    stream.name = name;
+    std::vector<uint8_t> all;
+    const size_t whole = payload.size() & ~size_t{1};
+    do {
+        all.insert(all.end(), payload.begin(), payload.begin() + static_cast<long>(whole));
+    } while (all.size() < atLeast);
+    for (size_t pos = 0; pos < all.size(); pos += kBufferBytes) {
+        stream.buffers.emplace_back(
+            all.begin() + static_cast<long>(pos),
+            all.begin() + static_cast<long>(std::min(all.size(), pos + kBufferBytes)));
+    }
+    stream.bytes = all.size();
+    stream.events = test::decodeEvents(all).size();
+    return stream;
 }
 
-// Decodes the whole payload per iteration into a consumer that only counts, so
-// the figure is the decoder's own.
-void decodeAll(benchmark::State& state, const std::vector<uint8_t>& payload) {
+void setRates(benchmark::State& state, const Stream& stream) {
+    const double passes = double(state.iterations());
+    state.counters["Mev"] =
+        benchmark::Counter(double(stream.events) * passes / 1e6, benchmark::Counter::kIsRate);
+    state.counters["MB"] =
+        benchmark::Counter(double(stream.bytes) * passes / 1e6, benchmark::Counter::kIsRate);
+}
+
+// Our decoder into a consumer that only counts, so the figure is the decoder's own.
+void decodeOurs(benchmark::State& state, const Stream& stream) {
     auto decoder = test::evt3Decoder();
     size_t events = 0;
     decoder->setEventsStreamHandleCallback([&](const Event2D* begin, const Event2D* end) {
         events += static_cast<size_t>(end - begin);
     });
     for (auto _ : state) {
-        decoder->decode(payload);
+        for (const auto& buffer : stream.buffers) {
+            decoder->decode(buffer);
+        }
         benchmark::ClobberMemory();
     }
-    state.counters["Mev"] = benchmark::Counter(double(events) / 1e6, benchmark::Counter::kIsRate);
-    state.counters["MB"] = benchmark::Counter(
-        double(payload.size()) * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
+    setRates(state, stream);
 }
 
-void countAll(benchmark::State& state, const std::vector<uint8_t>& payload) {
+// The baseline: the plain decoder appends each buffer's events to a vector that
+// keeps its capacity, as a consumer of a plain decoder would.
+void decodePlain(benchmark::State& state, const Stream& stream) {
+    test::PlainEvt3Decoder decoder;
+    std::vector<Event2D> events;
+    std::vector<EventTriggerIn> triggers;
+    for (auto _ : state) {
+        for (const auto& buffer : stream.buffers) {
+            events.clear();
+            triggers.clear();
+            decoder.decode(buffer.data(), buffer.data() + buffer.size(), events, triggers);
+            benchmark::DoNotOptimize(events.data());
+        }
+        benchmark::ClobberMemory();
+    }
+    setRates(state, stream);
+}
+
+void decodeCounting(benchmark::State& state, const Stream& stream) {
     auto decoder = test::evt3Decoder();
     size_t events = 0;
     for (auto _ : state) {
-        events += decoder->decodeCounting(payload.data(), payload.data() + payload.size());
+        for (const auto& buffer : stream.buffers) {
+            events += decoder->decodeCounting(buffer.data(), buffer.data() + buffer.size());
+        }
     }
-    state.counters["Mev"] = benchmark::Counter(double(events) / 1e6, benchmark::Counter::kIsRate);
-    state.counters["MB"] = benchmark::Counter(
-        double(payload.size()) * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
+    benchmark::DoNotOptimize(events);
+    setRates(state, stream);
 }
 
-void BM_DecodeVectorHeavy(benchmark::State& state) {
-    decodeAll(state, vectorHeavy());
+// The reader's index build over the stream held in memory.
+void buildIndex(benchmark::State& state, const Stream& stream) {
+    std::string bytes;
+    bytes.reserve(stream.bytes);
+    for (const auto& buffer : stream.buffers) {
+        bytes.append(buffer.begin(), buffer.end());
+    }
+    for (auto _ : state) {
+        std::istringstream in(bytes);
+        RawFileReader::BookmarkMap bookmarks;
+        RawFileReader::EventCountMap counts;
+        RawFileReader::buildBookmarks(in, bookmarks, counts);
+        benchmark::DoNotOptimize(bookmarks.size());
+    }
+    setRates(state, stream);
 }
-void BM_DecodeSingleEvents(benchmark::State& state) {
-    decodeAll(state, singleEventStream());
+
+void registerStream(const Stream* stream, const std::string& aim) {
+    using orvane::bench::addRatio;
+    const std::string ours = "BM_Decode/" + stream->name;
+    const std::string plain = "BM_PlainDecode/" + stream->name;
+    const std::string counting = "BM_DecodeCounting/" + stream->name;
+    for (const auto& [name, run] :
+         {std::pair<std::string, void (*)(benchmark::State&, const Stream&)>{ours, decodeOurs},
+          {plain, decodePlain},
+          {counting, decodeCounting}}) {
+        benchmark::RegisterBenchmark(
+            name.c_str(), [stream, run = run](benchmark::State& state) { run(state, *stream); })
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    }
+    addRatio("decode / plain, " + stream->name + " (Mev/s; aim >= " + aim + ")",
+             ours + "/real_time", plain + "/real_time", "Mev");
+    addRatio("decodeCounting / plain, " + stream->name + " (Mev/s)", counting + "/real_time",
+             plain + "/real_time", "Mev");
 }
-void BM_DecodeCountingVectorHeavy(benchmark::State& state) {
-    countAll(state, vectorHeavy());
-}
-void BM_DecodeCountingSingleEvents(benchmark::State& state) {
-    countAll(state, singleEventStream());
-}
-BENCHMARK(BM_DecodeVectorHeavy)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_DecodeSingleEvents)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_DecodeCountingVectorHeavy)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_DecodeCountingSingleEvents)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Byte-order conversion of a fusion camera buffer, against memcpy of the same size.
 std::vector<uint8_t>& byteBuffer(size_t size) {
@@ -121,32 +193,39 @@ const bool kRatios = [] {
              "BM_ConvertEndian/1048576/real_time", "BM_Memcpy/1048576/real_time", "GB");
     addRatio("convertEndian / memcpy, 64 MiB (GB/s ratio; aim >= 0.5)",
              "BM_ConvertEndian/67108864/real_time", "BM_Memcpy/67108864/real_time", "GB");
-    addRatio("convertEndian scalar path / chosen path, 1 MiB (GB/s ratio)",
-             "BM_ConvertEndianScalar/1048576/real_time", "BM_ConvertEndian/1048576/real_time",
-             "GB");
-    addRatio("decodeCounting / decode, vector-heavy (Mev/s ratio)",
-             "BM_DecodeCountingVectorHeavy/real_time", "BM_DecodeVectorHeavy/real_time", "Mev");
     return true;
 }();
 
 }  // namespace
 
-// Each real recording, when ../shared is present.
+// The generated streams and each real recording (when ../shared is present).
 void registerDynamicBenchmarks() {
-    static std::vector<std::vector<uint8_t>> payloads;
+    static std::vector<Stream> streams;
     auto paths = orvane::test::realRecordings();
     if (paths.empty()) {
         std::printf(
             "note: real recordings absent (../shared/data/evt3); skipping their benchmarks\n");
     }
-    payloads.reserve(paths.size());
+    streams.reserve(paths.size() + 2);
+    streams.push_back(makeStream("dense_vector_rows", encoded(test::denseRowEvents(8'000'000)), 0));
+    registerStream(&streams.back(), "6.0");
+    streams.push_back(
+        makeStream("random_single_events", encoded(test::singleEvents(4'000'000)), 0));
+    registerStream(&streams.back(), "2.5");
     for (const std::string& path : paths) {
-        payloads.push_back(orvane::test::readRawFile(path).payload);
-        const std::vector<uint8_t>* payload = &payloads.back();
-        std::string name = "BM_DecodeReal/" + path.substr(path.find_last_of('/') + 1);
+        std::string name = path.substr(path.find_last_of('/') + 1);
+        name = name.substr(0, name.size() - 4);
+        streams.push_back(makeStream(name, test::readRawFile(path).payload, kRealStreamBytes));
+        registerStream(&streams.back(), "2.0");
+        const std::string index = "BM_IndexBuild/" + name;
+        const Stream* stream = &streams.back();
         benchmark::RegisterBenchmark(
-            name.c_str(), [payload](benchmark::State& state) { decodeAll(state, *payload); })
-            ->Unit(benchmark::kMicrosecond)
+            index.c_str(), [stream](benchmark::State& state) { buildIndex(state, *stream); })
+            ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
+        // Time of the index build over time of one plain decode.
+        orvane::bench::addRatio("index build / plain decode time, " + name + " (aim <= 1.0)",
+                                "BM_PlainDecode/" + name + "/real_time", index + "/real_time",
+                                "MB");
     }
 }

@@ -60,6 +60,7 @@ void addNote(const std::string& line) {
 }  // namespace orvane::bench
 
 void registerDynamicBenchmarks();
+void registerLiveBenchmarks();
 
 int main(int argc, char** argv) {
     using namespace orvane::bench;
@@ -68,19 +69,22 @@ int main(int argc, char** argv) {
         return 1;
     }
     registerDynamicBenchmarks();
+    registerLiveBenchmarks();
     SummaryReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
-    std::printf("\nSummary (ratios within this run):\n");
+    std::printf("\nSummary (ratios within this run): %-42s %10s %10s %6s\n", "", "first", "second",
+                "ratio");
     for (const Ratio& ratio : ratios()) {
         auto a = reporter.runs.find(ratio.numerator);
         auto b = reporter.runs.find(ratio.denominator);
         if (a == reporter.runs.end() || b == reporter.runs.end()) {
             continue;
         }
-        double denominator = counterOf(b->second, ratio.counter);
-        std::printf("  %-58s %6.2f\n", ratio.label.c_str(),
-                    denominator > 0 ? counterOf(a->second, ratio.counter) / denominator : 0.0);
+        const double numerator = counterOf(a->second, ratio.counter);
+        const double denominator = counterOf(b->second, ratio.counter);
+        std::printf("  %-74s %10.1f %10.1f %6.2f\n", ratio.label.c_str(), numerator, denominator,
+                    denominator > 0 ? numerator / denominator : 0.0);
     }
     for (const std::string& line : notes()) {
         std::printf("  %s\n", line.c_str());

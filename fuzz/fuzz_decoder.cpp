@@ -1,10 +1,13 @@
 // Any byte string through the EVT 3.0 decoder: no crash, hang or sanitizer
-// report, and its three ways of decoding agree with each other.
+// report, its three ways of decoding agree with each other, and the wide and
+// the portable scalar code give the same events.
 
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "orvane/hal/DecoderFactory.h"
+#include "orvane/hal/Evt3Scan.h"
 
 using namespace orvane;
 
@@ -31,8 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto decoder = makeDecoder();
     size_t delivered = 0;
     bool rowsFit = true;
+    std::vector<Event2D> events;
     decoder->setEventsStreamHandleCallback([&](const Event2D* begin, const Event2D* end) {
         check(begin < end);
+        events.insert(events.end(), begin, end);
         for (const Event2D* e = begin; e < end; ++e) {
             // Rows are 11 bits; vector x may run past 2047 on a malformed stream.
             rowsFit = rowsFit && e->y < 2048 && e->polarity <= 1;
@@ -55,5 +60,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto ranger = makeDecoder();
     ranger->decodeRange(data, data + size);
     check(ranger->getCurrentTimestamp() == decoder->getCurrentTimestamp());
+
+    evt3ForceScalar(true);
+    auto scalar = makeDecoder();
+    std::vector<Event2D> scalarEvents;
+    scalar->setEventsStreamHandleCallback([&](const Event2D* begin, const Event2D* end) {
+        scalarEvents.insert(scalarEvents.end(), begin, end);
+    });
+    scalar->decode(std::vector<uint8_t>(data, data + size));
+    evt3ForceScalar(false);
+    check(scalarEvents.size() == events.size());
+    check(scalarEvents.empty() ||
+          std::memcmp(scalarEvents.data(), events.data(), events.size() * sizeof(Event2D)) == 0);
+    check(scalar->getCurrentTimestamp() == decoder->getCurrentTimestamp());
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "Evt3Blocks.h"
 #include "Evt3Format.h"
 
 namespace orvane {
@@ -56,12 +57,14 @@ void Evt3Decoder::flush(size_t count) {
     }
 }
 
-// The hot loop of live streaming, indexing and every file query. One dispatch per
-// word, no call and no allocation but at range flushes and triggers. The state
-// is folded into few scalars so that the loop runs from registers: the time as
-// `timeBase` (wraps and high part) plus `t`, the row as bits 16..31 of the
-// packed event, the vector state as the packed event of the next vector pixel.
-// With kEmit false it only tracks the state and counts.
+// The hot loop of live streaming, indexing and every file query. Where the CPU
+// has AVX2, blocks of eight words that hold only rows, single events and time
+// words (most of what cameras send) go through the wide path, and the scalar
+// loop below takes the words it refuses. The scalar loop folds the state
+// into few scalars so that it runs from registers: the time as `timeBase` (wraps
+// and high part) plus `t`, the row as bits 16..31 of the packed event, the
+// vector state as the packed event of the next vector pixel. With kEmit false
+// it only tracks the state and counts.
 template <bool kEmit>
 size_t Evt3Decoder::run(const uint8_t* words, size_t count) {
     uint64_t timeBase = state_.offset + (uint64_t{state_.high} << kTimeLowBits);
@@ -90,82 +93,128 @@ size_t Evt3Decoder::run(const uint8_t* words, size_t count) {
         out = range;
         flush(ready);
     };
+    const bool wide = useAvx2();
+    // The wide path's blocks, from and back to the scalar registers.
+    auto blocks = [&](const uint8_t* p, size_t left) {
+        BlockState s;
+        s.offset = timeBase & ~(kTimePeriod - 1);
+        s.high = static_cast<uint32_t>((timeBase >> kTimeLowBits) & kPayloadMask);
+        s.low = static_cast<uint32_t>(t - timeBase);
+        s.y = static_cast<uint32_t>(row >> 16);
+        size_t done;
+        if constexpr (kEmit) {
+            done = decodeBlocksAvx2(p, left, s, out, limit);
+        } else {
+            uint64_t counted = 0;
+            done = countBlocksAvx2(p, left, s, counted);
+            total += counted;
+        }
+        timeBase = s.offset + (uint64_t{s.high} << kTimeLowBits);
+        t = timeBase + s.low;
+        row = uint64_t{s.y} << 16;
+        vector = (vector & ~uint64_t{0xFFFF0000}) | row;
+        return done;
+    };
 
     const uint8_t* const end = words + count * kWordSize;
-    for (const uint8_t* p = words; p != end; p += kWordSize) {
-        uint16_t w;
-        std::memcpy(&w, p, sizeof w);
-        const uint32_t payload = w & kPayloadMask;
-        const uint32_t type = w >> 12;
-        // Single events and rows first, as plain branches: a jump table's one
-        // indirect branch predicts the common X/Y alternation far worse.
-        if (type == kAddrX) {
+    const uint8_t* p = words;
+    // Words the scalar loop takes after the wide path refuses a word: about a
+    // group of vector words, more while the wide path takes less than a block
+    // between refusals (vector-heavy streams).
+    size_t scalarWords = 4;
+    while (p != end) {
+        const uint8_t* stop = end;
+        if (wide) {
+            const size_t done = blocks(p, static_cast<size_t>(end - p) / kWordSize);
+            p += done * kWordSize;
             if constexpr (kEmit) {
                 if (out > limit) {
                     handOver();
                 }
-                store(out, (payload & kCoordMask) | row | (uint64_t{payload >> kPolarityBit} << 32),
-                      t);
-                ++out;
-            } else {
-                ++total;
             }
-            continue;
+            scalarWords = done < 8 ? std::min<size_t>(2 * scalarWords, 512) : 4;
+            stop = static_cast<size_t>(end - p) / kWordSize > scalarWords
+                       ? p + scalarWords * kWordSize
+                       : end;
         }
-        if (type == kAddrY) {
-            row = uint64_t{payload & kCoordMask} << 16;
-            vector = (vector & ~uint64_t{0xFFFF0000}) | row;
-            continue;
-        }
-        switch (type) {
-            case kVectBaseX:
-                vector = (payload & kCoordMask) | row | (uint64_t{payload >> kPolarityBit} << 32);
-                break;
-            case kVect12:
-            case kVect8: {
-                const bool twelve = type == kVect12;
-                const uint32_t mask = twelve ? payload : (payload & 0xFF);
+        for (; p != stop; p += kWordSize) {
+            uint16_t w;
+            std::memcpy(&w, p, sizeof w);
+            const uint32_t payload = w & kPayloadMask;
+            const uint32_t type = w >> 12;
+            // Single events and rows first, as plain branches: a jump table's one
+            // indirect branch predicts the common X/Y alternation far worse.
+            if (type == kAddrX) {
                 if constexpr (kEmit) {
                     if (out > limit) {
                         handOver();
                     }
-                    // Branch-free: write every candidate, advance past the valid ones.
-#pragma GCC unroll 12
-                    for (uint32_t b = 0; b < 12; ++b) {
-                        store(out, vector + b, t);
-                        out += (mask >> b) & 1;
-                    }
+                    store(out,
+                          (payload & kCoordMask) | row | (uint64_t{payload >> kPolarityBit} << 32),
+                          t);
+                    ++out;
                 } else {
-                    total += kPopcount12[mask];
+                    ++total;
                 }
-                if ((vector & 0xFFFF) < kMaxBaseX) {
-                    vector += twelve ? 12 : 8;
-                }
-                break;
+                continue;
             }
-            case kTimeLow:
-                t = timeBase + payload;
-                break;
-            case kTimeHigh:
-                // The sensor writes every step of the high part, so a smaller value
-                // means the 24-bit counter wrapped.
-                if (payload < ((timeBase >> kTimeLowBits) & kPayloadMask)) {
-                    timeBase += kTimePeriod;
-                }
-                timeBase = (timeBase & ~(kTimePeriod - 1)) | (uint64_t{payload} << kTimeLowBits);
-                t = timeBase;
-                break;
-            case kExtTrigger:
-                if constexpr (kEmit) {
-                    handOver();
-                    if (triggerCallback_) {
-                        triggerCallback_(EventTriggerIn(static_cast<int16_t>(payload >> 8),
-                                                        static_cast<int16_t>(payload & 1), t));
+            if (type == kAddrY) {
+                row = uint64_t{payload & kCoordMask} << 16;
+                vector = (vector & ~uint64_t{0xFFFF0000}) | row;
+                continue;
+            }
+            switch (type) {
+                case kVectBaseX:
+                    vector =
+                        (payload & kCoordMask) | row | (uint64_t{payload >> kPolarityBit} << 32);
+                    break;
+                case kVect12:
+                case kVect8: {
+                    const bool twelve = type == kVect12;
+                    const uint32_t mask = twelve ? payload : (payload & 0xFF);
+                    if constexpr (kEmit) {
+                        if (out > limit) {
+                            handOver();
+                        }
+                        // Branch-free: write every candidate, advance past the valid ones.
+#pragma GCC unroll 12
+                        for (uint32_t b = 0; b < 12; ++b) {
+                            store(out, vector + b, t);
+                            out += (mask >> b) & 1;
+                        }
+                    } else {
+                        total += kPopcount12[mask];
                     }
+                    if ((vector & 0xFFFF) < kMaxBaseX) {
+                        vector += twelve ? 12 : 8;
+                    }
+                    break;
                 }
-                break;
-            default:  // CONTINUED, OTHERS and reserved types carry nothing we use
-                break;
+                case kTimeLow:
+                    t = timeBase + payload;
+                    break;
+                case kTimeHigh:
+                    // The sensor writes every step of the high part, so a smaller value
+                    // means the 24-bit counter wrapped.
+                    if (payload < ((timeBase >> kTimeLowBits) & kPayloadMask)) {
+                        timeBase += kTimePeriod;
+                    }
+                    timeBase =
+                        (timeBase & ~(kTimePeriod - 1)) | (uint64_t{payload} << kTimeLowBits);
+                    t = timeBase;
+                    break;
+                case kExtTrigger:
+                    if constexpr (kEmit) {
+                        handOver();
+                        if (triggerCallback_) {
+                            triggerCallback_(EventTriggerIn(static_cast<int16_t>(payload >> 8),
+                                                            static_cast<int16_t>(payload & 1), t));
+                        }
+                    }
+                    break;
+                default:  // CONTINUED, OTHERS and reserved types carry nothing we use
+                    break;
+            }
         }
     }
     if constexpr (kEmit) {

@@ -6,6 +6,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "Evt3Blocks.h"
 #include "Evt3Format.h"
 
 namespace orvane {
@@ -170,12 +171,14 @@ size_t evt3ScanToTime(const uint8_t* begin, const uint8_t* end, uint64_t thresho
     }
     // From here on only a time word can reach the threshold.
 #if defined(__SSE2__)
-    bool found = false;
-    i = Blocks::walk(begin, i, count, threshold, clock, seen, found);
-    if (found) {
-        time = clock.now();
-        events = seen;
-        return i * kWordSize;
+    if (evt3::useSse2()) {
+        bool found = false;
+        i = Blocks::walk(begin, i, count, threshold, clock, seen, found);
+        if (found) {
+            time = clock.now();
+            events = seen;
+            return i * kWordSize;
+        }
     }
 #endif
     for (; i < count; ++i) {

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "orvane/orvane.h"
+#include "support/PlainEvt3Decoder.h"
 #include "support/Streams.h"
 
 namespace orvane {
@@ -219,6 +220,66 @@ TEST(Evt3Codec, StateWordsLetACutStreamDecodeOnItsOwn) {
         uint8_t getWordSize() override { return 2; }
     };
     EXPECT_TRUE(evt3StateWords(NotEvt3()).empty());
+}
+
+// Every real stream, and generated ones, cut at random offsets and fed piece by
+// piece, decodes as the plain decoder does; in both the wide and the scalar code.
+TEST(Evt3Codec, StreamsCutAtRandomAgreeWithThePlainDecoder) {
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> streams;
+    for (const std::string& path : test::realRecordings()) {
+        streams.emplace_back(path, test::readRawFile(path).payload);
+    }
+    if (streams.empty()) {
+        std::printf(
+            "[ info     ] no real recordings (../shared/data/evt3); generated streams only\n");
+    }
+    streams.emplace_back("random stream", test::encode(test::randomStream(5, 40000, 2)));
+    std::mt19937 random(17);
+    for (bool scalar : {false, true}) {
+        test::ForceScalar force(scalar);
+        for (const auto& [name, bytes] : streams) {
+            test::PlainEvt3Decoder plain;
+            std::vector<Event2D> plainEvents;
+            std::vector<EventTriggerIn> plainTriggers;
+            plain.decode(bytes.data(), bytes.data() + bytes.size(), plainEvents, plainTriggers);
+
+            auto decoder = test::evt3Decoder();
+            Collector seen(*decoder);
+            size_t pos = 0, counted = 0;
+            while (pos < bytes.size()) {
+                const size_t piece = std::min<size_t>(bytes.size() - pos, 1 + random() % 40000);
+                counted += static_cast<size_t>(decoder->decode(
+                    std::vector<uint8_t>(bytes.begin() + static_cast<long>(pos),
+                                         bytes.begin() + static_cast<long>(pos + piece))));
+                pos += piece;
+            }
+            const std::string context = name + (scalar ? ", scalar" : ", wide");
+            std::vector<Item> events, triggers;
+            for (const Item& item : seen.items) {
+                (item.isTrigger ? triggers : events).push_back(item);
+            }
+            std::vector<Item> expectedEvents, expectedTriggers;
+            for (const Event2D& e : plainEvents) {
+                expectedEvents.push_back(event(e.x, e.y, e.polarity, e.timestamp));
+            }
+            for (const EventTriggerIn& trigger : plainTriggers) {
+                Item item;
+                item.isTrigger = true;
+                item.trigger = trigger;
+                expectedTriggers.push_back(item);
+            }
+            expectSameStream(expectedEvents, events, context);
+            expectSameStream(expectedTriggers, triggers, context + " triggers");
+            EXPECT_EQ(counted, plainEvents.size()) << context;
+            EXPECT_EQ(decoder->getCurrentTimestamp(), plain.time()) << context;
+
+            auto counter = test::evt3Decoder();
+            EXPECT_EQ(counter->decodeCounting(bytes.data(), bytes.data() + bytes.size()),
+                      plainEvents.size())
+                << context;
+            EXPECT_EQ(counter->getCurrentTimestamp(), plain.time()) << context;
+        }
+    }
 }
 
 TEST(Evt3Codec, LongRangesAreHandedOverInOrderedPieces) {

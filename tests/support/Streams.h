@@ -11,6 +11,7 @@
 #include "orvane/Event2D.h"
 #include "orvane/EventTriggerIn.h"
 #include "orvane/hal/Decoder.h"
+#include "orvane/hal/Evt3Scan.h"
 
 namespace orvane::test {
 
@@ -82,6 +83,14 @@ std::vector<Event2D> decodeEvents(const std::vector<uint8_t>& payload);
 // words) with scattered single events, generated and written piece by piece.
 // Returns the number of events.
 uint64_t writeSceneRecording(const std::string& path, uint64_t payloadBytes, uint64_t seed);
+
+// Forces the EVT 3.0 code's portable scalar path (or not) while it lives.
+struct ForceScalar {
+    explicit ForceScalar(bool on) { evt3ForceScalar(on); }
+    ~ForceScalar() { evt3ForceScalar(false); }
+    ForceScalar(const ForceScalar&) = delete;
+    ForceScalar& operator=(const ForceScalar&) = delete;
+};
 
 // A fresh directory under the system's temporary directory, removed with its
 // content when the object goes.

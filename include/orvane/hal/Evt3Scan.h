@@ -45,3 +45,13 @@ struct Evt3StateStart {
 Evt3StateStart evt3StateStart(const uint8_t* begin, const uint8_t* end);
 
 }  // namespace orvane
+
+namespace orvane {
+
+// The EVT 3.0 decoder and the walks above use SSE2/AVX2 where the CPU has them
+// and portable scalar code elsewhere. Forcing the scalar code (also done by
+// ORVANE_SIMD=scalar in the environment) checks it on any machine; decoders
+// follow the setting from their next call on.
+void evt3ForceScalar(bool force);
+
+}  // namespace orvane
