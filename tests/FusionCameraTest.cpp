@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <filesystem>
 #include <future>
@@ -76,6 +77,14 @@ class MessageWatch {
     std::vector<std::string> lines() {
         std::lock_guard<std::mutex> lock(mutex_);
         return lines_;
+    }
+    size_t count(const std::string& message) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return size_t(std::count(lines_.begin(), lines_.end(), message));
+    }
+    void clear() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_.clear();
     }
 
   private:
@@ -326,13 +335,13 @@ class FusionRecording : public ::testing::Test {
 TEST_F(FusionRecording, BaseNamesAndRefusals) {
     OpenFusion open("NAMES");
     FusionCamera& camera = *open.camera;
-    test::LogCapture log;
+    MessageWatch log("");  // the writer threads log too
     ASSERT_EQ(camera.startRecording(pathOf("run.bin"), STREAM_DVS), 0);
     EXPECT_EQ(camera.startRecording(pathOf("other"), STREAM_DVS), -1);
     ASSERT_EQ(camera.startRecording(pathOf("take"), STREAM_APS), 0);
     EXPECT_EQ(camera.startRecording(pathOf("other"), STREAM_APS), -1)
         << "refused also before the writer has opened its file";
-    EXPECT_EQ(log.count(LOG_INFO, "Do not save again while saving.", kModule), 2u);
+    EXPECT_EQ(log.count("Do not save again while saving."), 2u);
     ASSERT_EQ(camera.stopRecording(STREAM_APS), 0);
     EXPECT_TRUE(std::filesystem::exists(pathOf("take.mp4")));
     EXPECT_EQ(camera.startRecording(pathOf("other"), STREAM_DVS), -1) << "events still record";
@@ -351,15 +360,13 @@ TEST_F(FusionRecording, BaseNamesAndRefusals) {
     const std::string missing = pathOf("no/such/dir/x");
     log.clear();
     EXPECT_EQ(camera.startRecording(missing, STREAM_DVS), -1);
-    EXPECT_TRUE(log.has(LOG_ERROR, "Unable to open " + missing + ".raw for writing.", kModule));
+    EXPECT_TRUE(log.count("Unable to open " + missing + ".raw for writing."));
     EXPECT_EQ(camera.startRecording(missing, STREAM_APS), 0) << "the writer opens the video";
     ASSERT_EQ(camera.stopRecording(STREAM_APS), 0);
-    EXPECT_TRUE(log.has(LOG_ERROR,
-                        "Video converter initialization failed, please confirm that the input "
-                        "file is correct.",
-                        kModule));
+    EXPECT_TRUE(log.count(
+        "Video converter initialization failed, please confirm that the input file is correct."));
     EXPECT_EQ(camera.startRecording(missing, STREAM_BOTH), -1);
-    EXPECT_TRUE(log.has(LOG_ERROR, "Start Recording DVS Stream Failed.", kModule));
+    EXPECT_TRUE(log.count("Start Recording DVS Stream Failed."));
     EXPECT_EQ(camera.stopRecording(STREAM_BOTH), 0);
 }
 
