@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "FusionDemo.h"
 #include "orvane/orvane.h"
 #include "orvane/sim/sim.h"
 
@@ -255,6 +256,10 @@ int main(int argc, char** argv) {
     if (!readBack(recordingPath, recorded)) {
         return 1;
     }
-    std::printf("\ndone.\n");
-    return 0;
+    const int fusion =
+        runFusionDemo(manager, recordingPath.substr(0, recordingPath.rfind('.')) + "-fusion");
+    if (fusion == 0) {
+        std::printf("\ndone.\n");
+    }
+    return fusion;
 }

@@ -71,8 +71,11 @@
 #include "orvane/DvsCameraManager.h"
 #include "orvane/DvsCameraPrivate.h"
 #include "orvane/DvsEventCamera.h"
+#include "orvane/FusionCamera.h"
+#include "orvane/FusionCameraPrivate.h"
 #include "orvane/OrvaneBrisca.h"
 #include "orvane/PropheseeEVK4.h"
+#include "orvane/TandroCamera.h"
 
 // Sensor drivers
 #include "orvane/Imx415Sensor.h"
