@@ -169,17 +169,9 @@ void runStream(const CameraOptions& options) {
                 counters.triggers.load(), droppedBuffers(*camera));
 }
 
-uint64_t sizeOf(const std::string& path) {
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
-    return error ? 0 : size;
-}
-
 void runRecord(const CameraOptions& options) {
     const uint64_t duration = parseTime(options.duration, "--duration");
-    if (options.output.size() < 4 || options.output.compare(options.output.size() - 4, 4, ".raw")) {
-        throw UsageError(options.output + ": a recording's name must end in .raw");
-    }
+    requireExtension(options.output, ".raw");
     refuseExisting(options.output, options.force);
     DvsCameraManager manager;
     for (const CameraDescription& d : manager.getCameraDescs()) {
@@ -210,7 +202,7 @@ void runRecord(const CameraOptions& options) {
         std::snprintf(text, sizeof text, "recording %s  %s events  %s written  %" PRIu64 " dropped",
                       formatSeconds(elapsed).c_str(),
                       millions(counters.events - eventsBefore).c_str(),
-                      formatBytes(static_cast<double>(sizeOf(options.output))).c_str(),
+                      formatBytes(static_cast<double>(fileSize(options.output))).c_str(),
                       droppedBuffers(*camera) - droppedBefore);
         status.show(text);
     });
@@ -223,7 +215,7 @@ void runRecord(const CameraOptions& options) {
                 interrupted ? "stopped by Ctrl-C; recorded" : "recorded",
                 formatSeconds(seconds).c_str(), options.output.c_str(),
                 millions(counters.events - eventsBefore).c_str(),
-                formatBytes(static_cast<double>(sizeOf(options.output))).c_str(),
+                formatBytes(static_cast<double>(fileSize(options.output))).c_str(),
                 droppedBuffers(*camera) - droppedBefore);
 }
 

@@ -30,17 +30,6 @@ struct ConvertOptions {
     bool force = false, quiet = false;
 };
 
-bool endsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-void requireExtension(const std::string& path, const char* extension) {
-    if (!endsWith(path, extension)) {
-        throw UsageError(path + ": the output's name must end in " + extension);
-    }
-}
-
 // --from and --to as given; unset ones are the recording's start and end.
 struct AskedRange {
     std::optional<uint64_t> from, to;
@@ -90,12 +79,6 @@ class OutputGuard {
     bool kept_ = false;
 };
 
-uint64_t sizeOf(const std::string& path) {
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
-    return error ? 0 : size;
-}
-
 void runCut(const ConvertOptions& options) {
     requireExtension(options.output, ".raw");
     const AskedRange asked = parseRange(options);
@@ -125,7 +108,7 @@ void runCut(const ConvertOptions& options) {
     guard.keep();
     std::printf("cut %s to %s of %s into %s (%s)\n", formatTime(range.from).c_str(),
                 formatTime(range.to).c_str(), options.input.c_str(), options.output.c_str(),
-                formatBytes(static_cast<double>(sizeOf(options.output))).c_str());
+                formatBytes(static_cast<double>(fileSize(options.output))).c_str());
 }
 
 // A slice other than the library's frame period: the pictures are drawn here
@@ -180,7 +163,7 @@ void runExport(const ConvertOptions& options) {
     std::printf("exported %s to %s of %s into %s (%s per picture, %s)\n",
                 formatTime(range.from).c_str(), formatTime(range.to).c_str(), options.input.c_str(),
                 options.output.c_str(), formatTime(slice).c_str(),
-                formatBytes(static_cast<double>(sizeOf(options.output))).c_str());
+                formatBytes(static_cast<double>(fileSize(options.output))).c_str());
 }
 
 void runRender(const ConvertOptions& options) {

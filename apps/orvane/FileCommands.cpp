@@ -26,11 +26,6 @@ struct FileOptions {
     bool json = false, force = false, quiet = false;
 };
 
-bool endsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 Json rawInfo(const std::string& path, bool quiet) {
     const RawHeader header = readRawHeader(path);
     const bool cached = indexIsCached(path, header);
@@ -130,19 +125,26 @@ std::unique_ptr<ApsFileReader> openVideo(const std::string& path) {
     return reader;
 }
 
+// The pictures' times in microseconds.
+std::vector<uint64_t> pictureTimes(ApsFileReader& reader, const std::string& path) {
+    std::vector<uint64_t> times;
+    reader.getTimeStamps(times);
+    const double unit = videoTimeBase(path) * 1e6;
+    for (uint64_t& t : times) {
+        t = static_cast<uint64_t>(std::llround(t * unit));
+    }
+    return times;
+}
+
 Json videoInfo(const std::string& path) {
     auto reader = openVideo(path);
-    std::vector<uint64_t> times;
-    reader->getTimeStamps(times);
-    const double unit = videoTimeBase(path) * 1e6;
-    auto us = [&](uint64_t t) { return static_cast<uint64_t>(std::llround(t * unit)); };
-    const uint64_t first = times.empty() ? 0 : us(times.front());
-    const uint64_t last = times.empty() ? 0 : us(times.back());
-    std::error_code error;
+    const std::vector<uint64_t> times = pictureTimes(*reader, path);
+    const uint64_t first = times.empty() ? 0 : times.front();
+    const uint64_t last = times.empty() ? 0 : times.back();
     return {
         {"file", path},
         {"type", "mp4"},
-        {"size_bytes", std::filesystem::file_size(path, error)},
+        {"size_bytes", fileSize(path)},
         {"width", reader->getWidth()},
         {"height", reader->getHeight()},
         {"pictures", times.size()},
@@ -187,15 +189,12 @@ void runFrames(const FileOptions& options) {
         refuseExisting(options.extract[1], options.force);
     }
     auto reader = openVideo(options.input);
-    std::vector<uint64_t> times;
-    reader->getTimeStamps(times);
-    const double unit = videoTimeBase(options.input) * 1e6;
-    auto us = [&](uint64_t t) { return static_cast<uint64_t>(std::llround(t * unit)); };
+    const std::vector<uint64_t> times = pictureTimes(*reader, options.input);
     if (index < 0) {
         std::printf("%zu pictures of %u x %u pixels\n", times.size(), reader->getWidth(),
                     reader->getHeight());
         for (size_t n = 0; n < times.size(); ++n) {
-            std::printf("%6zu  %s\n", n, formatTime(us(times[n])).c_str());
+            std::printf("%6zu  %s\n", n, formatTime(times[n]).c_str());
         }
         return;
     }
@@ -209,7 +208,7 @@ void runFrames(const FileOptions& options) {
         throw failed(options.input + ": picture " + std::to_string(index) + " cannot be decoded");
     }
     writePng(options.extract[1], frame.data, reader->getWidth(), reader->getHeight());
-    std::printf("wrote picture %d (%s) to %s\n", index, formatTime(us(times[index])).c_str(),
+    std::printf("wrote picture %d (%s) to %s\n", index, formatTime(times[index]).c_str(),
                 options.extract[1].c_str());
 }
 

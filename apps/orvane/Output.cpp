@@ -50,6 +50,23 @@ Failure failed(const std::string& what) {
     return Failure(reason.empty() ? what : what + ": " + reason);
 }
 
+bool endsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+void requireExtension(const std::string& path, const char* extension) {
+    if (!endsWith(path, extension)) {
+        throw UsageError(path + ": the output's name must end in " + extension);
+    }
+}
+
+uint64_t fileSize(const std::string& path) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    return error ? 0 : size;
+}
+
 void refuseExisting(const std::string& path, bool force) {
     std::error_code error;
     if (!force && std::filesystem::exists(path, error)) {

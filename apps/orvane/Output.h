@@ -3,6 +3,7 @@
 // What the program says, and how it ends: errors with their exit status, the
 // library's log, outputs that must not be overwritten, and Ctrl-C.
 
+#include <cstdint>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
@@ -33,6 +34,12 @@ class LibraryLog {
 
 // A Failure that names `what` and, when the library logged one, its reason.
 Failure failed(const std::string& what);
+
+bool endsWith(const std::string& text, const std::string& tail);
+// Throws UsageError unless the output `path` ends in `extension`.
+void requireExtension(const std::string& path, const char* extension);
+// The size of a file, 0 when it cannot be known.
+uint64_t fileSize(const std::string& path);
 
 // Throws Failure when `path` exists and `force` is not set.
 void refuseExisting(const std::string& path, bool force);

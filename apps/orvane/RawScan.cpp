@@ -20,11 +20,6 @@ namespace {
 
 constexpr size_t kChunk = 1 << 20;
 
-bool endsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 // The reader writes a few refusals to std::cerr; they are turned into this
 // program's own one-line errors instead.
 class QuietCerr {
