@@ -3,7 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -91,11 +92,15 @@ class CliFiles : public ::testing::Test {
         writeSceneRecording(generated, 3 << 20, 7);
     }
 
-    // The generated recording, then the real ones.
+    // The generated recording, then copies of the real ones (the program keeps
+    // an index beside each recording it reads; the originals stay as they are).
     std::vector<std::string> recordings() const {
         std::vector<std::string> all = {generated};
-        for (const std::string& path : realRecordings())
-            all.push_back(path);
+        for (const std::string& path : realRecordings()) {
+            const std::string copy = scratch.file(path.substr(path.rfind('/') + 1));
+            std::filesystem::copy_file(path, copy, std::filesystem::copy_options::skip_existing);
+            all.push_back(copy);
+        }
         if (all.size() == 1) {
             std::cout << "no real recordings (../shared/data/evt3 absent, ORVANE_TEST_DATA unset): "
                          "generated recording only\n";
