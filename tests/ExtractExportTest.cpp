@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <future>
 #include <regex>
 #include <sstream>
 
@@ -44,6 +45,25 @@ size_t firstWordReaching(const std::vector<uint8_t>& payload, uint64_t t) {
         }
     }
     return payload.size();
+}
+
+// The events a full decode of `payload` produces from its words [from, to).
+Events eventsOfWords(const std::vector<uint8_t>& payload, size_t from, size_t to) {
+    const Events all = test::decodeEvents(payload);
+    const size_t before =
+        test::decodeEvents(std::vector<uint8_t>(payload.begin(), payload.begin() + from)).size();
+    const size_t through =
+        test::decodeEvents(std::vector<uint8_t>(payload.begin(), payload.begin() + to)).size();
+    return Events(all.begin() + before, all.begin() + through);
+}
+
+std::vector<std::string> headerLines(const std::string& header) {
+    std::istringstream lines(header);
+    std::vector<std::string> result;
+    for (std::string line; std::getline(lines, line);) {
+        result.push_back(line);
+    }
+    return result;
 }
 
 class ExtractExportTest : public ::testing::Test {
@@ -92,26 +112,23 @@ TEST_F(ExtractExportTest, WholeRangeReloadsWithTheSameEventsUnderAFreshHeader) {
     EXPECT_EQ(progress.back(), std::make_pair(uint64_t(payload.size()), uint64_t(payload.size())));
 
     const test::RawFile file = test::readRawFile(cut);
-    EXPECT_TRUE(file.payload == payload) << "the payload is copied unchanged";
-    std::istringstream lines(file.header);
-    std::vector<std::string> header;
-    for (std::string line; std::getline(lines, line);) {
-        header.push_back(line);
-    }
+    EXPECT_TRUE(file.payload == payload) << "from the payload start: copied unchanged";
+    std::vector<std::string> header = headerLines(file.header);
     ASSERT_EQ(header.size(), 14u);
     EXPECT_TRUE(std::regex_match(header[1], std::regex(R"(% date \d{4}-\d\d-\d\d \d\d:\d\d:\d\d)")))
         << header[1];
-    header[1] = "% date 2024 - 09 - 06 16:03 : 38";  // the rest is what live recording writes
-    std::string rebuilt;
-    for (const std::string& line : header) {
-        rebuilt += line + "\n";
-    }
-    EXPECT_EQ(rebuilt, test::recordingHeader());
+    // The rest is what live recording writes, but for the source's own format
+    // line and a geometry line of its size.
+    std::vector<std::string> expected = headerLines(test::recordingHeader());
+    expected[1] = header[1];
+    expected[3] = "% format EVT3;height=480;width=640";
+    expected[5] = "% geometry 640x480";
+    EXPECT_EQ(header, expected);
 
     RawFileReader again(cut);
     ASSERT_TRUE(again.loadFile());
-    EXPECT_EQ(again.getWidth(), 1280);
-    EXPECT_EQ(again.getHeight(), 720);
+    EXPECT_EQ(again.getWidth(), 640);
+    EXPECT_EQ(again.getHeight(), 480);
     uint64_t cutStart = 0, cutEnd = 0, cutMax = 0;
     again.getStartTimeStamp(cutStart);
     again.getEndTimeStamp(cutEnd);
@@ -124,6 +141,73 @@ TEST_F(ExtractExportTest, WholeRangeReloadsWithTheSameEventsUnderAFreshHeader) {
     // The reader goes on from the start of the range, as after a seek there.
     const Events next = *reader.getNEvents(1000);
     EXPECT_TRUE(sameEvents(next, Events(all.begin(), all.begin() + 1000)));
+}
+
+// A cut from the middle begins with the words of the decoder's state there and
+// decodes on its own to exactly the source's events of the range, times and
+// wraps included; its header keeps the source's geometry (the fixed lines for
+// 1280 x 720).
+TEST_F(ExtractExportTest, CutFromTheMiddleDecodesOnItsOwnToTheSourceEvents) {
+    struct Source {
+        std::string path;
+        std::vector<uint8_t> payload;
+        std::string header;
+    };
+    std::vector<Source> sources;
+    for (const std::string& real : test::realRecordings()) {
+        const std::string copy = dir.file(fs::path(real).filename().string());
+        fs::copy_file(real, copy);
+        const test::RawFile file = test::readRawFile(copy);
+        sources.push_back({copy, file.payload, file.header});
+    }
+    // Generated: three wraps of the 24-bit counter, so the cut starts after some.
+    const std::string generated = dir.file("wraps.raw");
+    sources.push_back(
+        {generated, test::encode(test::randomStream(41, 60000, 3)), test::recordingHeader()});
+    test::writeRawFile(generated, sources.back().header, sources.back().payload);
+
+    const std::string cut = dir.file("cut.raw");
+    for (const Source& source : sources) {
+        SCOPED_TRACE(source.path);
+        RawFileReader reader(source.path);
+        ASSERT_TRUE(reader.loadFile());
+        uint64_t start = 0, end = 0;
+        reader.getStartTimeStamp(start);
+        reader.getEndTimeStamp(end);
+        for (auto [from, to] : {std::pair<double, double>{0.3, 0.7}, {0.55, 1.0}}) {
+            const uint64_t t0 = start + static_cast<uint64_t>(from * double(end - start)) + 7;
+            const uint64_t t1 =
+                to == 1.0 ? end : start + static_cast<uint64_t>(to * double(end - start));
+            ASSERT_TRUE(reader.extractEventData(t0, t1, cut));
+            const size_t a = firstWordReaching(source.payload, t0);
+            const size_t b =
+                t1 == end ? source.payload.size() : firstWordReaching(source.payload, t1);
+            const test::RawFile file = test::readRawFile(cut);
+            ASSERT_GT(file.payload.size(), b - a);
+            EXPECT_TRUE(std::equal(source.payload.begin() + a, source.payload.begin() + b,
+                                   file.payload.end() - static_cast<long>(b - a)))
+                << "the range's bytes follow the state words unchanged";
+            const Events expected = eventsOfWords(source.payload, a, b);
+            ASSERT_FALSE(expected.empty());
+            EXPECT_TRUE(sameEvents(test::decodeEvents(file.payload), expected));
+
+            RawFileReader again(cut);
+            ASSERT_TRUE(again.loadFile());
+            EXPECT_EQ(again.getWidth(), reader.getWidth());
+            EXPECT_EQ(again.getHeight(), reader.getHeight());
+            EXPECT_TRUE(sameEvents(*again.getNEvents(expected.size()), expected));
+            std::vector<std::string> header = headerLines(file.header);
+            std::vector<std::string> fixed = headerLines(test::recordingHeader());
+            ASSERT_EQ(header.size(), fixed.size());
+            header[1] = fixed[1];
+            if (reader.getWidth() == 1280 && reader.getHeight() == 720) {
+                EXPECT_EQ(header, fixed) << "a 1280 x 720 source keeps the fixed lines";
+            } else {
+                EXPECT_EQ(header[3], "% format EVT3;height=480;width=640");
+                EXPECT_EQ(header[5], "% geometry 640x480");
+            }
+        }
+    }
 }
 
 TEST_F(ExtractExportTest, PartOfARecordingIsTheBytesFromTheWordReachingStartToTheOneReachingEnd) {
@@ -145,13 +229,30 @@ TEST_F(ExtractExportTest, PartOfARecordingIsTheBytesFromTheWordReachingStartToTh
     // Times between bookmarks, so that both seeks scan.
     const uint64_t from = start + (end - start) / 5 + 777;
     const uint64_t to = start + (end - start) * 9 / 10 + 333;
+    // The progress callback runs without the reader's lock: a query from it (here
+    // on another thread, which gives up after a few seconds) gets through.
+    // The query's future outlives the extraction, so that a query stuck on the
+    // lock is waited for only once the lock is free.
+    std::future<bool> query;
+    reader.setProgressCallback([&](uint64_t, uint64_t) {
+        if (!query.valid()) {
+            query = std::async(std::launch::async, [&] { return reader.seekTime(from); });
+            EXPECT_EQ(query.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+                << "the callback was called with the read lock held";
+        }
+    });
     ASSERT_TRUE(reader.extractEventData(from, to, cut));
+    ASSERT_TRUE(query.valid());
+    EXPECT_TRUE(query.get());
     EXPECT_FALSE(fs::exists(dir.file("cut.ovmark.tmp")));
     const size_t a = firstWordReaching(payload, from);
     const size_t b = firstWordReaching(payload, to);
     ASSERT_GT(b - a, size_t{1} << 20);
-    EXPECT_TRUE(test::readRawFile(cut).payload ==
-                std::vector<uint8_t>(payload.begin() + a, payload.begin() + b));
+    const std::vector<uint8_t> cutPayload = test::readRawFile(cut).payload;
+    ASSERT_GT(cutPayload.size(), b - a);
+    EXPECT_TRUE(std::equal(payload.begin() + a, payload.begin() + b,
+                           cutPayload.end() - static_cast<long>(b - a)));
+    EXPECT_TRUE(sameEvents(test::decodeEvents(cutPayload), eventsOfWords(payload, a, b)));
 }
 
 TEST_F(ExtractExportTest, BadRangesAndOutputsFailWithTheirReasonAndLeaveNoFile) {

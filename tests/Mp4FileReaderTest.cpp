@@ -70,9 +70,7 @@ TEST_F(Mp4FileReaderTest, ReadsEveryPictureInOrderWithItsTime) {
     while (reader->getNextFrame(frame)) {
         ASSERT_LT(read, kPictures);
         EXPECT_EQ(times[read], uint64_t(read) * 33333);
-        // Converted through a double: at most one microsecond below the index.
-        EXPECT_LE(frame.timestamp, times[read]);
-        EXPECT_GE(frame.timestamp + 1, times[read]);
+        EXPECT_EQ(frame.timestamp, times[read]) << "both paths give the same time";
         EXPECT_EQ(frame.dataSize, uint32_t(kWidth * kHeight * 3));
         EXPECT_EQ(pictureShown(frame), read);
         ++read;
@@ -90,13 +88,13 @@ TEST_F(Mp4FileReaderTest, GetNFrameRepositionsTheReading) {
 
     ASSERT_TRUE(reader.getNFrame(15, frame));  // after the second key picture
     EXPECT_EQ(pictureShown(frame), 15);
-    EXPECT_EQ(frame.timestamp, 499994u);
+    EXPECT_EQ(frame.timestamp, 499995u);
     ASSERT_TRUE(reader.getNextFrame(frame));
     EXPECT_EQ(pictureShown(frame), 16);
 
     ASSERT_TRUE(reader.getNFrame(3, frame));
     EXPECT_EQ(pictureShown(frame), 3);
-    EXPECT_EQ(frame.timestamp, 99998u) << "33333 * 3 falls just below 99999 in double precision";
+    EXPECT_EQ(frame.timestamp, 99999u);
     ASSERT_TRUE(reader.getNFrame(kPictures - 1, frame));
     EXPECT_EQ(pictureShown(frame), kPictures - 1);
     ASSERT_TRUE(reader.getNFrame(0, frame));
@@ -110,6 +108,42 @@ TEST_F(Mp4FileReaderTest, GetNFrameRepositionsTheReading) {
         } catch (const std::out_of_range& e) {
             EXPECT_STREQ(e.what(), "invalid vector subscript");
         }
+    }
+}
+
+// Pictures at irregular times: after getNFrame(n) reading goes on with picture
+// n + 1, the last one included, on every run (the decoder's threads vary).
+TEST_F(Mp4FileReaderTest, ReadingContinuesAfterGetNFrameOnEveryRun) {
+    const std::string irregular = dir.file("irregular.mp4");
+    const std::vector<int64_t> times = {0, 33333, 66666, 500000};
+    {
+        DataToVideoConverter converter;
+        converter.setConverterFrameSize(kHeight, kWidth, kHeight, kWidth);
+        converter.setConverterFmt(AV_PIX_FMT_NV12, AV_PIX_FMT_YUV420P);
+        ASSERT_EQ(converter.initVideoConverter(irregular), 0);
+        for (size_t i = 0; i < times.size(); ++i) {
+            const test::Colour c = greyOf(static_cast<int>(i));
+            ASSERT_EQ(converter.nv12ToViedo(test::nv12Picture(kWidth, kHeight, {c, c, c, c}).data(),
+                                            times[i]),
+                      0);
+        }
+        ASSERT_EQ(converter.flushAndCloseVideo(), 0);
+    }
+    for (int run = 0; run < 40; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        Mp4FileReader reader(irregular);
+        ASSERT_TRUE(reader.loadFile());
+        const int n = run % static_cast<int>(times.size());
+        ApsFrame frame;
+        ASSERT_TRUE(reader.getNFrame(n, frame));
+        EXPECT_EQ(pictureShown(frame), n);
+        EXPECT_EQ(frame.timestamp, uint64_t(times[size_t(n)]));
+        for (size_t next = size_t(n) + 1; next < times.size(); ++next) {
+            ASSERT_TRUE(reader.getNextFrame(frame)) << "picture " << next;
+            EXPECT_EQ(pictureShown(frame), int(next));
+            EXPECT_EQ(frame.timestamp, uint64_t(times[next]));
+        }
+        EXPECT_FALSE(reader.getNextFrame(frame));
     }
 }
 
@@ -127,7 +161,10 @@ TEST_F(Mp4FileReaderTest, BadFilesFailAndReloadsStartAfresh) {
     Mp4FileReader missing(dir.file("missing.mp4"));
     EXPECT_FALSE(missing.loadFile());
     EXPECT_FALSE(missing.getNextFrame(frame));
-    EXPECT_THROW(missing.getNFrame(0, frame), std::out_of_range);
+    // Unloaded: false, as for every read (only a loaded index raises for a bad n).
+    EXPECT_FALSE(missing.getNFrame(0, frame));
+    EXPECT_FALSE(Mp4FileReader(path).getNFrame(0, frame));
+    EXPECT_FALSE(Mp4FileReader(path).getNextFrame(frame));
     std::ofstream(dir.file("junk.mp4")) << "not a video at all";
     EXPECT_FALSE(Mp4FileReader(dir.file("junk.mp4")).loadFile());
 

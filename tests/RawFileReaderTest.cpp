@@ -73,7 +73,7 @@ TEST_F(RawFileReaderTest, HeaderRulesSetGeometryPayloadStartAndRefuseOtherFormat
         std::string header;
         bool loads;
         uint16_t width, height;
-        std::string error;  // standard error
+        std::string error;  // logged, with the path between the quotes
         size_t lostPayload = 0;
     };
     const std::vector<Case> cases = {
@@ -85,10 +85,10 @@ TEST_F(RawFileReaderTest, HeaderRulesSetGeometryPayloadStartAndRefuseOtherFormat
         {"% format EVT3;width=66000\n% end\n", true, 464, 720, ""},  // kept to 16 bits
         {"% end\r\n", true, 1280, 720, "", 4},  // not the end line: "%ab\n" is read as header
         {"% format EVT2;height=480;width=640\n% end\n", false, 1280, 720,
-         "Error : detected non-EVT3 input file ''\n"},
+         "Error : detected non-EVT3 input file '"},
         {"% geometry 640x480\n% evt 2.0\n% end\n", false, 640, 480,
-         "Error : detected non-EVT3 input file.''\n"},
-        {"% evt 3.0\r\n% end\n", false, 1280, 720, "Error : detected non-EVT3 input file.''\n"},
+         "Error : detected non-EVT3 input file.'"},
+        {"% evt 3.0\r\n% end\n", false, 1280, 720, "Error : detected non-EVT3 input file.'"},
     };
     const std::string path = dir.file("rec.raw");
     for (const Case& c : cases) {
@@ -100,9 +100,13 @@ TEST_F(RawFileReaderTest, HeaderRulesSetGeometryPayloadStartAndRefuseOtherFormat
         test::writeRawFile(path, c.header, bytes);
         fs::remove(BookmarkFile::pathFor(path));
         RawFileReader reader(path);
+        log.clear();
         testing::internal::CaptureStderr();
         EXPECT_EQ(reader.loadFile(), c.loads);
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.error);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "errors go to the log";
+        if (!c.error.empty()) {
+            EXPECT_TRUE(logged(LOG_ERROR, c.error + path + "'"));
+        }
         EXPECT_EQ(reader.getWidth(), c.width);
         EXPECT_EQ(reader.getHeight(), c.height);
         if (c.loads) {
@@ -110,10 +114,70 @@ TEST_F(RawFileReaderTest, HeaderRulesSetGeometryPayloadStartAndRefuseOtherFormat
                       c.header.size() + c.lostPayload);
         }
     }
-    test::writeRawFile(path, "% geometry widex480\n% end\n", payload);
-    EXPECT_THROW(RawFileReader(path).loadFile(), std::invalid_argument);
+}
+
+// Whatever the file, loadFile answers without throwing: an error naming the file
+// and the reason where it cannot be read, a warning where its bytes do not look
+// like EVT 3.0, and nothing for real recordings.
+TEST_F(RawFileReaderTest, BadFilesFailOrWarnByNameAndNeverThrow) {
+    const std::string path = dir.file("bad.raw");
+    const std::vector<uint8_t> payload = test::encode(test::randomStream(5, 3000, 0));
+    auto loadOnce = [&](bool loads) {
+        log.clear();
+        RawFileReader reader(path);
+        bool result = !loads;
+        EXPECT_NO_THROW(result = reader.loadFile());
+        EXPECT_EQ(result, loads);
+    };
+    const std::string malformed = "Cannot load raw file " + path + ": malformed header (";
+    test::writeRawFile(path, "% geometry axb\n% end\n", payload);
+    loadOnce(false);
+    EXPECT_TRUE(logged(LOG_ERROR, malformed + "invalid stoi argument)."));
     test::writeRawFile(path, "% format EVT3;height=99999999999\n% end\n", payload);
-    EXPECT_THROW(RawFileReader(path).loadFile(), std::out_of_range);
+    loadOnce(false);
+    EXPECT_TRUE(logged(LOG_ERROR, malformed + "stoi argument out of range)."));
+    fs::remove(path);
+    loadOnce(false);
+    EXPECT_TRUE(logged(LOG_ERROR, "Cannot open raw file " + path + ": No such file or directory."));
+
+    auto warned = [&](const std::string& reason) {
+        for (const auto& line : log.lines) {
+            if (line.level == LOG_WARNING &&
+                line.message.find("Raw file " + path + " does not look like EVT 3.0 data (") == 0 &&
+                line.message.find(reason) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    };
+    std::string text;
+    while (text.size() < 20000) {
+        text += "A text file that was given the name of a recording, line after line.\n";
+    }
+    test::writeRawFile(path, text, {});
+    loadOnce(true);
+    EXPECT_TRUE(warned("no time word in its first " + std::to_string(text.size()) + " bytes"));
+    std::mt19937 random(3);
+    std::vector<uint8_t> noise(300000);
+    for (auto& b : noise) {
+        b = static_cast<uint8_t>(random());
+    }
+    test::writeRawFile(path, "", noise);
+    loadOnce(true);
+    EXPECT_TRUE(warned("backward time jumps"));
+    EXPECT_TRUE(warned("words of reserved types"));
+    EXPECT_TRUE(warned("hours in 300000 bytes"));
+
+    // Generated and real recordings, and cuts that begin with state words, do not warn.
+    test::writeRawFile(path, test::recordingHeader(),
+                       test::encode(test::randomStream(8, 20000, 3)));
+    loadOnce(true);
+    EXPECT_FALSE(warned(""));
+    for (const std::string& real : test::realRecordings()) {
+        fs::copy_file(real, path, fs::copy_options::overwrite_existing);
+        loadOnce(true);
+        EXPECT_FALSE(warned("")) << real;
+    }
 }
 
 TEST_F(RawFileReaderTest, EmptyShortOddAndGarbageFilesLoadWithoutHarm) {
@@ -249,8 +313,8 @@ TEST_F(RawFileReaderTest, SideFileIsReusedAndRebuiltWhenItIsNotTheRecordingsOwn)
     writeSide({});
     testing::internal::CaptureStderr();
     rebuilt("empty");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "The file content is insufficient to perform CRC validation!\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_TRUE(logged(LOG_WARNING, "The file content is insufficient to perform CRC validation!"));
 
     writeSide(BookmarkFile::serialize(shortened, fs::file_size(path), 1280, 720));
     fs::resize_file(side, BookmarkFile::kMaxSize + 1);
@@ -287,8 +351,10 @@ TEST_F(RawFileReaderTest, SideFileIsReusedAndRebuiltWhenItIsNotTheRecordingsOwn)
 
 // Every slice and every count query together return each event exactly once, in
 // order; seeks land where a plain decode says.
+// The reading loops end and return every event once; seeks land exactly: after
+// seekTime(t) on the first event at or after t, after seekNEvents(k) on event k.
 void checkAgainstPlainDecode(RawFileReader& reader, const std::vector<uint8_t>& payload,
-                             uint64_t payloadOffset, uint64_t seed) {
+                             uint64_t seed) {
     const Events all = test::decodeEvents(payload);
     uint64_t start = 0, end = 0, max = 0;
     reader.getStartTimeStamp(start);
@@ -299,7 +365,8 @@ void checkAgainstPlainDecode(RawFileReader& reader, const std::vector<uint8_t>& 
 
     Events walked;
     uint64_t sliceEnd = start;
-    while (!reader.reachedEndOfEvents()) {
+    for (uint64_t calls = 0; !reader.reachedEndOfEvents(); ++calls) {
+        ASSERT_LT(calls, (end - start) / 3000 + 100) << "the time loop does not end";
         const uint64_t previousEnd = sliceEnd;
         sliceEnd = reader.getCurrentPosTimeStamp() + 3000;
         auto slice = reader.getNTimeEvents(3000);
@@ -309,73 +376,59 @@ void checkAgainstPlainDecode(RawFileReader& reader, const std::vector<uint8_t>& 
         }
         walked.insert(walked.end(), slice->begin(), slice->end());
     }
-    expectEventsAt(all, 0, walked, "time slices");
     ASSERT_EQ(walked.size(), all.size());
+    expectEventsAt(all, 0, walked, "time slices");
 
     ASSERT_TRUE(reader.seekTime(start));
     Events counted;
-    for (uint64_t n = 1; counted.size() < all.size(); n = n * 3 + 1) {
+    uint64_t n = 1;
+    for (size_t calls = 0; !reader.reachedEndOfEvents(); ++calls, n = n * 3 + 1) {
+        ASSERT_LT(calls, all.size() + 100) << "the count loop does not end";
         auto chunk = reader.getNEvents(n % 70000);
-        if (!chunk->empty()) {
+        if (!chunk->empty() && !reader.reachedEndOfEvents()) {
             ASSERT_EQ(reader.getCurrentPosTimeStamp(), chunk->back().timestamp + 1);
         }
         counted.insert(counted.end(), chunk->begin(), chunk->end());
         ASSERT_EQ(reader.getCurrentPosEventNum(), counted.size());
     }
+    ASSERT_EQ(counted.size(), all.size());
     expectEventsAt(all, 0, counted, "count queries");
 
-    // Events produced by the words up to and including each word, and the time after it.
-    auto counter =
-        DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
-    std::vector<uint64_t> through, timeAfter;
-    uint64_t sum = 0;
-    for (size_t off = 0; off + 2 <= payload.size(); off += 2) {
-        sum += counter->decodeCounting(&payload[off], &payload[off] + 2);
-        through.push_back(sum);
-        timeAfter.push_back(counter->getCurrentTimestamp());
-    }
-    auto eventsBefore = [&](uint64_t position) {
-        const uint64_t word = std::min<uint64_t>((position - payloadOffset) / 2, through.size());
-        return word == 0 ? 0 : through[word - 1];
-    };
-    std::mt19937_64 random(seed);
-    for (int trial = 0; trial < 40; ++trial) {
-        const uint64_t t = start + 1 + random() % (end - start);
-        ASSERT_TRUE(reader.seekTime(t));
-        const size_t from = static_cast<size_t>(
+    auto firstAtOrAfter = [&](uint64_t t) {
+        return static_cast<size_t>(
             std::lower_bound(all.begin(), all.end(), t,
                              [](const Event2D& e, uint64_t time) { return e.timestamp < time; }) -
             all.begin());
-        // The count runs from the bookmark to the end of the chunk holding the target.
-        const Bookmark& bookmark = std::prev(reader.getBookmarks().upper_bound(t))->second;
-        uint64_t expectedCount = bookmark.eventIndex;
-        if (bookmark.timestamp != t) {
-            const size_t word =
-                static_cast<size_t>(std::find_if(timeAfter.begin(), timeAfter.end(),
-                                                 [&](uint64_t time) { return time >= t; }) -
-                                    timeAfter.begin());
-            const uint64_t chunks =
-                (payloadOffset + 2 * word - bookmark.position + RawFileReader::kChunkSize - 1) /
-                RawFileReader::kChunkSize;
-            const uint64_t chunkEnd =
-                std::min<uint64_t>(bookmark.position + chunks * RawFileReader::kChunkSize,
-                                   payloadOffset + payload.size());
-            expectedCount += eventsBefore(chunkEnd) - eventsBefore(bookmark.position);
-        }
-        ASSERT_EQ(reader.getCurrentPosEventNum(), expectedCount) << "seekTime " << t;
-        expectEventsAt(all, from, *reader.getNEvents(50), "seekTime " + std::to_string(t));
-
-        const uint64_t k = trial == 0 ? 0 : random() % (max + 1);
-        ASSERT_TRUE(reader.seekNEvents(k));
-        size_t word = static_cast<size_t>(std::lower_bound(through.begin(), through.end(), k) -
-                                          through.begin());
-        const uint64_t first = k == 0 || word == 0 ? 0 : through[word - 1];
-        ASSERT_EQ(reader.getCurrentPosEventNum(), k == 0 ? 0 : through[word]);
+    };
+    std::mt19937_64 random(seed);
+    std::vector<uint64_t> times;
+    for (double fraction : {0.1, 0.5, 0.9, 0.995}) {
+        times.push_back(start + static_cast<uint64_t>(fraction * static_cast<double>(end - start)));
+    }
+    for (int trial = 0; trial < 30; ++trial) {
+        times.push_back(start + 1 + random() % (end - start));
+    }
+    for (uint64_t t : times) {
+        ASSERT_TRUE(reader.seekTime(t));
+        const size_t from = firstAtOrAfter(t);
+        ASSERT_EQ(reader.getCurrentPosEventNum(), from) << "seekTime " << t;
+        const size_t want = std::min<size_t>(5000, all.size() - from);
+        auto got = reader.getNEvents(5000);
+        ASSERT_EQ(got->size(), want) << "seekTime " << t;
+        expectEventsAt(all, from, *got, "seekTime " + std::to_string(t));
+    }
+    for (int trial = 0; trial < 40; ++trial) {
+        const uint64_t k = trial == 0 ? 0 : trial == 1 ? max : random() % (max + 1);
+        ASSERT_TRUE(reader.seekNEvents(k)) << k;
+        ASSERT_EQ(reader.getCurrentPosEventNum(), k);
         if (k == 0) {
             ASSERT_EQ(reader.getCurrentPosTimeStamp(), start);
+        } else if (k < max) {
+            ASSERT_EQ(reader.getCurrentPosTimeStamp(), all[k].timestamp);
         }
-        expectEventsAt(all, first, *reader.getNEventsGivenStartEvent(k, 50),
-                       "seekNEvents " + std::to_string(k));
+        auto got = reader.getNEventsGivenStartEvent(k, 50);
+        ASSERT_EQ(got->size(), std::min<uint64_t>(50, max - k));
+        expectEventsAt(all, k, *got, "seekNEvents " + std::to_string(k));
     }
 }
 
@@ -384,12 +437,12 @@ TEST_F(RawFileReaderTest, SeeksAndQueriesAgreeWithAPlainDecode) {
     for (uint64_t seed : {21, 22}) {
         std::vector<uint8_t> payload = record(path, seed, 30000, seed == 21 ? 1 : 0);
         SCOPED_TRACE("seed " + std::to_string(seed));
-        checkAgainstPlainDecode(*load(path), payload, 354, seed);
-        checkAgainstPlainDecode(*load(path), payload, 354, seed);  // from the side file
+        checkAgainstPlainDecode(*load(path), payload, seed);
+        checkAgainstPlainDecode(*load(path), payload, seed);  // from the side file
     }
     // A dense scene: thousands of events per chunk, bookmarks on time-low words.
     test::writeSceneRecording(path, 2 << 20, 23);
-    checkAgainstPlainDecode(*load(path), test::readRawFile(path).payload, 354, 23);
+    checkAgainstPlainDecode(*load(path), test::readRawFile(path).payload, 23);
 }
 
 TEST_F(RawFileReaderTest, RealRecordingsReadLikeTheirPlainDecode) {
@@ -408,7 +461,56 @@ TEST_F(RawFileReaderTest, RealRecordingsReadLikeTheirPlainDecode) {
             EXPECT_EQ(reader->getWidth(), file.width);
             EXPECT_EQ(reader->getHeight(), file.height);
         }
-        checkAgainstPlainDecode(*reader, file.payload, file.header.size(), 5);
+        checkAgainstPlainDecode(*reader, file.payload, 5);
+    }
+}
+
+TEST_F(RawFileReaderTest, TriggerEdgesAreReadWithoutMovingTheReadPosition) {
+    std::vector<std::string> paths;
+    for (const std::string& real : test::realRecordings()) {
+        paths.push_back(dir.file(fs::path(real).filename().string()));
+        fs::copy_file(real, paths.back());
+    }
+    paths.push_back(dir.file("generated.raw"));
+    record(paths.back(), 51, 30000, 1);
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
+        const std::vector<uint8_t> payload = test::readRawFile(path).payload;
+        auto decoder =
+            DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
+        test::Collector plain(*decoder);
+        decoder->decode(payload);
+        std::vector<EventTriggerIn> expected;
+        for (const test::Item& item : plain.items) {
+            if (item.isTrigger) {
+                expected.push_back(item.trigger);
+            }
+        }
+        auto same = [](const std::vector<EventTriggerIn>& a, const std::vector<EventTriggerIn>& b) {
+            return a.size() == b.size() &&
+                   std::equal(a.begin(), a.end(), b.begin(), [](const auto& p, const auto& q) {
+                       return p.id == q.id && p.polarity == q.polarity &&
+                              p.timestamp == q.timestamp;
+                   });
+        };
+
+        auto reader = load(path);
+        const Events all = test::decodeEvents(payload);
+        const Events first = *reader->getNEvents(100);
+        EXPECT_TRUE(same(reader->getTriggerEvents(), expected)) << expected.size();
+        if (path.find("640x480") != std::string::npos) {
+            EXPECT_EQ(expected.size(), 4157u);
+        }
+        if (expected.size() > 10) {
+            const uint64_t from = expected[expected.size() / 3].timestamp;
+            const uint64_t to = expected[expected.size() * 2 / 3].timestamp;
+            std::vector<EventTriggerIn> inside;
+            std::copy_if(expected.begin(), expected.end(), std::back_inserter(inside),
+                         [&](const auto& t) { return t.timestamp >= from && t.timestamp <= to; });
+            EXPECT_TRUE(same(reader->getTriggerEvents(from, to), inside));
+        }
+        EXPECT_EQ(reader->getCurrentPosEventNum(), 100u);
+        expectEventsAt(all, 100, *reader->getNEvents(100), "after reading the triggers");
     }
 }
 

@@ -27,8 +27,9 @@ class ApsFileReader {
     virtual bool getTimeStamps(std::vector<uint64_t>& timestamps) = 0;
     // The next picture. False at the end of the file or on a failed conversion.
     virtual bool getNextFrame(ApsFrame& frame) = 0;
-    // The picture of the n-th video packet; reading then goes on after it.
-    // Throws std::out_of_range for an n outside the time index.
+    // The picture of the n-th video packet; reading then goes on with picture
+    // n + 1. False before a successful loadFile; on a loaded reader, throws
+    // std::out_of_range for an n outside the time index.
     virtual bool getNFrame(int n, ApsFrame& frame) = 0;
 
     // Known after loadFile.

@@ -16,6 +16,22 @@ namespace orvane {
 // count events from the start of the recording, from 0. A reader serves one
 // caller at a time. The order of the virtual operations is part of the
 // interface.
+//
+// What a reader guarantees:
+// - loadFile() never throws; a file it cannot read, or whose header is not a
+//   valid EVT 3.0 header, fails with an error in the log naming the file and
+//   the reason. Data that do not look like EVT 3.0 load with a warning.
+// - Reading loops end and return every event exactly once:
+//     while (!reader->reachedEndOfEvents()) reader->getNEvents(10000);
+//     while (!reader->reachedEndOfEvents()) reader->getNTimeEvents(1000);
+//   A query that reaches the end of the recording's data leaves the reader at
+//   its end, so reachedEndOfEvents() turns true even where the last events come
+//   before the end time.
+// - After seekTime(t), getCurrentPosEventNum() is the number of the first event
+//   at or after t, and getNEvents(n) returns n events from there (fewer only at
+//   the end). After seekNEvents(k) the next event returned is event k.
+// - extractEventData() writes a file that decodes on its own to exactly the
+//   events and times of the range, with the source's geometry.
 class DvsFileReader {
   public:
     DvsFileReader() = default;

@@ -18,6 +18,11 @@ namespace orvane {
 // every picture is seen once. getNFrame() seeks to the key picture before the
 // n-th packet's time and decodes up to it; getNextFrame() continues after it.
 //
+// Every packet of the time index yields its picture (packets an edit list
+// marks as dropped included), and a picture's time in microseconds is its
+// index entry rounded to the nearest microsecond, so both paths agree (equal
+// for the files this library writes, whose time base is 1 us).
+//
 // The record's `data` points into the reader's own buffer: valid until the next
 // read, the next loadFile or the reader's end. Reads before a successful
 // loadFile return false.

@@ -13,6 +13,7 @@
 #include "orvane/Bookmark.h"
 #include "orvane/DvsFileReader.h"
 #include "orvane/Event2D.h"
+#include "orvane/EventTriggerIn.h"
 #include "orvane/hal/Decoder.h"
 
 namespace orvane {
@@ -54,33 +55,38 @@ class RawFileReader : public DvsFileReader {
     RawFileReader(const RawFileReader&) = delete;
     RawFileReader& operator=(const RawFileReader&) = delete;
 
-    // Opens the file, reads its header and builds or reloads the index. False when
-    // the file cannot be opened, its header is not EVT 3.0 (a line on standard
-    // error says so) or its side file holds no bookmark. A geometry value that is
-    // not a number, or a side file whose CRC matches but whose text part holds one,
-    // throws (std::invalid_argument / std::out_of_range).
+    // Opens the file, reads its header and builds or reloads the index. Never
+    // throws. False, with an error in the log that names the file and the reason,
+    // when the file cannot be opened (missing, unreadable, a directory), its
+    // header is malformed (a width or height that is no number) or not EVT 3.0,
+    // or its side file holds no bookmark. A payload that does not look like
+    // EVT 3.0 (backward time jumps, words of reserved types, no time words, times
+    // spanning far longer than its time words can) still loads, with a warning
+    // naming the file.
     bool loadFile() override;
 
     bool getStartTimeStamp(uint64_t& timestamp) override;
     bool getEndTimeStamp(uint64_t& timestamp) override;
     bool getMaxEvents(uint64_t& eventNum) override;
-    // True once the read position's time is beyond the last bookmark.
+    // True once the read position's time is beyond the end time, which a query
+    // that reaches the end of the payload also brings about.
     bool reachedEndOfEvents() override;
 
     // Positions the reader at the word where the decoder's time first reaches
-    // `timestamp`. The position's event number is that of the start bookmark plus
-    // the events up to the end of the chunk holding the target (exact on a
-    // bookmark time). False outside [start, end], with the position's time set
-    // just outside that range.
+    // `timestamp`. The position's event number is exact: the number of the first
+    // event at or after `timestamp`, the first one the next query returns. False
+    // outside [start, end], with the position's time set just outside that range.
     bool seekTime(uint64_t timestamp) override;
-    // Positions the reader at the word whose events bring the count to `eventNum`;
-    // that word's events are counted in the position and returned again by the
-    // next query. False beyond the total.
+    // Positions the reader at event `eventNum` exactly (inside a vector word too):
+    // the next query returns it first, and the position's time is its time.
+    // False beyond the total; `eventNum` equal to the total stands at the end.
     bool seekNEvents(uint64_t eventNum) override;
     uint64_t getCurrentPosTimeStamp() override;
     uint64_t getCurrentPosEventNum() override;
 
-    // The next n events (fewer at the end of the recording).
+    // The next n events (fewer at the end of the recording). Afterwards the
+    // position's time is the last event's time + 1, or beyond the end time when
+    // the query used up the payload.
     std::shared_ptr<std::vector<Event2D>> getNEvents(uint64_t n) override;
     std::shared_ptr<std::vector<Event2D>> getNEventsGivenStartTimeStamp(uint64_t timestamp,
                                                                         uint64_t n) override;
@@ -94,10 +100,14 @@ class RawFileReader : public DvsFileReader {
     std::shared_ptr<std::vector<Event2D>> getNTimeEventsGivenStartEvent(uint64_t eventNum,
                                                                         uint64_t duration) override;
 
-    // Writes a new raw file: a fresh header (geometry 1280 x 720, today's date)
-    // followed, byte for byte, by the payload from the word where the time first
-    // reaches startTime up to the word where it first reaches endTime (to the end
-    // of the file for the last time). False, with an error in the log, when a time
+    // Writes a new raw file: a fresh header (today's date; the source's own
+    // format and geometry lines when it is not 1280 x 720), the EVT 3.0 words that
+    // set a decoder's time, wraps, row and vector base as they stand at the cut
+    // (none for a cut from the payload start), then, byte for byte, the payload
+    // from the word where the time first reaches startTime up to the word where
+    // it first reaches endTime (to the end of the file for the last time). The
+    // file thus decodes on its own to exactly the source's events of the range,
+    // with their times. False, with an error in the log, when a time
     // lies outside the recording, the range is empty or backwards, or the output
     // cannot be opened or is the recording itself. A read or write that falls
     // short throws std::runtime_error and leaves the output partial. Afterwards
@@ -116,8 +126,17 @@ class RawFileReader : public DvsFileReader {
     uint16_t getHeight() const override;
 
     // Reports the progress of an index build (not of a reload from the side
-    // file), an extraction and an export, on the thread that runs them.
+    // file), an extraction and an export, on the thread that runs them and never
+    // with the reader's lock held: the callback may query the reader.
     void setProgressCallback(ProgressCallback callback);
+
+    // The trigger edges of [startTime, endTime] (both included), in stream order,
+    // with their times on the events' clock; without arguments, all of the
+    // recording's. Reads with a stream and decoder of its own: the read position
+    // and the next query's events stay as they were. Empty, with a warning,
+    // before a successful loadFile.
+    std::vector<EventTriggerIn> getTriggerEvents(uint64_t startTime, uint64_t endTime);
+    std::vector<EventTriggerIn> getTriggerEvents();
 
     // The time index: time -> bookmark, and event count -> bookmark time.
     const BookmarkMap& getBookmarks() const { return bookmarks; }
@@ -144,6 +163,10 @@ class RawFileReader : public DvsFileReader {
     bool getRawFileBookmarkByNEvents(uint64_t eventNum, Bookmark& out);
     bool readAndDecodeEvents(std::function<bool()> stop);
 
+    bool load();
+    void warnIfNotEvt3();
+    void settleAtEnd();
+    void sourceGeometryLines(std::string& formatLine, std::string& geometryLine);
     void resetForLoad();
     bool refuseUnloaded(const char* operation);
     uint64_t readChunk(uint64_t position);

@@ -33,6 +33,8 @@
 #include "orvane/hal/EventSearch.h"
 #include "orvane/hal/Evt3Encoder.h"
 #include "orvane/hal/Evt3Scan.h"
+#include "orvane/hal/Evt3StateWords.h"
+#include "orvane/hal/Evt3Survey.h"
 #include "orvane/hal/RawEventStreamFormat.h"
 
 // Transport, registers and tools

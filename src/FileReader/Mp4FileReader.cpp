@@ -1,12 +1,12 @@
 #include "orvane/Mp4FileReader.h"
 
-#include <cmath>
 #include <limits>
 #include <stdexcept>
 #include <utility>
 
 extern "C" {
 #include <libavutil/imgutils.h>
+#include <libavutil/mathematics.h>
 }
 
 #include "orvane/base/Logger.h"
@@ -22,20 +22,16 @@ constexpr const char* kLogModule = "src/FileReader/Mp4FileReader";
 // pixels, rounded up.
 constexpr size_t kScalerOverrun = 64;
 
-// Computed in double precision in this order, so that a time the product puts
-// just below an integer loses a microsecond (33333 * 3 gives 99998): readers of
-// files written elsewhere see the same figures. Times before the stream's zero
-// read as 0.
+// In integers, rounded to the nearest microsecond: a product in double precision
+// puts times just below an integer (33333 * 3 gives 99998.99...), and truncating
+// it would give pictures 1 us earlier than the time index says. Times before the
+// stream's zero read as 0.
 uint64_t toMicroseconds(int64_t pts, AVRational timeBase) {
-    const double us = static_cast<double>(timeBase.num) / static_cast<double>(timeBase.den) *
-                      static_cast<double>(pts) * 1000000.0;
-    if (!(us > 0.0)) {
+    if (pts <= 0 || pts == AV_NOPTS_VALUE) {
         return 0;
     }
-    if (us >= 18446744073709551616.0) {
-        return std::numeric_limits<uint64_t>::max();
-    }
-    return static_cast<uint64_t>(us);
+    const int64_t us = av_rescale_q(pts, timeBase, AVRational{1, 1000000});
+    return us < 0 ? std::numeric_limits<uint64_t>::max() : static_cast<uint64_t>(us);
 }
 
 }  // namespace
@@ -212,11 +208,13 @@ bool Mp4FileReader::getNextFrame(ApsFrame& frame) {
 }
 
 bool Mp4FileReader::getNFrame(int n, ApsFrame& frame) {
-    if (n < 0 || static_cast<size_t>(n) >= timeIndex_.size()) {
-        throw std::out_of_range("invalid vector subscript");
-    }
+    // Unloaded, the answer is false as for every read; only a loaded index
+    // raises for an n outside it.
     if (!media_) {
         return false;
+    }
+    if (n < 0 || static_cast<size_t>(n) >= timeIndex_.size()) {
+        throw std::out_of_range("invalid vector subscript");
     }
     const uint64_t target = timeIndex_[static_cast<size_t>(n)];
     if (av_seek_frame(media_->container.get(), media_->videoStreamIndex,
@@ -273,6 +271,10 @@ bool Mp4FileReader::decodeNext(ApsFrame& frame, int64_t& pts) {
             continue;
         }
         if (m.packet->stream_index == m.videoStreamIndex) {
+            // An edit list may mark packets to be dropped (the last picture of a
+            // file whose last packet has no duration, for one); the time index
+            // lists every packet, so every packet's picture is delivered.
+            m.packet->flags &= ~AV_PKT_FLAG_DISCARD;
             const int sent = avcodec_send_packet(decoder, m.packet.get());
             if (sent < 0) {
                 ORVANE_LOG(LOG_WARNING, "%s: skipped a packet at %lld: %s.", path_.c_str(),

@@ -1,9 +1,11 @@
 #include "orvane/RawFileReader.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <iostream>
 #include <iterator>
 #include <limits>
 #include <sstream>
@@ -17,6 +19,8 @@
 #include "orvane/hal/DecoderFactory.h"
 #include "orvane/hal/EventSearch.h"
 #include "orvane/hal/Evt3Scan.h"
+#include "orvane/hal/Evt3StateWords.h"
+#include "orvane/hal/Evt3Survey.h"
 #include "orvane/hal/RawEventStreamFormat.h"
 
 namespace orvane {
@@ -34,6 +38,15 @@ constexpr uint64_t kMaxLookBack = uint64_t{16} << 20;
 
 // Extraction copies through the reader's buffer in pieces of this size.
 constexpr uint64_t kCopyPiece = 1048576;
+
+// The look at whether a payload is EVT 3.0 covers its first bytes only, so that
+// a reload from the side file stays cheap. Sensors never write a reserved word
+// nor step the time back, but a stray word is tolerated.
+constexpr uint64_t kSurveyBytes = 1048576;
+constexpr uint64_t kToleratedOddWords = 2;
+// A sensor writes a time-high word for every 4096 us of its clock.
+constexpr uint64_t kTimeHighStepUs = 4096;
+constexpr uint64_t kWordsWithTime = 1024;
 
 // Export pictures, blue green red: grey where nothing happened, the colour of the
 // pixel's last event elsewhere.
@@ -112,34 +125,61 @@ void RawFileReader::resetForLoad() {
     makeDecoder();
 }
 
+// Never throws: a file that cannot be read, or whose header or side file holds
+// what is no number, is an error in the log that names the file and the
+// reason, and loading fails (where such values would otherwise throw).
 bool RawFileReader::loadFile() {
+    try {
+        return load();
+    } catch (const std::exception& e) {
+        ORVANE_LOG(LOG_ERROR, "Cannot load raw file %s: %s.", filePath.c_str(), e.what());
+    }
+    loaded = false;
+    return false;
+}
+
+bool RawFileReader::load() {
     resetForLoad();
+    errno = 0;
     fileStream.open(filePath, std::ios::in | std::ios::binary);
     bookmarkPath = BookmarkFile::pathFor(filePath);
     if (!fileStream.is_open()) {
+        const int reason = errno;
+        ORVANE_LOG(LOG_ERROR, "Cannot open raw file %s: %s.", filePath.c_str(),
+                   reason != 0 ? std::strerror(reason) : "unknown reason");
         return false;
     }
     std::error_code notDirectory;
     if (std::filesystem::is_directory(filePath, notDirectory)) {
+        ORVANE_LOG(LOG_ERROR, "Cannot open raw file %s: it is a directory.", filePath.c_str());
         return false;  // opens, but has no bytes to read
     }
     fileStream.seekg(0, std::ios::end);
     const std::streamoff end = fileStream.tellg();
     if (end < 0) {
+        ORVANE_LOG(LOG_ERROR, "Cannot read raw file %s: its size is unknown.", filePath.c_str());
         return false;
     }
     fileSize = static_cast<uint64_t>(end);
     fileStream.seekg(0, std::ios::beg);
 
-    const RawFileHeader header = RawFileHeader::read(fileStream);
+    RawFileHeader header;
+    try {
+        header = RawFileHeader::read(fileStream);
+    } catch (const std::exception& e) {
+        ORVANE_LOG(LOG_ERROR, "Cannot load raw file %s: malformed header (%s).", filePath.c_str(),
+                   e.what());
+        return false;
+    }
     width = header.width;
     height = header.height;
+    // To the log, with the file's name between the quotes, like every other error.
     if (header.status == RawFileHeader::Status::NotEvt3Format) {
-        std::cerr << RawFileHeader::kNotEvt3FormatMessage << std::endl;
+        ORVANE_LOG(LOG_ERROR, "Error : detected non-EVT3 input file '%s'", filePath.c_str());
         return false;
     }
     if (header.status == RawFileHeader::Status::NotEvt3Version) {
-        std::cerr << RawFileHeader::kNotEvt3VersionMessage << std::endl;
+        ORVANE_LOG(LOG_ERROR, "Error : detected non-EVT3 input file.'%s'", filePath.c_str());
         return false;
     }
     payloadOffset = header.size;
@@ -151,11 +191,12 @@ bool RawFileReader::loadFile() {
     // recording (bookmarkPath is empty), and a side-file name may lead back to the
     // recording through a link: either way the index lives in memory only, so
     // that the recording is never written over.
-    if (!bookmarkPath.empty() && std::filesystem::exists(bookmarkPath) &&
-        std::filesystem::equivalent(bookmarkPath, filePath)) {
+    std::error_code unknown;
+    if (!bookmarkPath.empty() && std::filesystem::exists(bookmarkPath, unknown) &&
+        std::filesystem::equivalent(bookmarkPath, filePath, unknown)) {
         bookmarkPath.clear();
     }
-    if (!bookmarkPath.empty() && std::filesystem::exists(bookmarkPath) &&
+    if (!bookmarkPath.empty() && std::filesystem::exists(bookmarkPath, unknown) &&
         checkBookmarksFromFile(bookmarkPath)) {
         loadBookmarksFromFile(bookmarkPath);
         ORVANE_LOG(LOG_DEBUG, "Bookmarks loaded from %s: %zu", bookmarkPath.c_str(),
@@ -171,10 +212,49 @@ bool RawFileReader::loadFile() {
     startTimestamp = bookmarks.begin()->first;
     endTimestamp = bookmarks.rbegin()->first;
     maxEvents = bookmarks.rbegin()->second.eventIndex;
+    warnIfNotEvt3();
     loaded = true;
     seekTime(startTimestamp);
     ORVANE_LOG(LOG_INFO, "Loading raw file succeeded.");
     return true;
+}
+
+// Bytes that are no sensor's stream (a text file, random data, another format
+// under a .raw name) decode to events all the same; the warning says so.
+void RawFileReader::warnIfNotEvt3() {
+    const uint64_t payloadBytes = fileSize > payloadOffset ? fileSize - payloadOffset : 0;
+    std::vector<uint8_t> sample;
+    fileStream.clear();
+    fileStream.seekg(static_cast<std::streamoff>(payloadOffset));
+    readInto(fileStream, sample, std::min(payloadBytes, kSurveyBytes));
+    const Evt3Survey survey = evt3Survey(sample.data(), sample.data() + sample.size());
+
+    std::string reasons;
+    auto reason = [&](const std::string& text) { reasons += (reasons.empty() ? "" : "; ") + text; };
+    if (survey.backwardTimeJumps > kToleratedOddWords) {
+        reason(std::to_string(survey.backwardTimeJumps) + " backward time jumps in its first " +
+               std::to_string(sample.size()) + " bytes");
+    }
+    if (survey.reservedWords > kToleratedOddWords && survey.reservedWords * 1000 > survey.words) {
+        reason(std::to_string(survey.reservedWords) + " words of reserved types in its first " +
+               std::to_string(sample.size()) + " bytes");
+    }
+    if (survey.timeHighWords == 0 && survey.words >= kWordsWithTime) {
+        reason("no time word in its first " + std::to_string(sample.size()) + " bytes");
+    }
+    const uint64_t span = endTimestamp - startTimestamp;
+    if (span / kTimeHighStepUs > payloadBytes / kWordBytes) {
+        char text[96];
+        std::snprintf(text, sizeof text, "times spanning %.1f hours in %" PRIu64 " bytes",
+                      static_cast<double>(span) / 3.6e9, payloadBytes);
+        reason(text);
+    }
+    if (!reasons.empty()) {
+        ORVANE_LOG(LOG_WARNING,
+                   "Raw file %s does not look like EVT 3.0 data (%s); its events and times may "
+                   "be meaningless.",
+                   filePath.c_str(), reasons.c_str());
+    }
 }
 
 // --- Index -------------------------------------------------------------------
@@ -378,7 +458,7 @@ void RawFileReader::serializeBookmarkMap(const BookmarkMap& map, const std::stri
 bool RawFileReader::checkBookmarksFromFile(const std::string& path) {
     std::ifstream in(path, std::ios::in | std::ios::binary);
     if (!in) {
-        std::cerr << "Error opening file for reading!" << std::endl;
+        ORVANE_LOG(LOG_WARNING, "Error opening file for reading!");
         return false;
     }
     in.seekg(0, std::ios::end);
@@ -393,7 +473,7 @@ bool RawFileReader::checkBookmarksFromFile(const std::string& path) {
         case BookmarkFile::Verdict::Valid:
             return true;
         case BookmarkFile::Verdict::Empty:
-            std::cerr << "The file content is insufficient to perform CRC validation!" << std::endl;
+            ORVANE_LOG(LOG_WARNING, "The file content is insufficient to perform CRC validation!");
             return false;
         case BookmarkFile::Verdict::CrcMismatch:
             ORVANE_LOG(LOG_INFO, "The file has changed");
@@ -540,8 +620,10 @@ bool RawFileReader::seekTime(uint64_t timestamp) {
     uint64_t targetTime = decoderTimeAt(bookmark);
     uint64_t eventCount = bookmark.eventIndex;
     if (bookmark.timestamp != timestamp) {
-        // The word where the time first reaches the request. The count covers whole
-        // chunks from the bookmark, up to the end of the chunk holding that word.
+        // The word where the time first reaches the request, and the events of the
+        // words before it: the number of the first event at or after the time.
+        // (Counting on to the end of that word's chunk would put the position up
+        // to a chunk's worth of events ahead of the events the next query returns.)
         uint64_t time = targetTime;
         uint64_t counted = 0;
         uint64_t chunkStart = bookmark.position;
@@ -551,19 +633,15 @@ bool RawFileReader::seekTime(uint64_t timestamp) {
             uint64_t before = 0;
             const uint64_t off = evt3ScanToTime(readBuffer.data(), readBuffer.data() + whole,
                                                 timestamp, time, before);
+            counted += before;
             if (off < whole) {
                 targetPosition = chunkStart + off;
                 targetTime = time;
-                if (off > 0) {
-                    counted += before +
-                               evt3CountEvents(readBuffer.data() + off, readBuffer.data() + whole);
-                }
                 break;
             }
             if (got < chunkSize) {
                 return false;  // the end of the file came first
             }
-            counted += before;
             chunkStart += got;
         }
         eventCount = static_cast<uint32_t>(eventCount + counted);
@@ -585,8 +663,9 @@ bool RawFileReader::seekNEvents(uint64_t eventNum) {
         currentTimestamp = endTimestamp + 1;
         return false;
     }
-    Bookmark bookmark;
-    if (!getRawFileBookmarkByNEvents(eventNum, bookmark)) {
+    // Event `maxEvents` is the end: the last bookmark, after the last word.
+    Bookmark bookmark = bookmarks.rbegin()->second;
+    if (eventNum < maxEvents && !getRawFileBookmarkByNEvents(eventNum, bookmark)) {
         return false;
     }
     std::lock_guard<std::mutex> lock(readMutex);
@@ -594,13 +673,15 @@ bool RawFileReader::seekNEvents(uint64_t eventNum) {
     uint64_t time = decoderTimeAt(bookmark);
     uint64_t positionTime = bookmark.timestamp;
     uint64_t events = bookmark.eventIndex;
-    if (events != eventNum) {
+    const bool inWord = eventNum < maxEvents && events != eventNum;
+    if (inWord) {
+        // The word that holds event `eventNum`: the first to bring the count past it.
         uint64_t chunkStart = bookmark.position;
         for (;;) {
             const uint64_t got = readChunk(chunkStart);
             const uint64_t whole = evenDown(got);
             const uint64_t off = evt3ScanToEventCount(readBuffer.data(), readBuffer.data() + whole,
-                                                      eventNum, time, events);
+                                                      eventNum + 1, time, events);
             if (off < whole) {
                 targetPosition = chunkStart + off;
                 positionTime = time;
@@ -613,10 +694,29 @@ bool RawFileReader::seekNEvents(uint64_t eventNum) {
         }
     }
     restoreDecoder(targetPosition, time);
-    currentTimestamp = positionTime;
-    currentEventNum = static_cast<uint32_t>(events);
     pendingEvents->clear();
     decodedEvents->clear();
+    if (inWord) {
+        // A vector word holds up to twelve events. Decoding it now and keeping
+        // only its events from number `eventNum` on makes the next query start at
+        // that very event, where returning the whole word again would repeat the
+        // ones before it.
+        std::vector<uint8_t> word(kWordBytes);
+        fileStream.read(reinterpret_cast<char*>(word.data()),
+                        static_cast<std::streamsize>(word.size()));
+        decoder->decode(word);
+        std::vector<Event2D>& decoded = *decodedEvents;
+        const uint64_t before = events - std::min<uint64_t>(events, decoded.size());
+        const auto skip = static_cast<std::ptrdiff_t>(
+            std::min<uint64_t>(eventNum - std::min(before, eventNum), decoded.size()));
+        pendingEvents->assign(decoded.begin() + skip, decoded.end());
+        decoded.clear();
+        if (!pendingEvents->empty()) {
+            positionTime = pendingEvents->front().timestamp;
+        }
+    }
+    currentTimestamp = positionTime;
+    currentEventNum = static_cast<uint32_t>(eventNum);
     return true;
 }
 
@@ -634,6 +734,24 @@ bool RawFileReader::readAndDecodeEvents(std::function<bool()> stop) {
         }
     }
     return !resultEvents->empty();
+}
+
+// A query that used up the payload leaves the reader at the end, so that
+// reachedEndOfEvents() turns true. Going by time alone, reading loops would
+// never end on a recording whose last events come before its end time (the
+// time of its last word), and a count query would keep the position at the
+// last event's time + 1.
+void RawFileReader::settleAtEnd() {
+    bool drained = currentEventNum >= maxEvents;
+    if (!drained && pendingEvents->empty() && decodedEvents->empty()) {
+        std::lock_guard<std::mutex> lock(readMutex);
+        const std::streamoff at =
+            fileStream.good() ? std::streamoff(fileStream.tellg()) : std::streamoff(-1);
+        drained = at < 0 || static_cast<uint64_t>(at) + kWordBytes > fileSize;
+    }
+    if (drained) {
+        currentTimestamp = std::max(currentTimestamp, saturatingAdd(endTimestamp, 1));
+    }
 }
 
 std::shared_ptr<std::vector<Event2D>> RawFileReader::getNEvents(uint64_t n) {
@@ -668,6 +786,7 @@ std::shared_ptr<std::vector<Event2D>> RawFileReader::getNEvents(uint64_t n) {
             return true;
         });
         if (!read) {
+            settleAtEnd();
             return resultEvents;
         }
     }
@@ -675,6 +794,7 @@ std::shared_ptr<std::vector<Event2D>> RawFileReader::getNEvents(uint64_t n) {
         currentTimestamp = result.back().timestamp + 1;
     }
     currentEventNum += result.size();
+    settleAtEnd();
     return resultEvents;
 }
 
@@ -738,10 +858,12 @@ std::shared_ptr<std::vector<Event2D>> RawFileReader::getNTimeEvents(uint64_t dur
             return false;
         });
         if (!read) {
+            settleAtEnd();
             return resultEvents;
         }
     }
     currentEventNum += result.size();
+    settleAtEnd();
     return resultEvents;
 }
 
@@ -775,6 +897,49 @@ std::shared_ptr<std::vector<Event2D>> RawFileReader::getNTimeEventsGivenStartEve
         return std::make_shared<std::vector<Event2D>>();
     }
     return getNTimeEvents(duration);
+}
+
+// --- Trigger edges -----------------------------------------------------------
+
+// A stream and a decoder of its own: the read position, the pending events and
+// the queries' decoder stay as they were.
+std::vector<EventTriggerIn> RawFileReader::getTriggerEvents(uint64_t startTime, uint64_t endTime) {
+    std::vector<EventTriggerIn> triggers;
+    if (refuseUnloaded("getTriggerEvents") || startTime > endTime || startTime > endTimestamp) {
+        return triggers;
+    }
+    auto after = bookmarks.upper_bound(startTime);
+    const Bookmark& from = after == bookmarks.begin() ? after->second : std::prev(after)->second;
+    std::ifstream in(filePath, std::ios::in | std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(from.position));
+    if (!in) {
+        ORVANE_LOG(LOG_ERROR, "Cannot read the trigger edges of %s: the file cannot be read.",
+                   filePath.c_str());
+        return triggers;
+    }
+    auto scan =
+        DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
+    scan->setCurrentTimestamp(decoderTimeAt(from));
+    scan->setTriggerInCallback([&](EventTriggerIn trigger) {
+        if (trigger.timestamp >= startTime && trigger.timestamp <= endTime) {
+            triggers.push_back(trigger);
+        }
+    });
+    std::vector<uint8_t> buffer;
+    // A sensor's time never goes back, so nothing after a time beyond the range
+    // belongs to it.
+    while (in.good() && scan->getCurrentTimestamp() <= endTime) {
+        if (readInto(in, buffer, kChunkSize) == 0) {
+            break;
+        }
+        dropLoneLastByte(buffer);
+        scan->decode(buffer);
+    }
+    return triggers;
+}
+
+std::vector<EventTriggerIn> RawFileReader::getTriggerEvents() {
+    return getTriggerEvents(0, std::numeric_limits<uint64_t>::max());
 }
 
 // --- Accessors ---------------------------------------------------------------
@@ -826,13 +991,15 @@ bool RawFileReader::isTheRecording(const std::string& path) const {
     return std::filesystem::equivalent(path, filePath, unknown);
 }
 
+// The lock is taken per piece and the progress reported without it, so that a
+// progress callback may query the reader.
 void RawFileReader::copyPayload(std::ofstream& out, uint64_t start, uint64_t length) {
-    std::lock_guard<std::mutex> lock(readMutex);
-    fileStream.clear();
-    fileStream.seekg(static_cast<std::streamoff>(start));
     const uint64_t total = length;
     while (length > 0) {
         const uint64_t piece = std::min(length, kCopyPiece);
+        std::unique_lock<std::mutex> lock(readMutex);
+        fileStream.clear();
+        fileStream.seekg(static_cast<std::streamoff>(start + total - length));
         if (readInto(fileStream, readBuffer, piece) != piece) {
             throw std::runtime_error(
                 "Failed to read the expected number of bytes from the input file.");
@@ -843,9 +1010,34 @@ void RawFileReader::copyPayload(std::ofstream& out, uint64_t start, uint64_t len
             throw std::runtime_error(
                 "Failed to write the expected number of bytes to the output file.");
         }
+        lock.unlock();
         length -= piece;
         if (progressCallback) {
             progressCallback(total - length, total);
+        }
+    }
+}
+
+// The source header's own "% format" and "% geometry" lines, or lines made from
+// the width and height where it has none.
+void RawFileReader::sourceGeometryLines(std::string& formatLine, std::string& geometryLine) {
+    formatLine =
+        "% format EVT3;height=" + std::to_string(height) + ";width=" + std::to_string(width);
+    geometryLine = "% geometry " + std::to_string(width) + "x" + std::to_string(height);
+    std::string header(static_cast<size_t>(payloadOffset), '\0');
+    {
+        std::lock_guard<std::mutex> lock(readMutex);
+        fileStream.clear();
+        fileStream.seekg(0);
+        fileStream.read(header.data(), static_cast<std::streamsize>(header.size()));
+        header.resize(static_cast<size_t>(std::max<std::streamsize>(fileStream.gcount(), 0)));
+    }
+    std::istringstream lines(header);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.compare(0, 9, "% format ") == 0) {
+            formatLine = line;
+        } else if (line.compare(0, 11, "% geometry ") == 0) {
+            geometryLine = line;
         }
     }
 }
@@ -862,6 +1054,12 @@ bool RawFileReader::extractEventData(uint64_t startTime, uint64_t endTime, std::
         return false;
     }
     const uint64_t startOffset = static_cast<uint64_t>(fileStream.tellg());
+    // The cut begins mid-stream, where a fresh decoder would know neither the
+    // time's high part and wraps nor the row: words that set the state the seek
+    // left the decoder in let the file decode on its own to exactly the source's
+    // events and times. At the payload start a fresh decoder's state is right.
+    const std::vector<uint8_t> stateWords =
+        startOffset > payloadOffset ? evt3StateWords(*decoder) : std::vector<uint8_t>{};
     ORVANE_LOG(LOG_INFO, "extract event start time: %" PRIu64 ", end time: %" PRIu64, startTime,
                endTime);
     if (endOffset < startOffset) {
@@ -890,15 +1088,27 @@ bool RawFileReader::extractEventData(uint64_t startTime, uint64_t endTime, std::
         std::error_code ignored;
         std::filesystem::remove(outputIndex, ignored);
     }
-    // The live recording's header with today's date, whatever the source's said:
-    // the payload is the sensor's own, and so is its geometry.
+    // The live recording's header with today's date. A source of another size
+    // keeps its own format and geometry lines, which the fixed ones would
+    // relabel 1280 x 720.
+    const bool otherSize = width != 1280 || height != 720;
+    std::string formatLine, geometryLine;
+    if (otherSize) {
+        sourceGeometryLines(formatLine, geometryLine);
+    }
     std::istringstream live(RawFileHeader::kLiveRecordingHeader);
     for (std::string line; std::getline(live, line);) {
         if (line.compare(0, 7, "% date ") == 0) {
             line = "% date " + getSysTime();
+        } else if (otherSize && line.compare(0, 9, "% format ") == 0) {
+            line = formatLine;
+        } else if (otherSize && line.compare(0, 11, "% geometry ") == 0) {
+            line = geometryLine;
         }
         out << line << '\n' << std::flush;
     }
+    out.write(reinterpret_cast<const char*>(stateWords.data()),
+              static_cast<std::streamsize>(stateWords.size()));
 
     // The copy moves the stream to the end of the range while the decoder and
     // the time position stay at its start; putting the stream back makes the
