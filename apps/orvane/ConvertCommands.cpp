@@ -49,17 +49,22 @@ AskedRange parseRange(const ConvertOptions& options) {
     return asked;
 }
 
-// The asked range within the recording: clamped to it, refused when it misses
-// the recording altogether.
+// The asked range within the recording: its start clamped to the recording's,
+// no end meaning to the end; refused when it misses the recording altogether.
 TimeRange fitRange(const AskedRange& asked, RawFileReader& reader, const std::string& path) {
     const TimeRange whole = recordingRange(reader);
-    const TimeRange range = {asked.from.value_or(whole.from), asked.to.value_or(whole.to)};
+    const TimeRange range = {asked.from.value_or(whole.from), asked.to.value_or(kToTheEnd)};
     if (range.from >= whole.to || range.to <= whole.from || range.from >= range.to) {
         throw Failure(path + ": holds no time from " + formatTime(range.from) + " to " +
                       formatTime(range.to) + " (it spans " + formatTime(whole.from) + " to " +
                       formatTime(whole.to - 1) + ")");
     }
-    return {std::max(range.from, whole.from), std::min(range.to, whole.to)};
+    return {std::max(range.from, whole.from), range.to};
+}
+
+std::string rangeText(TimeRange range) {
+    return formatTime(range.from) + " to " +
+           (range.to == kToTheEnd ? std::string("the end") : formatTime(range.to));
 }
 
 // Removes a partial output unless the work finished.
@@ -101,13 +106,12 @@ void runCut(const ConvertOptions& options) {
         throw Failure(options.output + ": the cut failed (" + e.what() + ")");
     }
     if (!done) {
-        throw failed(options.input + ": cannot cut " + formatTime(range.from) + " to " +
-                     formatTime(range.to));
+        throw failed(options.input + ": cannot cut " + rangeText(range));
     }
     progress.finish();
     guard.keep();
-    std::printf("cut %s to %s of %s into %s (%s)\n", formatTime(range.from).c_str(),
-                formatTime(range.to).c_str(), options.input.c_str(), options.output.c_str(),
+    std::printf("cut %s of %s into %s (%s)\n", rangeText(range).c_str(), options.input.c_str(),
+                options.output.c_str(),
                 formatBytes(static_cast<double>(fileSize(options.output))).c_str());
 }
 
@@ -152,7 +156,9 @@ void runExport(const ConvertOptions& options) {
     if (slice == kVideoFramePeriod) {
         reader->setProgressCallback(
             [&](uint64_t done, uint64_t total) { progress.update(done, total); });
-        if (!reader->exportEventDataToVideo(range.from, range.to, options.output)) {
+        // Its slices walk the range: one past the end time is the end.
+        const uint64_t to = std::min(range.to, recordingRange(*reader).to);
+        if (!reader->exportEventDataToVideo(range.from, to, options.output)) {
             throw failed(options.output + ": cannot export");
         }
     } else {
@@ -160,9 +166,8 @@ void runExport(const ConvertOptions& options) {
     }
     progress.finish();
     guard.keep();
-    std::printf("exported %s to %s of %s into %s (%s per picture, %s)\n",
-                formatTime(range.from).c_str(), formatTime(range.to).c_str(), options.input.c_str(),
-                options.output.c_str(), formatTime(slice).c_str(),
+    std::printf("exported %s of %s into %s (%s per picture, %s)\n", rangeText(range).c_str(),
+                options.input.c_str(), options.output.c_str(), formatTime(slice).c_str(),
                 formatBytes(static_cast<double>(fileSize(options.output))).c_str());
 }
 
@@ -188,9 +193,9 @@ void runRender(const ConvertOptions& options) {
         },
         [](uint64_t, uint64_t) {});
     writePng(options.output, picture.bgr().data(), picture.width(), picture.height());
-    std::printf("rendered %" PRIu64 " events from %s to %s into %s (%u x %u)\n", events,
-                formatTime(range.from).c_str(), formatTime(range.to).c_str(),
-                options.output.c_str(), picture.width(), picture.height());
+    std::printf("rendered %" PRIu64 " events of %s into %s (%u x %u)\n", events,
+                rangeText(range).c_str(), options.output.c_str(), picture.width(),
+                picture.height());
 }
 
 void runCsv(const ConvertOptions& options) {
@@ -240,8 +245,7 @@ void runCsv(const ConvertOptions& options) {
     }
     progress.finish();
     guard.keep();
-    std::printf("wrote %" PRIu64 " events from %s to %s into %s\n", events,
-                formatTime(range.from).c_str(), formatTime(range.to).c_str(),
+    std::printf("wrote %" PRIu64 " events of %s into %s\n", events, rangeText(range).c_str(),
                 options.output.c_str());
 }
 

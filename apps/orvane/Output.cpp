@@ -21,7 +21,8 @@ namespace orvane::cli {
 namespace {
 
 std::mutex logMutex;
-std::string lastLogged;
+std::vector<LibraryLog::Line> logged;  // bounded: only the last few matter
+constexpr size_t kKeptLines = 16;
 
 }  // namespace
 
@@ -33,16 +34,24 @@ void LibraryLog::capture() {
         [](LogLevelType level, const char*, int, const std::string& message) {
             if (level >= LOG_WARNING) {
                 std::lock_guard<std::mutex> lock(logMutex);
-                lastLogged = message;
+                if (logged.size() == kKeptLines) {
+                    logged.erase(logged.begin());
+                }
+                logged.push_back({level, message});
             }
         });
 }
 
 std::string LibraryLog::takeLast() {
+    std::vector<Line> all = takeAll();
+    return all.empty() ? std::string() : all.back().message;
+}
+
+std::vector<LibraryLog::Line> LibraryLog::takeAll() {
     std::lock_guard<std::mutex> lock(logMutex);
-    std::string last;
-    last.swap(lastLogged);
-    return last;
+    std::vector<Line> all;
+    all.swap(logged);
+    return all;
 }
 
 Failure failed(const std::string& what) {

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace orvane::cli {
 
@@ -27,9 +28,15 @@ struct Failure : std::runtime_error {
 // ORVANE_LOG_LEVEL set the library logs as it always does.
 class LibraryLog {
   public:
+    struct Line {
+        int level;
+        std::string message;
+    };
     static void capture();
-    // The last error or warning logged since the last call ("" when none).
+    // The last error or warning logged since the last take ("" when none).
     static std::string takeLast();
+    // Every error and warning logged since the last take.
+    static std::vector<Line> takeAll();
 };
 
 // A Failure that names `what` and, when the library logged one, its reason.

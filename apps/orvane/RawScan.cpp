@@ -3,6 +3,7 @@
 #include "RawScan.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -11,6 +12,7 @@
 #include "Progress.h"
 #include "orvane/BookmarkFile.h"
 #include "orvane/RawFileHeader.h"
+#include "orvane/base/Logger.h"
 #include "orvane/hal/DecoderFactory.h"
 #include "orvane/hal/RawEventStreamFormat.h"
 
@@ -115,8 +117,20 @@ std::unique_ptr<RawFileReader> openRecording(const std::string& path, bool quiet
     }
     progress.finish();
     reader->setProgressCallback({});
-    // A side file that cannot be written (a read-only directory) costs only time.
-    LibraryLog::takeLast();
+    // Warnings say the data may be meaningless; errors of a load that succeeded
+    // come from a side file that cannot be written, which costs only time.
+    bool indexKept = true;
+    for (const LibraryLog::Line& line : LibraryLog::takeAll()) {
+        if (line.level == LOG_WARNING) {
+            std::fprintf(stderr, "orvane: warning: %s\n", line.message.c_str());
+        } else {
+            indexKept = false;
+        }
+    }
+    if (!indexKept && !quiet) {
+        std::fprintf(stderr, "orvane: note: the index of %s cannot be kept beside it\n",
+                     path.c_str());
+    }
     return reader;
 }
 
@@ -196,21 +210,26 @@ void forEachEvent(RawFileReader& reader, TimeRange range, uint64_t slice, const 
     if (!reader.seekTime(seekTo)) {
         return;
     }
-    const uint64_t total = range.to - seekTo;
+    // A range past the end time takes the events after it too (the last time
+    // word can come before the last events): a query past the end time returns
+    // the rest of the recording.
+    const bool toTheEnd = range.to > end;
+    const uint64_t stopAt = std::min(range.to, end + 1);
+    const uint64_t total = stopAt - seekTo;
+    auto byTime = [](const Event2D& e, uint64_t time) { return e.timestamp < time; };
     // Each query returns the events after the previous one's end up to and
     // including its own; the loop is bounded by the range, whatever the reader does.
-    for (uint64_t t = seekTo; t < range.to && !reader.reachedEndOfEvents(); t += slice) {
-        const uint64_t length = std::min(slice, range.to - t);
+    for (uint64_t t = seekTo; t < stopAt && !reader.reachedEndOfEvents(); t += slice) {
+        const uint64_t length = toTheEnd ? slice : std::min(slice, range.to - t);
         auto events = reader.getNTimeEvents(length);
         const Event2D* begin = events->data();
         const Event2D* stop = begin + events->size();
-        auto byTime = [](const Event2D& e, uint64_t time) { return e.timestamp < time; };
         const Event2D* first = std::lower_bound(begin, stop, range.from, byTime);
         const Event2D* last = std::lower_bound(first, stop, range.to, byTime);
         if (first < last) {
             sink(first, last);
         }
-        progress(std::min(t + length, range.to) - seekTo, total);
+        progress(std::min(t + length, stopAt) - seekTo, total);
     }
 }
 

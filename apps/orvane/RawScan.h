@@ -48,10 +48,14 @@ struct RecordingFacts {
 // Decodes the whole payload once, chunk by chunk, with a progress bar.
 RecordingFacts scanRecording(const std::string& path, const RawHeader& header, bool quiet);
 
-// The window [from, to) clamped to the recording's index range; `to` is one past.
+// A time window [from, to).
 struct TimeRange {
     uint64_t from = 0, to = 0;
 };
+// A range's `to` that takes every event to the end of the payload, those after
+// the index's end time included.
+constexpr uint64_t kToTheEnd = UINT64_MAX;
+// The index's time range: its start and end times, `to` one past the end.
 TimeRange recordingRange(RawFileReader& reader);
 
 // Hands `sink` the events of [from, to) in order, slice by slice through the

@@ -94,6 +94,15 @@ TEST(CliErrors, OneClearLineAndTheRightExitStatus) {
     }
     EXPECT_FALSE(std::ifstream(scratch.file("x.raw")).good()) << "a failed cut leaves no file";
 
+    // Junk behind a sound header reads, with a warning that names the file.
+    writeText(scratch.file("noise.raw"), "% evt 3.0\n% end\n" + junk);
+    CliRun noise = runOrvane({"info", "noise.raw", "--json"}, {}, scratch.path());
+    EXPECT_EQ(noise.status, 0) << describe(noise);
+    ASSERT_EQ(noise.errLines().size(), 1u) << describe(noise);
+    EXPECT_NE(noise.err.find("warning: Raw file noise.raw does not look like EVT 3.0"),
+              std::string::npos)
+        << noise.err;
+
     // --force overwrites.
     CliRun forced = runOrvane(
         {"cut", "rec.raw", "old.raw", "--from", "1ms", "--to", "20ms", "--force", "--quiet"}, {},

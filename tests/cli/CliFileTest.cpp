@@ -156,7 +156,10 @@ TEST_F(CliFiles, CutThenInfoGivesTheEventsOfTheRange) {
                                 std::to_string(to / 1000.0) + "ms", "--quiet", "--force"});
         ASSERT_EQ(cut.status, 0) << describe(cut);
         const Json info = infoOf(out);
-        EXPECT_EQ(info["events"], decoded.between(from, to).size());
+        const auto inside = decoded.between(from, to);
+        EXPECT_EQ(info["events"], inside.size());
+        EXPECT_EQ(info["first_event_us"], inside.front().timestamp);
+        EXPECT_EQ(info["last_event_us"], inside.back().timestamp);
     }
 }
 
@@ -194,6 +197,24 @@ TEST_F(CliFiles, RenderDrawsTheOnAndOffPixelsOfTheWindow) {
         EXPECT_EQ(on, expectedOn);
         EXPECT_EQ(off, expectedOff);
         EXPECT_EQ(on + off + grey, long{png.width} * png.height);
+    }
+}
+
+TEST_F(CliFiles, CsvOfAWholeRecordingListsEveryEvent) {
+    for (const std::string& path : recordings()) {
+        SCOPED_TRACE(path);
+        const Decoded decoded = decodeFile(path);
+        CliRun run = runOrvane({"csv", path, "all.csv", "--quiet", "--force"}, {}, scratch.path());
+        ASSERT_EQ(run.status, 0) << describe(run);
+        std::ifstream in(scratch.file("all.csv"));
+        size_t lines = 0;
+        std::string line, last;
+        for (; std::getline(in, line); ++lines)
+            last = line;
+        EXPECT_EQ(lines, decoded.events.size() + 1);
+        const Event2D& e = decoded.events.back();
+        EXPECT_EQ(last, std::to_string(e.x) + "," + std::to_string(e.y) + "," +
+                            std::to_string(e.polarity) + "," + std::to_string(e.timestamp));
     }
 }
 
