@@ -88,8 +88,9 @@ void runTools(const CameraOptions& options) {
                 options.serial.c_str());
 }
 
-// Streams until the duration has passed (0: until Ctrl-C) or Ctrl-C, calling
-// `show` with the elapsed time about twice a second.
+// Waits until the duration has passed (0: until Ctrl-C) or Ctrl-C, calling
+// `show` with the elapsed time (four times a second on a terminal, once
+// otherwise). Returns the seconds elapsed, negated when Ctrl-C ended the wait.
 template <typename Show>
 double runFor(uint64_t durationUs, Show&& show) {
     StopSignal signal;
