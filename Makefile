@@ -17,6 +17,7 @@ INSTALL_BUILD ?= build-install-$(INSTALL_TYPE)
 PACKAGES = g++ cmake ninja-build pkg-config make \
            libgtest-dev libgmock-dev libbenchmark-dev \
            libavformat-dev libavcodec-dev libswscale-dev libavutil-dev \
+           libcli11-dev nlohmann-json3-dev \
            clang libclang-rt-14-dev clang-format
 
 CMAKE = cmake -G Ninja -Wno-dev

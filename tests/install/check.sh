@@ -36,3 +36,5 @@ CMAKE
 cmake -S "$prefix/cmake-consumer" -B "$prefix/cmake-consumer/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$prefix/cmake-consumer/build" >/dev/null
 "$prefix/cmake-consumer/build/consumer"
+# The orvane program runs from where it was installed, finding liborvane beside it.
+ORVANE_SIM="evk4:SIM-INSTALLED,delays=log" "$prefix/bin/orvane" list | grep -q SIM-INSTALLED

@@ -1,0 +1,162 @@
+// Errors, the library's log, refused outputs and Ctrl-C.
+
+#include "Output.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <mutex>
+
+#include "orvane/base/Logger.h"
+
+namespace orvane::cli {
+
+namespace {
+
+std::mutex logMutex;
+std::vector<LibraryLog::Line> logged;  // bounded: only the last few matter
+constexpr size_t kKeptLines = 16;
+
+}  // namespace
+
+void LibraryLog::capture() {
+    if (std::getenv("ORVANE_LOG_LEVEL") != nullptr) {
+        return;
+    }
+    Logger::Instance().setSink(
+        [](LogLevelType level, const char*, int, const std::string& message) {
+            if (level >= LOG_WARNING) {
+                std::lock_guard<std::mutex> lock(logMutex);
+                if (logged.size() == kKeptLines) {
+                    logged.erase(logged.begin());
+                }
+                logged.push_back({level, message});
+            }
+        });
+}
+
+std::string LibraryLog::takeLast() {
+    std::vector<Line> all = takeAll();
+    return all.empty() ? std::string() : all.back().message;
+}
+
+std::vector<LibraryLog::Line> LibraryLog::takeAll() {
+    std::lock_guard<std::mutex> lock(logMutex);
+    std::vector<Line> all;
+    all.swap(logged);
+    return all;
+}
+
+Failure failed(const std::string& what) {
+    std::string reason = LibraryLog::takeLast();
+    return Failure(reason.empty() ? what : what + ": " + reason);
+}
+
+bool endsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+void requireExtension(const std::string& path, const char* extension) {
+    if (!endsWith(path, extension)) {
+        throw UsageError(path + ": the output's name must end in " + extension);
+    }
+}
+
+uint64_t fileSize(const std::string& path) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    return error ? 0 : size;
+}
+
+void refuseExisting(const std::string& path, bool force) {
+    std::error_code error;
+    if (!force && std::filesystem::exists(path, error)) {
+        throw Failure(path + ": exists already (use --force to overwrite it)");
+    }
+}
+
+void requireReadable(const std::string& path) {
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) {
+        throw Failure(path + ": no such file");
+    }
+    if (std::filesystem::is_directory(path, error)) {
+        throw Failure(path + ": is a directory, not a file");
+    }
+    if (!std::ifstream(path, std::ios::binary)) {
+        throw Failure(path + ": cannot be read");
+    }
+}
+
+bool stderrIsTerminal() {
+    return isatty(STDERR_FILENO) == 1;
+}
+
+void printJson(const Json& document) {
+    std::cout << document.dump(2) << std::endl;
+}
+
+std::string plainText(const Json& value) {
+    if (value.is_null()) {
+        return "-";
+    }
+    return value.is_string() ? value.get<std::string>() : value.dump();
+}
+
+namespace {
+
+// The handler may only write to a pipe; the waiting side polls it.
+int signalPipe[2] = {-1, -1};
+std::atomic<bool> signalled{false};
+struct sigaction previousInt, previousTerm;
+
+void onSignal(int) {
+    signalled = true;
+    const char byte = 1;
+    ssize_t ignored = write(signalPipe[1], &byte, 1);
+    (void)ignored;
+}
+
+}  // namespace
+
+StopSignal::StopSignal() {
+    signalled = false;
+    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        throw Failure("cannot set up Ctrl-C handling");
+    }
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &previousInt);
+    sigaction(SIGTERM, &action, &previousTerm);
+}
+
+StopSignal::~StopSignal() {
+    sigaction(SIGINT, &previousInt, nullptr);
+    sigaction(SIGTERM, &previousTerm, nullptr);
+    close(signalPipe[0]);
+    close(signalPipe[1]);
+    signalPipe[0] = signalPipe[1] = -1;
+}
+
+bool StopSignal::wait(int milliseconds) {
+    if (!signalled && milliseconds > 0) {
+        pollfd fd{signalPipe[0], POLLIN, 0};
+        poll(&fd, 1, milliseconds);
+    }
+    return signalled;
+}
+
+bool StopSignal::received() const {
+    return signalled;
+}
+
+}  // namespace orvane::cli

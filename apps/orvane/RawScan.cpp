@@ -1,0 +1,237 @@
+// Opening raw recordings with clear errors, and the plain decode pass of `info`.
+
+#include "RawScan.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "Output.h"
+#include "Progress.h"
+#include "orvane/BookmarkFile.h"
+#include "orvane/RawFileHeader.h"
+#include "orvane/base/Logger.h"
+#include "orvane/hal/DecoderFactory.h"
+#include "orvane/hal/RawEventStreamFormat.h"
+
+namespace orvane::cli {
+
+namespace {
+
+constexpr size_t kChunk = 1 << 20;
+
+// The reader writes a few refusals to std::cerr; they are turned into this
+// program's own one-line errors instead.
+class QuietCerr {
+  public:
+    QuietCerr() : previous_(std::cerr.rdbuf(kept_.rdbuf())) {}
+    ~QuietCerr() { std::cerr.rdbuf(previous_); }
+
+  private:
+    std::ostringstream kept_;
+    std::streambuf* previous_;
+};
+
+}  // namespace
+
+RawHeader readRawHeader(const std::string& path) {
+    if (!endsWith(path, ".raw")) {
+        throw Failure(path + ": not a raw recording (its name must end in .raw)");
+    }
+    requireReadable(path);
+    std::ifstream in(path, std::ios::binary);
+    RawHeader header;
+    in.seekg(0, std::ios::end);
+    header.fileSize = static_cast<uint64_t>(in.tellg());
+    in.seekg(0);
+    RawFileHeader parsed;
+    try {
+        parsed = RawFileHeader::read(in);
+    } catch (const std::exception& e) {
+        throw Failure(path + ": malformed header (" + e.what() + ")");
+    }
+    if (parsed.status != RawFileHeader::Status::Ok) {
+        throw Failure(path + ": not an EVT 3.0 recording (its header names another format)");
+    }
+    if (parsed.size == 0) {
+        throw Failure(path + ": not a raw event recording (it has no '%' header)");
+    }
+    header.width = parsed.width;
+    header.height = parsed.height;
+    header.payloadOffset = parsed.size;
+
+    in.clear();
+    in.seekg(0);
+    std::string text(parsed.size, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.size() < 2 || line[0] != '%' || line == "% end") {
+            continue;
+        }
+        const size_t keyStart = line.find_first_not_of(' ', 1);
+        if (keyStart == std::string::npos) {
+            continue;
+        }
+        const size_t keyEnd = line.find(' ', keyStart);
+        std::string key = line.substr(keyStart, keyEnd - keyStart);
+        std::string value = keyEnd == std::string::npos ? "" : line.substr(keyEnd + 1);
+        header.fields.emplace_back(std::move(key), std::move(value));
+    }
+    return header;
+}
+
+bool indexIsCached(const std::string& path, const RawHeader& header) {
+    const std::string sidePath = BookmarkFile::pathFor(path);
+    std::ifstream side(sidePath, std::ios::binary);
+    if (sidePath.empty() || !side) {
+        return false;
+    }
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(side)),
+                               std::istreambuf_iterator<char>());
+    try {
+        return BookmarkFile::check(bytes, header.fileSize, header.payloadOffset, header.width,
+                                   header.height) ==
+               BookmarkFile::Verdict::Valid;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::unique_ptr<RawFileReader> openRecording(const std::string& path, bool quiet) {
+    readRawHeader(path);
+    auto reader = std::make_unique<RawFileReader>(path);
+    Progress progress("indexing " + path, Progress::Unit::Bytes, quiet);
+    reader->setProgressCallback(
+        [&](uint64_t done, uint64_t total) { progress.update(done, total); });
+    bool loaded = false;
+    try {
+        QuietCerr quietCerr;
+        loaded = reader->loadFile();
+    } catch (const std::exception& e) {
+        throw Failure(path + ": cannot be read (" + e.what() + ")");
+    }
+    if (!loaded) {
+        throw failed(path + ": cannot be read");
+    }
+    progress.finish();
+    reader->setProgressCallback({});
+    // Warnings say the data may be meaningless; errors of a load that succeeded
+    // come from a side file that cannot be written, which costs only time.
+    bool indexKept = true;
+    for (const LibraryLog::Line& line : LibraryLog::takeAll()) {
+        if (line.level == LOG_WARNING) {
+            std::fprintf(stderr, "orvane: warning: %s\n", line.message.c_str());
+        } else {
+            indexKept = false;
+        }
+    }
+    if (!indexKept && !quiet) {
+        std::fprintf(stderr, "orvane: note: the index of %s cannot be kept beside it\n",
+                     path.c_str());
+    }
+    return reader;
+}
+
+RecordingFacts scanRecording(const std::string& path, const RawHeader& header, bool quiet) {
+    RecordingFacts facts;
+    auto decoder =
+        DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
+    uint64_t bucket = UINT64_MAX, inBucket = 0, previous = 0;
+    decoder->setEventsStreamHandleCallback([&](const Event2D* begin, const Event2D* end) {
+        for (const Event2D* e = begin; e < end; ++e) {
+            facts.on += e->polarity != 0;
+            facts.timeBackwards += e->timestamp < previous;
+            previous = e->timestamp;
+            const uint64_t ms = e->timestamp / 1000;
+            if (ms != bucket) {
+                bucket = ms;
+                inBucket = 0;
+            }
+            if (++inBucket > facts.peakPerMs) {
+                facts.peakPerMs = inBucket;
+                facts.peakAtMs = ms * 1000;
+            }
+        }
+        if (begin < end) {
+            if (facts.events == 0) {
+                facts.firstTime = begin->timestamp;
+            }
+            facts.lastTime = end[-1].timestamp;
+            facts.events += static_cast<uint64_t>(end - begin);
+        }
+    });
+    decoder->setTriggerInCallback([&](EventTriggerIn trigger) {
+        ++facts.triggerEdges;
+        facts.triggerRising += trigger.polarity != 0;
+    });
+
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(header.payloadOffset));
+    const uint64_t total = header.fileSize - header.payloadOffset;
+    Progress progress("reading " + path, Progress::Unit::Bytes, quiet || total < 64 * kChunk);
+    std::vector<uint8_t> chunk(kChunk);
+    uint64_t done = 0;
+    while (in) {
+        in.read(reinterpret_cast<char*>(chunk.data()), static_cast<std::streamsize>(kChunk));
+        chunk.resize(static_cast<size_t>(in.gcount()));
+        if (chunk.empty()) {
+            break;
+        }
+        decoder->decode(chunk);
+        done += chunk.size();
+        progress.update(done, total);
+        chunk.resize(kChunk);
+    }
+    progress.finish();
+    return facts;
+}
+
+TimeRange recordingRange(RawFileReader& reader) {
+    TimeRange range;
+    uint64_t end = 0;
+    reader.getStartTimeStamp(range.from);
+    reader.getEndTimeStamp(end);
+    range.to = end + 1;
+    return range;
+}
+
+void forEachEvent(RawFileReader& reader, TimeRange range, uint64_t slice, const EventSink& sink,
+                  const ProgressSink& progress) {
+    uint64_t start = 0, end = 0;
+    reader.getStartTimeStamp(start);
+    reader.getEndTimeStamp(end);
+    if (range.to <= range.from || range.from > end) {
+        return;
+    }
+    // The reader seeks only inside its index.
+    const uint64_t seekTo = std::max(range.from, start);
+    if (!reader.seekTime(seekTo)) {
+        return;
+    }
+    // A range past the end time takes the events after it too (the last time
+    // word can come before the last events): a query past the end time returns
+    // the rest of the recording.
+    const bool toTheEnd = range.to > end;
+    const uint64_t stopAt = std::min(range.to, end + 1);
+    const uint64_t total = stopAt - seekTo;
+    auto byTime = [](const Event2D& e, uint64_t time) { return e.timestamp < time; };
+    // Each query returns the events after the previous one's end up to and
+    // including its own; the loop is bounded by the range, whatever the reader does.
+    for (uint64_t t = seekTo; t < stopAt && !reader.reachedEndOfEvents(); t += slice) {
+        const uint64_t length = toTheEnd ? slice : std::min(slice, range.to - t);
+        auto events = reader.getNTimeEvents(length);
+        const Event2D* begin = events->data();
+        const Event2D* stop = begin + events->size();
+        const Event2D* first = std::lower_bound(begin, stop, range.from, byTime);
+        const Event2D* last = std::lower_bound(first, stop, range.to, byTime);
+        if (first < last) {
+            sink(first, last);
+        }
+        progress(std::min(t + length, stopAt) - seekTo, total);
+    }
+}
+
+}  // namespace orvane::cli

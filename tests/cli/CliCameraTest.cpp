@@ -1,0 +1,107 @@
+// The camera subcommands on simulated cameras (ORVANE_SIM), run as a user would.
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <regex>
+
+#include "CliRunner.h"
+#include "support/Streams.h"
+
+namespace orvane::test {
+namespace {
+
+using Json = nlohmann::ordered_json;  // keeps the order of the tools and parameters
+
+// Sequence delays logged instead of slept: bring-up takes no 2.5 s here.
+const std::map<std::string, std::string> kCameras = {
+    {"ORVANE_SIM", "evk4:SIM-EVK4,delays=log;brisca:SIM-BRISCA,delays=log,scene=dot"}};
+
+uint64_t numberBefore(const std::string& text, const std::string& words) {
+    std::smatch match;
+    const std::regex pattern("([0-9]+) " + words);
+    return std::regex_search(text, match, pattern) ? std::stoull(match[1]) : 0;
+}
+
+TEST(CliCameras, ListAndToolsDescribeTheAttachedCameras) {
+    CliRun list = runOrvane({"list", "--json"}, kCameras);
+    ASSERT_EQ(list.status, 0) << describe(list);
+    const Json cameras = Json::parse(list.out);
+    ASSERT_EQ(cameras.size(), 2u);
+    EXPECT_EQ(cameras[0]["serial"], "SIM-BRISCA");
+    EXPECT_EQ(cameras[0]["product"], "Brisca");
+    EXPECT_EQ(cameras[1]["serial"], "SIM-EVK4");
+    EXPECT_EQ(cameras[1]["product"], "EVK4");
+    EXPECT_EQ(cameras[1]["manufacturer"], "Prophesee");
+    EXPECT_EQ(cameras[1]["family"], "event");
+
+    CliRun text = runOrvane({"list"}, kCameras);
+    EXPECT_NE(text.out.find("SIM-EVK4"), std::string::npos) << text.out;
+    CliRun none = runOrvane({"list", "--json"}, {{"ORVANE_SIM", ""}});
+    EXPECT_EQ(none.status, 0);
+    EXPECT_EQ(Json::parse(none.out), Json::array());
+    CliRun broken = runOrvane({"list"}, {{"ORVANE_SIM", "evk4"}});
+    EXPECT_EQ(broken.status, 0);
+    EXPECT_NE(broken.err.find("ORVANE_SIM"), std::string::npos) << "a bad ORVANE_SIM is reported";
+
+    CliRun tools = runOrvane({"tools", "SIM-EVK4", "--json"}, kCameras);
+    ASSERT_EQ(tools.status, 0) << describe(tools);
+    const Json all = Json::parse(tools.out);
+    EXPECT_EQ(all.size(), 7u);
+    std::vector<std::string> roi;
+    for (const auto& [name, parameter] : all["roi"]["parameters"].items())
+        roi.push_back(name);
+    EXPECT_EQ(roi, (std::vector<std::string>{"enable", "mode", "x", "y", "x_width", "y_height"}));
+    EXPECT_EQ(all["roi"]["parameters"]["x"]["type"], "int");
+    EXPECT_EQ(all["roi"]["parameters"]["x"]["max"], 1279);
+    EXPECT_EQ(all["biases"]["parameters"]["bias_diff"]["value"], 77);
+}
+
+TEST(CliCameras, StreamShowsEventsAndTriggerEdges) {
+    CliRun run =
+        runOrvane({"stream", "SIM-EVK4", "--duration", "1200ms", "--set", "trigger_in.enable=true"},
+                  kCameras);
+    ASSERT_EQ(run.status, 0) << describe(run);
+    EXPECT_NE(run.out.find("streamed 1.2 s from SIM-EVK4"), std::string::npos) << run.out;
+    // The simulated trigger input is a 100 Hz square wave (a loaded machine may
+    // drop buffers, so only its presence is certain).
+    EXPECT_GT(numberBefore(run.out, "trigger edges"), 0u) << run.out;
+    // Status lines once a second when stderr is no terminal.
+    EXPECT_NE(run.err.find("Mev/s"), std::string::npos) << run.err;
+
+    CliRun quiet = runOrvane({"stream", "SIM-BRISCA", "--duration", "300ms", "--quiet", "--set",
+                              "roi.enable=true", "--set", "biases.bias_diff=90"},
+                             kCameras);
+    EXPECT_EQ(quiet.status, 0) << describe(quiet);
+    EXPECT_EQ(quiet.err, "");
+}
+
+TEST(CliCameras, RecordGivesAFileThatInfoReads) {
+    ScratchDir scratch;
+    CliRun record = runOrvane({"record", "SIM-EVK4", "rec.raw", "--duration", "1s", "--quiet",
+                               "--set", "trigger_in.enable=true"},
+                              kCameras, scratch.path());
+    ASSERT_EQ(record.status, 0) << describe(record);
+    EXPECT_NE(record.out.find("recorded 1 s to rec.raw"), std::string::npos) << record.out;
+    CliRun info = runOrvane({"info", "rec.raw", "--json"}, {}, scratch.path());
+    ASSERT_EQ(info.status, 0) << describe(info);
+    const Json facts = Json::parse(info.out);
+    // The simulated camera sends 1 Mev/s for the second recorded; a loaded
+    // machine may drop buffers, yet the recording spans the second.
+    EXPECT_GT(facts["events"].get<uint64_t>(), 0u);
+    EXPECT_GT(facts["duration_us"].get<uint64_t>(), 300000u);
+    EXPECT_GT(facts["trigger_edges"].get<uint64_t>(), 0u);
+    EXPECT_EQ(facts["width"], 1280);
+
+    // Ctrl-C stops a recording without a duration cleanly: the file is finished.
+    CliRun stopped = runOrvane({"record", "SIM-BRISCA", "long.raw", "--duration", "0"}, kCameras,
+                               scratch.path(), std::chrono::seconds(60), "recording");
+    ASSERT_EQ(stopped.status, 0) << describe(stopped);
+    EXPECT_NE(stopped.out.find("stopped by Ctrl-C"), std::string::npos) << stopped.out;
+    CliRun stoppedInfo = runOrvane({"info", "long.raw", "--json"}, {}, scratch.path());
+    ASSERT_EQ(stoppedInfo.status, 0) << describe(stoppedInfo);
+    EXPECT_GT(Json::parse(stoppedInfo.out)["events"].get<uint64_t>(), 0u);
+}
+
+}  // namespace
+}  // namespace orvane::test

@@ -1,0 +1,132 @@
+// Bad command lines, missing and junk files, outputs that exist: each gives
+// its exit status and one clear line on stderr, and overwrites nothing.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+
+#include "CliRunner.h"
+#include "support/Streams.h"
+
+namespace orvane::test {
+namespace {
+
+void writeText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(CliErrors, OneClearLineAndTheRightExitStatus) {
+    ScratchDir scratch;
+    writeSceneRecording(scratch.file("rec.raw"), 1 << 20, 3);
+    std::string junk(300000, '\0');
+    std::mt19937 random(5);
+    for (char& c : junk)
+        c = static_cast<char>(random());
+    junk[0] = 'J';  // no '%': no header
+    writeText(scratch.file("junk.raw"), junk);
+    writeText(scratch.file("text.raw"), "these are my notes\n");
+    writeText(scratch.file("evt2.raw"), "% evt 2.0\n% end\nabcd");
+    writeText(scratch.file("geometry.raw"), "% geometry axb\n% end\n");
+    writeText(scratch.file("junk.mp4"), junk);
+    const std::string existing = "keep me\n";
+    for (const char* name : {"old.raw", "old.png", "old.csv", "old.mp4"}) {
+        writeText(scratch.file(name), existing);
+    }
+    const std::map<std::string, std::string> camera = {{"ORVANE_SIM", "evk4:SIM-1,delays=log"}};
+
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string says;  // part of the one line
+    };
+    const std::vector<Case> cases = {
+        {{"bogus"}, 2, "'bogus' is not a subcommand"},
+        {{"info"}, 2, "FILE is required"},
+        {{"info", "rec.raw", "--bogus"}, 2, "--bogus"},
+        {{"cut", "rec.raw", "x.raw", "--to", "1s"}, 2, "--from is required"},
+        {{"cut", "rec.raw", "x.raw", "--from", "1x", "--to", "2s"}, 2, "'1x' is not a time"},
+        {{"cut", "rec.raw", "x.raw", "--from", "-1s", "--to", "2s"}, 2, "is not a time"},
+        {{"cut", "rec.raw", "x.raw", "--from", "20ms", "--to", "10ms"}, 2, "is not before"},
+        {{"cut", "rec.raw", "x.txt", "--from", "1ms", "--to", "2ms"}, 2, "must end in .raw"},
+        {{"render", "rec.raw", "x.png", "--at", "1ms", "--window", "0"}, 2, "--window"},
+        {{"export", "rec.raw", "x.mp4", "--slice", "soon"}, 2, "--slice"},
+        {{"frames", "x.mp4", "--extract", "first", "x.png"}, 2, "not a picture number"},
+        {{"record", "SIM-1", "x.raw", "--stream", "frames"}, 2, "is an event camera"},
+        {{"record", "SIM-1", "x.raw", "--stream", "sound"}, 2, "--stream"},
+        {{"stream", "SIM-1", "--set", "roi"}, 2, "TOOL.PARAM=VALUE"},
+        {{"stream", "SIM-1", "--set", "lens.focus=1"}, 2, "no tool 'lens'"},
+        {{"stream", "SIM-1", "--set", "roi.x=5000"}, 1, "roi.x takes int 0..1279"},
+        {{"stream", "SIM-9", "--duration", "1s"}, 1, "SIM-9: no such camera"},
+        {{"info", "missing.raw"}, 1, "missing.raw: no such file"},
+        {{"info", "junk.raw"}, 1, "junk.raw: not a raw event recording"},
+        {{"info", "text.raw"}, 1, "text.raw: not a raw event recording"},
+        {{"info", "evt2.raw"}, 1, "evt2.raw: not an EVT 3.0 recording"},
+        {{"info", "geometry.raw"}, 1, "geometry.raw: malformed header"},
+        {{"info", "junk.mp4"}, 1, "junk.mp4: not a video"},
+        {{"info", "rec.txt"}, 1, "must end in .raw"},
+        {{"cut", "rec.raw", "x.raw", "--from", "1000s", "--to", "1001s"}, 1, "holds no time"},
+        {{"cut", "rec.raw", "old.raw", "--from", "1ms", "--to", "2ms"}, 1, "old.raw: exists"},
+        {{"render", "rec.raw", "old.png", "--at", "1ms"}, 1, "old.png: exists"},
+        {{"csv", "rec.raw", "old.csv"}, 1, "old.csv: exists"},
+        {{"export", "rec.raw", "old.mp4"}, 1, "old.mp4: exists"},
+        {{"record", "SIM-1", "old.raw", "--duration", "1s"}, 1, "old.raw: exists"},
+        {{"frames", "junk.mp4"}, 1, "junk.mp4: not a video"},
+    };
+    for (const Case& c : cases) {
+        std::string command;
+        for (const std::string& a : c.args)
+            command += a + " ";
+        SCOPED_TRACE(command);
+        CliRun run = runOrvane(c.args, camera, scratch.path());
+        EXPECT_EQ(run.status, c.status) << describe(run);
+        ASSERT_EQ(run.errLines().size(), 1u) << describe(run);
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.rfind("orvane", 0), 0u) << "the line names the program: " << run.err;
+    }
+    for (const char* name : {"old.raw", "old.png", "old.csv", "old.mp4"}) {
+        EXPECT_EQ(readText(scratch.file(name)), existing) << name << " was overwritten";
+    }
+    EXPECT_FALSE(std::ifstream(scratch.file("x.raw")).good()) << "a failed cut leaves no file";
+
+    // Junk behind a sound header reads, with a warning that names the file.
+    writeText(scratch.file("noise.raw"), "% evt 3.0\n% end\n" + junk);
+    CliRun noise = runOrvane({"info", "noise.raw", "--json"}, {}, scratch.path());
+    EXPECT_EQ(noise.status, 0) << describe(noise);
+    ASSERT_EQ(noise.errLines().size(), 1u) << describe(noise);
+    EXPECT_NE(noise.err.find("warning: Raw file noise.raw does not look like EVT 3.0"),
+              std::string::npos)
+        << noise.err;
+
+    // --force overwrites.
+    CliRun forced = runOrvane(
+        {"cut", "rec.raw", "old.raw", "--from", "1ms", "--to", "20ms", "--force", "--quiet"}, {},
+        scratch.path());
+    EXPECT_EQ(forced.status, 0) << describe(forced);
+    EXPECT_NE(readText(scratch.file("old.raw")), existing);
+}
+
+TEST(CliErrors, HelpOnEverySubcommandHasAnExample) {
+    CliRun top = runOrvane({"--help"});
+    EXPECT_EQ(top.status, 0);
+    EXPECT_NE(top.out.find("Example"), std::string::npos) << top.out;
+    for (const char* sub : {"list", "tools", "stream", "record", "info", "cut", "export", "render",
+                            "frames", "csv"}) {
+        SCOPED_TRACE(sub);
+        CliRun run = runOrvane({sub, "--help"});
+        EXPECT_EQ(run.status, 0) << describe(run);
+        EXPECT_NE(run.out.find(std::string("Example:\n  orvane ") + sub), std::string::npos)
+            << run.out;
+    }
+    CliRun bare = runOrvane({});
+    EXPECT_EQ(bare.status, 2);
+    EXPECT_NE(bare.err.find("Subcommands:"), std::string::npos) << bare.err;
+}
+
+}  // namespace
+}  // namespace orvane::test

@@ -1,0 +1,32 @@
+#pragma once
+
+// Runs the orvane program as a user would, and keeps what it said.
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace orvane::test {
+
+struct CliRun {
+    int status = -1;  // exit status; -1 when it did not exit by itself in time
+    std::string out, err;
+    // The lines of stderr, without their line feeds.
+    std::vector<std::string> errLines() const;
+};
+
+// Runs `orvane args...` in `directory` with `environment` added to this
+// process's (ORVANE_LOG_LEVEL removed, so that the program speaks for itself).
+// A run that outlasts `timeout` is killed and reported with status -1. With
+// `interruptOn`, the program gets SIGINT (Ctrl-C) once its stderr shows that text.
+CliRun runOrvane(const std::vector<std::string>& args,
+                 const std::map<std::string, std::string>& environment = {},
+                 const std::string& directory = ".",
+                 std::chrono::seconds timeout = std::chrono::seconds(120),
+                 const std::string& interruptOn = "");
+
+// Everything a run said, for failure messages.
+std::string describe(const CliRun& run);
+
+}  // namespace orvane::test
