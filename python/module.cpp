@@ -1,0 +1,25 @@
+// The compiled part of the Python package `orvane`; orvane/__init__.py
+// re-exports it with the docstrings.
+
+#include <pybind11/pybind11.h>
+
+#include "Bindings.h"
+#include "Errors.h"
+#include "EventArrays.h"
+#include "LogErrors.h"
+
+namespace py = pybind11;
+using namespace orvane::python;
+
+PYBIND11_MODULE(_orvane, m) {
+    py::module_::import("numpy");
+    installLogSink();
+    bindErrors(m);
+    bindEventArrays(m);
+    bindReaders(m);
+    bindCameras(m);
+    py::module_ sim = m.def_submodule("sim");
+    bindSim(sim);
+    m.def("set_log_level", &setShownLogLevel, py::arg("level"));
+    m.def("log_level", &shownLogLevel);
+}
