@@ -11,6 +11,7 @@
 
 #include "BatchQueue.h"
 #include "Bindings.h"
+#include "Docs.h"
 #include "EventArrays.h"
 #include "LogErrors.h"
 #include "orvane/DvsCameraManager.h"
@@ -381,7 +382,7 @@ class CameraManager {
 }  // namespace
 
 void bindCameras(py::module_& m) {
-    py::class_<CameraDescription>(m, "CameraDescription")
+    py::class_<CameraDescription>(m, "CameraDescription", doc::kCameraDescription)
         .def_readonly("serial", &CameraDescription::serial)
         .def_readonly("product", &CameraDescription::productName)
         .def_readonly("manufacturer", &CameraDescription::manufacturer)
@@ -392,38 +393,38 @@ void bindCameras(py::module_& m) {
             return "<CameraDescription " + d.productName + " serial='" + d.serial + "'>";
         });
 
-    py::class_<Tool>(m, "Tool")
-        .def_property_readonly("name", &Tool::name)
-        .def_property_readonly("params", &Tool::params)
-        .def_property_readonly("description", &Tool::description)
-        .def("info", &Tool::info, py::arg("param"))
-        .def("get", &Tool::get, py::arg("param"))
-        .def("set", &Tool::set, py::arg("param"), py::arg("value"));
+    py::class_<Tool>(m, "Tool", doc::kToolClass)
+        .def_property_readonly("name", &Tool::name, doc::kToolName)
+        .def_property_readonly("params", &Tool::params, doc::kParams)
+        .def_property_readonly("description", &Tool::description, doc::kDescription)
+        .def("info", &Tool::info, py::arg("param"), doc::kInfo)
+        .def("get", &Tool::get, py::arg("param"), doc::kGet)
+        .def("set", &Tool::set, py::arg("param"), py::arg("value"), doc::kSet);
 
-    py::class_<BatchIterator>(m, "BatchIterator")
+    py::class_<BatchIterator>(m, "BatchIterator", doc::kBatchIterator)
         .def("__iter__", [](BatchIterator& b) -> BatchIterator& { return b; })
         .def("__next__", &BatchIterator::next)
-        .def("triggers", &BatchIterator::triggers)
-        .def_property_readonly("dropped", &BatchIterator::dropped);
+        .def("triggers", &BatchIterator::triggers, doc::kTriggers)
+        .def_property_readonly("dropped", &BatchIterator::dropped, doc::kDropped);
 
-    py::class_<Camera>(m, "Camera")
-        .def_property_readonly("serial", &Camera::serial)
-        .def_property_readonly("product", &Camera::product)
-        .def_property_readonly("width", &Camera::width)
-        .def_property_readonly("height", &Camera::height)
-        .def_property_readonly("running", &Camera::running)
-        .def_property_readonly("recording", &Camera::recording)
-        .def_property_readonly("connected", &Camera::connected)
-        .def("start", &Camera::start)
-        .def("stop", &Camera::stop)
-        .def("record", &Camera::record, py::arg("path"))
-        .def("stop_recording", &Camera::stopRecording)
-        .def("close", &Camera::close)
-        .def("tool", &Camera::tool, py::arg("name"))
-        .def("tools", &Camera::tools)
+    py::class_<Camera>(m, "Camera", doc::kCamera)
+        .def_property_readonly("serial", &Camera::serial, doc::kSerial)
+        .def_property_readonly("product", &Camera::product, doc::kProduct)
+        .def_property_readonly("width", &Camera::width, doc::kWidth)
+        .def_property_readonly("height", &Camera::height, doc::kHeight)
+        .def_property_readonly("running", &Camera::running, doc::kRunning)
+        .def_property_readonly("recording", &Camera::recording, doc::kRecording)
+        .def_property_readonly("connected", &Camera::connected, doc::kConnected)
+        .def("start", &Camera::start, doc::kStart)
+        .def("stop", &Camera::stop, doc::kStop)
+        .def("record", &Camera::record, py::arg("path"), doc::kRecord)
+        .def("stop_recording", &Camera::stopRecording, doc::kStopRecording)
+        .def("close", &Camera::close, doc::kClose)
+        .def("tool", &Camera::tool, py::arg("name"), doc::kTool)
+        .def("tools", &Camera::tools, doc::kTools)
         .def("batches", &Camera::batches, py::kw_only(), py::arg("time_us") = py::none(),
              py::arg("count") = py::none(), py::arg("capacity") = 64,
-             py::arg("timeout") = py::none())
+             py::arg("timeout") = py::none(), doc::kBatches)
         .def(
             "__enter__", [](Camera& c) -> Camera& { return c; }, py::return_value_policy::reference)
         .def("__exit__", [](Camera& c, py::args) {
@@ -431,10 +432,10 @@ void bindCameras(py::module_& m) {
             return false;
         });
 
-    py::class_<CameraManager>(m, "CameraManager")
+    py::class_<CameraManager>(m, "CameraManager", doc::kCameraManager)
         .def(py::init<>())
-        .def("cameras", &CameraManager::cameras)
-        .def("open", &CameraManager::open, py::arg("serial"));
+        .def("cameras", &CameraManager::cameras, doc::kCameras)
+        .def("open", &CameraManager::open, py::arg("serial"), doc::kOpen);
 }
 
 }  // namespace orvane::python

@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "Bindings.h"
+#include "Docs.h"
 #include "Errors.h"
 #include "EventArrays.h"
 #include "LogErrors.h"
@@ -326,55 +327,11 @@ class Mp4Reader {
 }  // namespace
 
 void bindReaders(py::module_& m) {
-    py::class_<RawReader, std::shared_ptr<RawReader>>(m, "RawReader")
-        .def(py::init<std::string>(), py::arg("path"))
-        .def("load", &RawReader::load, py::arg("progress") = py::none())
-        .def_property_readonly("path", &RawReader::path)
-        .def_property_readonly("header", &RawReader::header)
-        .def_property_readonly(
-            "width",
-            [](RawReader& r) { return r.query([](RawFileReader& f) { return f.getWidth(); }); })
-        .def_property_readonly(
-            "height",
-            [](RawReader& r) { return r.query([](RawFileReader& f) { return f.getHeight(); }); })
-        .def_property_readonly("start_time", &RawReader::startTime)
-        .def_property_readonly("end_time", &RawReader::endTime)
-        .def_property_readonly("duration", [](RawReader& r) { return r.endTime() - r.startTime(); })
-        .def_property_readonly("event_count", &RawReader::eventCount)
-        .def_property_readonly(
-            "time",
-            [](RawReader& r) {
-                return r.query([](RawFileReader& f) { return f.getCurrentPosTimeStamp(); });
-            })
-        .def_property_readonly(
-            "event_number",
-            [](RawReader& r) {
-                return r.query([](RawFileReader& f) { return f.getCurrentPosEventNum(); });
-            })
-        .def_property_readonly(
-            "at_end",
-            [](RawReader& r) {
-                return r.query([](RawFileReader& f) { return f.reachedEndOfEvents(); });
-            })
-        .def("seek_time", &RawReader::seekTime, py::arg("t"))
-        .def("seek_event", &RawReader::seekEvent, py::arg("n"))
-        .def("read_time", &RawReader::readTime, py::arg("us"))
-        .def("read_events", &RawReader::readEvents, py::arg("n"))
-        .def(
-            "slices",
-            [](std::shared_ptr<RawReader> r, uint64_t us) {
-                if (us == 0) {
-                    throw py::value_error("slices: the duration must be at least 1 us");
-                }
-                return SliceIterator{std::move(r), us};
-            },
-            py::arg("us"))
-        .def("cut", &RawReader::cut, py::arg("start"), py::arg("end"), py::arg("path"),
-             py::arg("progress") = py::none())
-        .def("export_video", &RawReader::exportVideo, py::arg("start"), py::arg("end"),
-             py::arg("path"), py::arg("progress") = py::none());
-
-    py::class_<SliceIterator>(m, "SliceIterator")
+    using RawFileReader_ = RawFileReader;
+    auto position = [](auto get) {
+        return [get](RawReader& r) { return r.query([&](RawFileReader_& f) { return get(f); }); };
+    };
+    py::class_<SliceIterator>(m, "SliceIterator", doc::kSliceIterator)
         .def("__iter__", [](SliceIterator& s) -> SliceIterator& { return s; })
         .def("__next__", [](SliceIterator& s) {
             if (s.atEnd()) {
@@ -383,18 +340,64 @@ void bindReaders(py::module_& m) {
             return s.reader->readTime(s.us);
         });
 
-    m.def("decode", &decode, py::arg("data"));
-    m.def("_read_all_cpp", &readAllInCpp, py::arg("path"), py::arg("slice_us"));
-
-    py::class_<Mp4Reader>(m, "Mp4Reader")
+    py::class_<RawReader, std::shared_ptr<RawReader>>(m, "RawReader", doc::kRawReader)
         .def(py::init<std::string>(), py::arg("path"))
-        .def_property_readonly("width", [](Mp4Reader& r) { return r.reader_.getWidth(); })
-        .def_property_readonly("height", [](Mp4Reader& r) { return r.reader_.getHeight(); })
-        .def_property_readonly("timestamps",
-                               [](Mp4Reader& r) {
-                                   return py::array_t<uint64_t>(r.timestamps_.size(),
-                                                                r.timestamps_.data());
-                               })
+        .def("load", &RawReader::load, py::arg("progress") = py::none(), doc::kLoad)
+        .def_property_readonly("path", &RawReader::path, doc::kPath)
+        .def_property_readonly("header", &RawReader::header, doc::kHeader)
+        .def_property_readonly("width", position([](RawFileReader_& f) { return f.getWidth(); }),
+                               doc::kWidth)
+        .def_property_readonly("height", position([](RawFileReader_& f) { return f.getHeight(); }),
+                               doc::kHeight)
+        .def_property_readonly("start_time", &RawReader::startTime, doc::kStartTime)
+        .def_property_readonly("end_time", &RawReader::endTime, doc::kEndTime)
+        .def_property_readonly(
+            "duration", [](RawReader& r) { return r.endTime() - r.startTime(); }, doc::kDuration)
+        .def_property_readonly("event_count", &RawReader::eventCount, doc::kEventCount)
+        .def_property_readonly(
+            "time", position([](RawFileReader_& f) { return f.getCurrentPosTimeStamp(); }),
+            doc::kTime)
+        .def_property_readonly(
+            "event_number", position([](RawFileReader_& f) { return f.getCurrentPosEventNum(); }),
+            doc::kEventNumber)
+        .def_property_readonly("at_end",
+                               position([](RawFileReader_& f) { return f.reachedEndOfEvents(); }),
+                               doc::kAtEnd)
+        .def("seek_time", &RawReader::seekTime, py::arg("t"), doc::kSeekTime)
+        .def("seek_event", &RawReader::seekEvent, py::arg("n"), doc::kSeekEvent)
+        .def("read_time", &RawReader::readTime, py::arg("us"), doc::kReadTime)
+        .def("read_events", &RawReader::readEvents, py::arg("n"), doc::kReadEvents)
+        .def(
+            "slices",
+            [](std::shared_ptr<RawReader> r, uint64_t us) {
+                if (us == 0) {
+                    throw py::value_error("slices: the duration must be at least 1 us");
+                }
+                return SliceIterator{std::move(r), us};
+            },
+            py::arg("us"), doc::kSlices)
+        .def("cut", &RawReader::cut, py::arg("start"), py::arg("end"), py::arg("path"),
+             py::arg("progress") = py::none(), doc::kCut)
+        .def("export_video", &RawReader::exportVideo, py::arg("start"), py::arg("end"),
+             py::arg("path"), py::arg("progress") = py::none(), doc::kExportVideo);
+
+    m.def("decode", &decode, py::arg("data"), doc::kDecode);
+    m.def("_read_all_cpp", &readAllInCpp, py::arg("path"), py::arg("slice_us"),
+          "The C++ reader's own slice loop, timed: (events, seconds, sum of last times). "
+          "The baseline of orvane.bench.");
+
+    py::class_<Mp4Reader>(m, "Mp4Reader", doc::kMp4Reader)
+        .def(py::init<std::string>(), py::arg("path"))
+        .def_property_readonly(
+            "width", [](Mp4Reader& r) { return r.reader_.getWidth(); }, doc::kWidth)
+        .def_property_readonly(
+            "height", [](Mp4Reader& r) { return r.reader_.getHeight(); }, doc::kHeight)
+        .def_property_readonly(
+            "timestamps",
+            [](Mp4Reader& r) {
+                return py::array_t<uint64_t>(r.timestamps_.size(), r.timestamps_.data());
+            },
+            doc::kTimestamps)
         .def("__len__", [](Mp4Reader& r) { return r.timestamps_.size(); })
         .def("__iter__", [](Mp4Reader& r) -> Mp4Reader& { return r; })
         .def("__next__",
@@ -418,7 +421,7 @@ void bindReaders(py::module_& m) {
                 }
                 return picture;
             },
-            py::arg("n"));
+            py::arg("n"), doc::kFrame);
 }
 
 }  // namespace orvane::python

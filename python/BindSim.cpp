@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "Bindings.h"
+#include "Docs.h"
 #include "orvane/sim/SimulatedBus.h"
 
 namespace orvane::python {
@@ -37,6 +38,7 @@ std::string entry(const std::string& product, const std::string& serial, double 
 }  // namespace
 
 void bindSim(py::module_& sim) {
+    sim.doc() = doc::kSim;
     sim.def(
         "plug",
         [](const std::string& product, const std::string& serial, double rate,
@@ -53,18 +55,21 @@ void bindSim(py::module_& sim) {
         },
         py::kw_only(), py::arg("product") = "evk4", py::arg("serial") = "S1", py::arg("rate") = 1e6,
         py::arg("scene") = "bar", py::arg("seed") = 1, py::arg("pacing") = "realtime",
-        py::arg("sleep_delays") = true, py::arg("replay") = "");
+        py::arg("sleep_delays") = true, py::arg("replay") = "", doc::kPlug);
     sim.def(
         "unplug",
         [](const std::string& serial) {
             py::gil_scoped_release nogil;
             return sim::SimulatedBus::instance().unplug(serial);
         },
-        py::arg("serial"));
-    sim.def("reset", [] {
-        py::gil_scoped_release nogil;
-        sim::SimulatedBus::instance().reset();
-    });
+        py::arg("serial"), doc::kUnplug);
+    sim.def(
+        "reset",
+        [] {
+            py::gil_scoped_release nogil;
+            sim::SimulatedBus::instance().reset();
+        },
+        doc::kReset);
 }
 
 }  // namespace orvane::python

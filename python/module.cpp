@@ -4,6 +4,7 @@
 #include <pybind11/pybind11.h>
 
 #include "Bindings.h"
+#include "Docs.h"
 #include "Errors.h"
 #include "EventArrays.h"
 #include "LogErrors.h"
@@ -20,6 +21,7 @@ PYBIND11_MODULE(_orvane, m) {
     bindCameras(m);
     py::module_ sim = m.def_submodule("sim");
     bindSim(sim);
-    m.def("set_log_level", &setShownLogLevel, py::arg("level"));
-    m.def("log_level", &shownLogLevel);
+    m.doc() = "The compiled part of orvane; use the package `orvane`.";
+    m.def("set_log_level", &setShownLogLevel, py::arg("level"), doc::kSetLogLevel);
+    m.def("log_level", &shownLogLevel, doc::kLogLevel);
 }
