@@ -20,3 +20,11 @@ CMAKE
 cmake -S "$prefix/cmake-consumer" -B "$prefix/cmake-consumer/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$prefix/cmake-consumer/build" >/dev/null
 "$prefix/cmake-consumer/build/consumer"
+# The Python package, where it was built, imports from the prefix and finds
+# liborvane there.
+for package in "$prefix"/lib/python3*/dist-packages; do
+  [ -d "$package/orvane" ] || continue
+  PYTHONPATH="$package" /usr/bin/python3 -c \
+    'import orvane, sys; assert orvane.__file__.startswith(sys.argv[1]); assert orvane.EVENT_DTYPE.itemsize == 16' \
+    "$package"
+done
