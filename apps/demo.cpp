@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include "FusionDemo.h"
 #include "orvane/orvane.h"
 #include "orvane/sim/sim.h"
 
@@ -189,5 +190,5 @@ int main(int argc, char** argv) {
                     e.polarity ? "ON " : "OFF", e.timestamp);
     }
     std::printf("\ndone: the recording holds every buffer received while it was on.\n");
-    return 0;
+    return runFusionDemo(manager, recordingPath.substr(0, recordingPath.rfind('.')) + "-fusion");
 }

@@ -31,6 +31,7 @@ class Evt3Decoder final : public Decoder {
         uint16_t baseX = 0;
         uint8_t vectorPolarity = 0;
     };
+    State state() const { return state_; }
 
   private:
     template <bool kEmit>
@@ -42,5 +43,8 @@ class Evt3Decoder final : public Decoder {
     bool haveOddByte_ = false;
     uint8_t oddByte_ = 0;
 };
+
+// The words that bring a fresh decoder to `state` (see orvane/hal/Evt3StateWords.h).
+std::vector<uint8_t> evt3StateWords(const Evt3Decoder::State& state);
 
 }  // namespace orvane

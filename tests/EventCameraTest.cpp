@@ -9,6 +9,7 @@
 #include <fstream>
 #include <future>
 
+#include "camera/EventDispatcher.h"
 #include "orvane/orvane.h"
 #include "orvane/sim/sim.h"
 #include "support/BusWalk.h"
@@ -135,11 +136,10 @@ TEST(EventCamera, ToolsAreFoundByTypeAndSharedByCopies) {
     EXPECT_EQ(copy.getTool(TOOL_ROI), camera.getTool(TOOL_ROI));
 }
 
-// Feeds ranges straight into the camera's dispatch, as its decoder does.
-struct BatchProbe : DvsEventCamera {
-    using DvsEventCamera::DvsEventCamera;
+// Feeds ranges straight into the cameras' dispatch, as their decoders do.
+struct BatchProbe : EventDispatcher {
     void feed(std::vector<Event2D> range) {
-        eventStreamArrvied(range.data(), range.data() + range.size());
+        dispatchEvents(range.data(), range.data() + range.size());
     }
     std::vector<uint64_t> readyTimes(BatchStore& store) {
         std::vector<uint64_t> times;
@@ -161,7 +161,7 @@ std::vector<Event2D> at(std::initializer_list<uint64_t> times) {
 }
 
 TEST(EventCamera, BatchesByCountAndByTimeHandOverExactRanges) {
-    BatchProbe probe(CameraDescription{});
+    BatchProbe probe;
     std::vector<Event2D> batch;
     EXPECT_FALSE(probe.getNextBatch(batch)) << "no batching chosen: no wait";
 
@@ -187,12 +187,12 @@ TEST(EventCamera, BatchesByCountAndByTimeHandOverExactRanges) {
 
     // Callbacks see every range whole, whatever the batching does.
     std::vector<size_t> seen;
-    uint32_t id = probe.addEventsStreamHandleCallback(
+    uint32_t id = probe.addEventsCallback(
         [&](const Event2D* b, const Event2D* e) { seen.push_back(static_cast<size_t>(e - b)); });
-    EXPECT_EQ(probe.addTriggerInCallback([](EventTriggerIn) {}), 0u) << "each kind counts from 0";
+    EXPECT_EQ(probe.addTriggerCallback([](EventTriggerIn) {}), 0u) << "each kind counts from 0";
     probe.feed(at({3000, 3001}));
-    EXPECT_TRUE(probe.removeEventsStreamHandleCallback(id));
-    EXPECT_FALSE(probe.removeEventsStreamHandleCallback(id));
+    EXPECT_TRUE(probe.removeEventsCallback(id));
+    EXPECT_FALSE(probe.removeEventsCallback(id));
     probe.feed(at({3002}));
     EXPECT_EQ(seen, (std::vector<size_t>{2}));
 }

@@ -171,6 +171,60 @@ TEST(Evt3Codec, EverySplitPointGivesTheSameStream) {
     }
 }
 
+// A stream cut at any word, prefixed with the words of the decoder's state at
+// the cut, decodes on its own to the tail of the full decode with its times.
+TEST(Evt3Codec, StateWordsLetACutStreamDecodeOnItsOwn) {
+    auto checkCuts = [](const std::vector<uint8_t>& bytes, const std::vector<size_t>& cuts,
+                        const std::string& what) {
+        auto full = makeDecoder();
+        Collector all(*full);
+        full->decode(bytes);
+        for (size_t cut : cuts) {
+            const auto middle = bytes.begin() + static_cast<long>(cut);
+            auto head = makeDecoder();
+            Collector headSeen(*head);
+            head->decode(std::vector<uint8_t>(bytes.begin(), middle));
+            std::vector<uint8_t> tail = evt3StateWords(*head);
+            ASSERT_FALSE(tail.empty());
+            tail.insert(tail.end(), middle, bytes.end());
+            auto fresh = makeDecoder();
+            Collector tailSeen(*fresh);
+            fresh->decode(tail);
+            const std::string context = what + ", cut at byte " + std::to_string(cut);
+            ASSERT_EQ(tailSeen.items.size() + headSeen.items.size(), all.items.size()) << context;
+            expectSameStream(
+                std::vector<Item>(all.items.begin() + static_cast<long>(headSeen.items.size()),
+                                  all.items.end()),
+                tailSeen.items, context);
+            EXPECT_EQ(fresh->getCurrentTimestamp(), full->getCurrentTimestamp()) << context;
+        }
+    };
+
+    // Random streams over three wraps, cut at random words (inside vector runs too).
+    for (uint64_t seed : {3u, 17u}) {
+        auto bytes = test::encode(test::randomStream(seed, 3000, 3));
+        std::mt19937_64 random(seed);
+        std::vector<size_t> cuts = {0, 2, bytes.size() - 2, bytes.size()};
+        for (int i = 0; i < 60; ++i) {
+            cuts.push_back(2 * (random() % (bytes.size() / 2)));
+        }
+        checkCuts(bytes, cuts, "seed " + std::to_string(seed));
+    }
+    // A vector base pushed beyond 11 bits by words without re-base, at polarity 1.
+    checkCuts(bytesOf({0x8003, 0x6123, 0x0010, 0x3FF0, 0x4000, 0x4001, 0x4FFF, 0x5081, 0x4003}),
+              {8, 10, 12, 14, 16}, "vector base beyond 11 bits");
+
+    struct NotEvt3 : Decoder {
+        uint32_t decodeCounting(const uint8_t*, const uint8_t*) override { return 0; }
+        int decode(const std::vector<uint8_t>&) override { return 0; }
+        void decodeRange(const uint8_t*, const uint8_t*) override {}
+        uint64_t getCurrentTimestamp() override { return 0; }
+        void setCurrentTimestamp(const uint64_t&) override {}
+        uint8_t getWordSize() override { return 2; }
+    };
+    EXPECT_TRUE(evt3StateWords(NotEvt3()).empty());
+}
+
 TEST(Evt3Codec, LongRangesAreHandedOverInOrderedPieces) {
     // More events at one time than one range holds, then a trigger in the middle.
     std::vector<Event2D> events;

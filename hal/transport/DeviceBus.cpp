@@ -1,17 +1,16 @@
+// The registry of device backends that discovery and interfaces go through.
 #include "orvane/hal/DeviceBus.h"
 
-#include "orvane/sim/SimulatedBus.h"
+#include "LibraryBackends.h"
 
 namespace orvane {
 
-// The simulated bus is always there: every path runs without hardware.
-DeviceBus::DeviceBus() {
-    backends_.push_back(
-        std::shared_ptr<DeviceBackend>(&sim::SimulatedBus::instance(), [](DeviceBackend*) {}));
-}
+DeviceBus::DeviceBus() = default;
 
 DeviceBus& DeviceBus::instance() {
     static DeviceBus bus;
+    static const bool registered = (addLibraryBackends(bus), true);
+    (void)registered;
     return bus;
 }
 

@@ -49,6 +49,11 @@ class DataToVideoConverter {
     // Replaces the scaler with a nearest-neighbour one for the sizes in force.
     int setConverterFmt(AVPixelFormat srcFormat, AVPixelFormat dstFormat);
 
+    // The H.264 encoder's speed preset for the next initVideoConverter
+    // ("ultrafast" .. "placebo"); empty (the default) keeps the encoder's own.
+    // Faster presets keep up with more pictures at a lower quality per bit.
+    void setEncoderPreset(std::string preset) { preset_ = std::move(preset); }
+
     // Opens the output file and the encoder. Objects left by an earlier
     // initVideoConverter that was never closed are released first.
     int initVideoConverter(std::string path);
@@ -83,6 +88,7 @@ class DataToVideoConverter {
     // Given to the next picture that carries no time. Kept across files, so a
     // second file continues the times of the first.
     int64_t nextPts_ = 0;
+    std::string preset_;
 
     std::unique_ptr<Scaler> scaler_;  // empty until setConverterFmt
     std::unique_ptr<Output> output_;  // empty unless a file is being written

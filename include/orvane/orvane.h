@@ -33,6 +33,7 @@
 #include "orvane/hal/EventSearch.h"
 #include "orvane/hal/Evt3Encoder.h"
 #include "orvane/hal/Evt3Scan.h"
+#include "orvane/hal/Evt3StateWords.h"
 #include "orvane/hal/RawEventStreamFormat.h"
 
 // Transport, registers and tools
@@ -64,8 +65,11 @@
 #include "orvane/DvsCameraManager.h"
 #include "orvane/DvsCameraPrivate.h"
 #include "orvane/DvsEventCamera.h"
+#include "orvane/FusionCamera.h"
+#include "orvane/FusionCameraPrivate.h"
 #include "orvane/OrvaneBrisca.h"
 #include "orvane/PropheseeEVK4.h"
+#include "orvane/TandroCamera.h"
 
 // Sensor drivers
 #include "orvane/Imx415Sensor.h"

@@ -2,8 +2,11 @@
 
 #include "orvane/OrvaneBrisca.h"
 #include "orvane/PropheseeEVK4.h"
+#include "orvane/TandroCamera.h"
 #include "orvane/base/Logger.h"
 #include "orvane/hal/UsbInterface.h"
+
+#include <type_traits>
 
 namespace orvane {
 
@@ -11,10 +14,12 @@ namespace {
 
 constexpr const char* kLogModule = "src/camera/DvsCameraManager";
 
-template <typename Camera>
-uint64_t scan(std::map<std::string, std::shared_ptr<DvsCamera>>& cameras) {
+template <typename Camera, typename Base>
+uint64_t scan(std::map<std::string, std::shared_ptr<Base>>& cameras) {
     std::vector<CameraDescription> found =
-        UsbInterface::findUsbDvsCamera(Camera::vendorId, Camera::productId);
+        std::is_base_of<FusionCamera, Camera>::value
+            ? UsbInterface::findUsbFusionCamera(Camera::vendorId, Camera::productId)
+            : UsbInterface::findUsbDvsCamera(Camera::vendorId, Camera::productId);
     for (const CameraDescription& description : found) {
         if (cameras.find(description.serial) == cameras.end()) {
             cameras.emplace(description.serial, std::make_shared<Camera>(description));
@@ -27,7 +32,6 @@ uint64_t scan(std::map<std::string, std::shared_ptr<DvsCamera>>& cameras) {
 
 DvsCameraManager::DvsCameraManager() = default;
 
-// The fusion family joins here with its own camera class.
 uint64_t DvsCameraManager::findCameras(CAMERA_TYPE type) {
     switch (type) {
         case CAMERA_EVK4:
@@ -35,7 +39,7 @@ uint64_t DvsCameraManager::findCameras(CAMERA_TYPE type) {
         case CAMERA_BRISCA:
             return scan<OrvaneBrisca>(dvsCameras_);
         case CAMERA_TANDRO:
-            return 0;
+            return scan<TandroCamera>(fusionCameras_);
     }
     return 0;
 }
@@ -47,6 +51,9 @@ uint64_t DvsCameraManager::findCameras() {
 void DvsCameraManager::removeUnpluggedCameras() {
     for (auto it = dvsCameras_.begin(); it != dvsCameras_.end();) {
         it = it->second->isConnected() ? std::next(it) : dvsCameras_.erase(it);
+    }
+    for (auto it = fusionCameras_.begin(); it != fusionCameras_.end();) {
+        it = it->second->isConnected() ? std::next(it) : fusionCameras_.erase(it);
     }
 }
 
@@ -62,6 +69,9 @@ std::vector<CameraDescription> DvsCameraManager::getCameraDescs() {
     for (const auto& [serial, camera] : dvsCameras_) {
         descriptions.push_back(camera->getDvsDesc());
     }
+    for (const auto& [serial, camera] : fusionCameras_) {
+        descriptions.push_back(camera->getDvsDesc());
+    }
     return descriptions;
 }
 
@@ -74,9 +84,16 @@ std::shared_ptr<DvsCamera> DvsCameraManager::openCamera(std::string serial) {
     return it->second->init() == 0 ? it->second : nullptr;
 }
 
+// The camera comes back even when its bring-up failed: the application learns
+// that from the camera (isConnected, start).
 std::shared_ptr<FusionCamera> DvsCameraManager::openFusionCamera(std::string serial) {
-    ORVANE_LOG(LOG_DEBUG, "Camera serial: %s", serial.c_str());
-    return nullptr;
+    ORVANE_LOG(LOG_DEBUG, "Fusion Camera serial: %s", serial.c_str());
+    auto it = fusionCameras_.find(serial);
+    if (it == fusionCameras_.end()) {
+        return nullptr;
+    }
+    it->second->init();
+    return it->second;
 }
 
 }  // namespace orvane

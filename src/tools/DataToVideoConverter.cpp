@@ -168,7 +168,8 @@ DataToVideoConverter::DataToVideoConverter(const DataToVideoConverter& other)
       frameRate_(other.frameRate_),
       timeBaseNum_(other.timeBaseNum_),
       timeBaseDen_(other.timeBaseDen_),
-      nextPts_(other.nextPts_) {
+      nextPts_(other.nextPts_),
+      preset_(other.preset_) {
     if (other.scaler_) {
         scaler_ = Scaler::create(other.scaler_->geometry);
     }
@@ -252,7 +253,12 @@ int DataToVideoConverter::initVideoConverter(std::string path) {
     encoder->max_b_frames = 0;
     encoder->bit_rate = kBitRate;
 
-    int result = avcodec_open2(encoder, out->codec, nullptr);
+    AVDictionary* options = nullptr;
+    if (!preset_.empty()) {
+        av_dict_set(&options, "preset", preset_.c_str(), 0);
+    }
+    int result = avcodec_open2(encoder, out->codec, &options);
+    av_dict_free(&options);
     if (result < 0) {
         ORVANE_LOG(LOG_ERROR, "Could not open the H.264 encoder for %dx%d, format %d: %s.",
                    dstWidth_, dstHeight_, dstFormat_, av::errorText(result).c_str());

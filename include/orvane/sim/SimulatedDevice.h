@@ -1,3 +1,5 @@
+// A simulated camera: the device a transport backend hands out, with the
+// register file, sensor clock and producer threads of a real one.
 #pragma once
 
 #include <atomic>
@@ -11,9 +13,9 @@
 #include <vector>
 
 #include "orvane/hal/Device.h"
-#include "orvane/hal/Evt3Encoder.h"
-#include "orvane/hal/RegisterMap.h"
 #include "orvane/sim/DeviceConfig.h"
+#include "orvane/sim/RegisterFile.h"
+#include "orvane/sim/SensorClock.h"
 
 namespace orvane::sim {
 
@@ -78,16 +80,15 @@ class SimulatedDevice : public Device {
         uint32_t bufferBytes = 0;
         bool stopping = false;
     };
-    class EventSource;
 
-    uint32_t fileValue(uint32_t address) const;  // caller holds mutex_
     void checkConnected() const;
-    bool outputOn() const;                  // caller holds mutex_
-    void timeBaseChanged(bool wasOn);       // caller holds mutex_
-    uint64_t sensorTimeLocked() const;      // caller holds mutex_
-    bool stopping(uint8_t endpoint) const;  // caller holds mutex_
+    // Applies a host write; the clock follows the output switch.
+    void writeLocked(uint32_t address, uint32_t value);  // caller holds mutex_
+    bool outputOn() const;                               // caller holds mutex_
+    bool stopping(uint8_t endpoint) const;               // caller holds mutex_
     void stopAll();
 
+    // The producer loops, one thread per started endpoint (SimulatedDeviceLoops.cpp).
     void eventLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueue> queue);
     void replayLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueue> queue);
     void frameLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueue> queue);
@@ -100,16 +101,11 @@ class SimulatedDevice : public Device {
     CameraDescription description_;
     std::atomic<bool> connected_{true};
 
-    mutable std::mutex mutex_;                // registers, traffic, endpoints, clock
-    std::condition_variable changed_;         // registers written, endpoint stopping, unplugged
-    std::map<uint32_t, uint32_t> registers_;  // written or reset values; others read 0
-    std::vector<RegisterAccess> traffic_;
+    mutable std::mutex mutex_;         // registers, traffic, endpoints, clock
+    std::condition_variable changed_;  // registers written, endpoint stopping, unplugged
+    RegisterFile registers_;
+    SensorClock clock_;
     std::map<uint8_t, Endpoint> endpoints_;
-
-    // The time base: while it runs, sensor time = clockBase_ + (now - clockOrigin_);
-    // when paced by the reader, the event loop advances clockBase_ itself.
-    uint64_t clockBase_ = 0;
-    std::chrono::steady_clock::time_point clockOrigin_;
 
     std::atomic<uint64_t> eventsSent_{0};
     std::atomic<uint64_t> triggersSent_{0};

@@ -1,0 +1,247 @@
+// The simulated camera's producers, one thread per started endpoint: the event
+// sensor, the replay of a recording, and the frame sensor's pictures.
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "SensorModel.h"
+#include "orvane/base/ByteOrder.h"
+#include "orvane/base/Logger.h"
+#include "orvane/hal/DecoderFactory.h"
+#include "orvane/sim/SimulatedDevice.h"
+
+namespace orvane::sim {
+
+namespace {
+
+constexpr const char* kLogModule = "hal/sim/SimulatedDevice";
+
+constexpr std::chrono::microseconds kTick{1000};  // live production step
+constexpr uint64_t kFlushEveryUs = 10'000;        // a partial buffer waits at most this sensor time
+constexpr uint64_t kFastStepUs = 1000;            // sensor time per step when reader-paced
+constexpr uint64_t kMaxStepUs = 20'000;           // a live step never makes up more than this
+constexpr std::chrono::microseconds kSendSlice{10'000};
+
+// Counts what a buffer carries as the host will decode it.
+class WireCounter {
+  public:
+    WireCounter() : decoder_(DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3"))) {
+        decoder_->setEventsStreamHandleCallback(
+            [this](const Event2D* b, const Event2D* e) { events += static_cast<uint64_t>(e - b); });
+        decoder_->setTriggerInCallback([this](EventTriggerIn) { ++triggers; });
+    }
+    void count(const std::vector<uint8_t>& buffer) {
+        events = triggers = 0;
+        decoder_->decode(buffer);
+    }
+    uint64_t lastTimestamp() const { return decoder_->getCurrentTimestamp(); }
+
+    uint64_t events = 0, triggers = 0;
+
+  private:
+    std::unique_ptr<Decoder> decoder_;
+};
+
+}  // namespace
+
+bool SimulatedDevice::send(uint8_t endpoint, BufferQueue& queue, RawBuffer buffer) {
+    if (config_.pacing == Pacing::RealTime) {
+        return queue.push(std::move(buffer));
+    }
+    while (!queue.pushWait(buffer, kSendSlice)) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping(endpoint) || queue.closed()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void SimulatedDevice::countSent(uint64_t events, uint64_t triggers) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);  // no waiter misses the change
+        eventsSent_ += events;
+        triggersSent_ += triggers;
+    }
+    sentChanged_.notify_all();
+}
+
+void SimulatedDevice::eventLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueue> queue) {
+    const size_t cut = bufferBytes & ~1u;  // buffers end on whole words
+    const SensorControls& controls = SensorControls::instance();
+    const bool withFrames = config_.product == Product::Tandro;
+    SensorModel sensor(config_);
+    std::vector<uint8_t> pending;
+    bool fresh = true;
+    uint64_t produced = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        produced = clock_.base();  // the time base continues from an earlier start
+    }
+    sensor.skipTo(produced);
+    uint64_t lastSend = produced;  // sensor time of the last buffer sent
+    WireCounter wire;
+    auto sendPending = [&](size_t bytes, bool finalFlush) {
+        auto buffer = std::make_shared<std::vector<uint8_t>>(
+            pending.begin(), pending.begin() + static_cast<long>(bytes));
+        pending.erase(pending.begin(), pending.begin() + static_cast<long>(bytes));
+        wire.count(*buffer);
+        if (config_.product == Product::Tandro) {
+            convertEndian(*buffer);
+        }
+        lastSend = produced;
+        const bool sent = finalFlush ? queue->push(std::move(buffer))
+                                     : send(ENDPOINT_EVENTS, *queue, std::move(buffer));
+        if (sent) {
+            countSent(wire.events, wire.triggers);
+        }
+        return sent;
+    };
+
+    while (true) {
+        SensorSettings s;
+        uint64_t until = 0;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [&] { return stopping(ENDPOINT_EVENTS) || outputOn(); });
+            if (stopping(ENDPOINT_EVENTS)) {
+                break;
+            }
+            if (config_.pacing == Pacing::RealTime) {
+                changed_.wait_for(lock, kTick,
+                                  [&] { return stopping(ENDPOINT_EVENTS) || !outputOn(); });
+                if (stopping(ENDPOINT_EVENTS)) {
+                    break;
+                }
+                until = clock_.now();
+            } else {
+                until = clock_.advance(kFastStepUs);
+            }
+            s = controls.read(registers_, withFrames);
+        }
+        if (until <= produced) {
+            continue;
+        }
+        if (until - produced > kMaxStepUs) {
+            produced = until - kMaxStepUs;
+            sensor.skipTo(produced);
+        }
+        if (!s.hasTimeBase) {
+            produced = until;  // a slave without a master: no time base, nothing to send
+            sensor.skipTo(until);
+            continue;
+        }
+        if (fresh) {
+            sensor.restart();
+            fresh = false;
+        }
+        sensor.produce(produced, until, s, pending);
+        produced = until;
+        bool ok = true;
+        while (ok && pending.size() >= cut) {
+            ok = sendPending(cut, false);
+        }
+        // As a USB device flushes on a timeout, a partial buffer goes out after
+        // 10 ms of sensor time, so that a sparse stream still flows.
+        if (ok && !pending.empty() && produced - lastSend >= kFlushEveryUs) {
+            ok = sendPending(pending.size(), false);
+        }
+        if (!ok) {
+            break;
+        }
+    }
+    // What the sensor has produced goes out before the endpoint stops.
+    if (!pending.empty()) {
+        sendPending(pending.size(), true);
+    }
+}
+
+// Streams a recording's payload as it is, in buffers of the transfer size;
+// live pacing follows the recording's own time.
+void SimulatedDevice::replayLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueue> queue) {
+    std::ifstream in(config_.replayFile, std::ios::binary);
+    std::vector<uint8_t> payload((std::istreambuf_iterator<char>(in)),
+                                 std::istreambuf_iterator<char>());
+    size_t pos = 0;
+    while (pos < payload.size() && payload[pos] == '%') {  // the header: lines starting with '%'
+        auto eol = std::find(payload.begin() + static_cast<long>(pos), payload.end(), '\n');
+        pos = static_cast<size_t>(eol - payload.begin()) + 1;
+    }
+    WireCounter timer;
+    const auto started = std::chrono::steady_clock::now();
+    uint64_t firstTime = UINT64_MAX;
+    const size_t cut = std::max<size_t>(2, bufferBytes & ~1u);
+    while (pos < payload.size()) {
+        const size_t bytes = std::min(cut, payload.size() - pos);
+        auto buffer = std::make_shared<std::vector<uint8_t>>(
+            payload.begin() + static_cast<long>(pos),
+            payload.begin() + static_cast<long>(pos + bytes));
+        timer.count(*buffer);
+        const uint64_t t = timer.lastTimestamp();
+        firstTime = std::min(firstTime, t);
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [&] { return stopping(ENDPOINT_EVENTS) || outputOn(); });
+            if (config_.pacing == Pacing::RealTime) {
+                changed_.wait_until(lock, started + std::chrono::microseconds(t - firstTime),
+                                    [&] { return stopping(ENDPOINT_EVENTS); });
+            }
+            if (stopping(ENDPOINT_EVENTS)) {
+                return;
+            }
+        }
+        if (config_.product == Product::Tandro) {
+            convertEndian(*buffer);
+        }
+        if (!send(ENDPOINT_EVENTS, *queue, std::move(buffer))) {
+            return;
+        }
+        pos += bytes;
+        countSent(timer.events, timer.triggers);
+    }
+    ORVANE_LOG(LOG_INFO, "%s: replay of %s finished", description_.serial.c_str(),
+               config_.replayFile.c_str());
+}
+
+// NV12 pictures of horizontal bands moving down, 30 per second while the frame
+// sensor is on.
+void SimulatedDevice::frameLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueue> queue) {
+    const size_t lumaBytes = size_t{kFrameWidth} * kFrameHeight;
+    const size_t pictureBytes = lumaBytes * 3 / 2;
+    if (bufferBytes < pictureBytes) {
+        ORVANE_LOG(LOG_ERROR, "%s: frame transfers of %u bytes cannot hold a %zu-byte picture",
+                   description_.serial.c_str(), bufferBytes, pictureBytes);
+        return;
+    }
+    const SensorControls& controls = SensorControls::instance();
+    auto next = std::chrono::steady_clock::now();
+    uint64_t index = 0;
+    while (true) {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(
+                lock, [&] { return stopping(ENDPOINT_FRAMES) || controls.framesOn(registers_); });
+            if (config_.pacing == Pacing::RealTime) {
+                next += std::chrono::microseconds(kFramePeriodUs);
+                changed_.wait_until(lock, next, [&] { return stopping(ENDPOINT_FRAMES); });
+            }
+            if (stopping(ENDPOINT_FRAMES)) {
+                return;
+            }
+        }
+        auto picture = std::make_shared<std::vector<uint8_t>>(pictureBytes);
+        for (uint32_t row = 0; row < kFrameHeight; ++row) {
+            std::memset(picture->data() + size_t{row} * kFrameWidth,
+                        static_cast<int>((row / 8 + index * 4) & 0xFF), kFrameWidth);
+        }
+        std::memset(picture->data() + lumaBytes, 128, lumaBytes / 2);
+        if (!send(ENDPOINT_FRAMES, *queue, std::move(picture))) {
+            return;
+        }
+        ++index;
+        ++framesSent_;
+    }
+}
+
+}  // namespace orvane::sim

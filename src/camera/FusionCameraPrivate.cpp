@@ -1,0 +1,77 @@
+// The event side of fusion cameras: the shared dispatcher plus the fusion image.
+
+#include "orvane/FusionCameraPrivate.h"
+
+#include "EventDispatcher.h"
+#include "FusionImageQueue.h"
+
+namespace orvane {
+
+FusionCameraPrivate::FusionCameraPrivate(CameraDescription description)
+    : FusionCamera(std::move(description)),
+      dispatcher_(std::make_unique<EventDispatcher>()),
+      fusionImages_(std::make_unique<FusionImageQueue>(kEventWidth, kEventHeight)) {}
+
+FusionCameraPrivate::~FusionCameraPrivate() = default;
+
+uint32_t FusionCameraPrivate::addEventsStreamHandleCallback(EventsStreamHandleCallback callback) {
+    return dispatcher_->addEventsCallback(std::move(callback));
+}
+
+bool FusionCameraPrivate::removeEventsStreamHandleCallback(uint32_t id) {
+    return dispatcher_->removeEventsCallback(id);
+}
+
+uint32_t FusionCameraPrivate::addTriggerInCallback(TriggerInCallback callback) {
+    return dispatcher_->addTriggerCallback(std::move(callback));
+}
+
+bool FusionCameraPrivate::removeTriggerInCallback(uint32_t id) {
+    return dispatcher_->removeTriggerCallback(id);
+}
+
+bool FusionCameraPrivate::getNextBatch(std::vector<Event2D>& batch) {
+    return dispatcher_->getNextBatch(batch);
+}
+
+void FusionCameraPrivate::setBatchEventsNum(uint64_t count) {
+    dispatcher_->setBatchEventsNum(count);
+}
+
+void FusionCameraPrivate::setBatchEventsTime(uint64_t microseconds) {
+    dispatcher_->setBatchEventsTime(microseconds);
+}
+
+bool FusionCameraPrivate::getFusionEvents(std::shared_ptr<std::vector<uint16_t>>& image,
+                                          uint64_t timestamp) {
+    return fusionImages_->fetch(image, timestamp);
+}
+
+uint64_t FusionCameraPrivate::skippedFusionImages() const {
+    return fusionImages_->skippedImages();
+}
+
+void FusionCameraPrivate::eventStreamArrvied(const Event2D* begin, const Event2D* end) {
+    fusionImages_->count(begin, end);
+    dispatcher_->dispatchEvents(begin, end);
+}
+
+// The callbacks of a pulse run after its image was queued, so a trigger
+// callback may already fetch it.
+void FusionCameraPrivate::triggerInArrvied(EventTriggerIn trigger) {
+    {
+        std::lock_guard<std::mutex> lock(triggerTimesMutex_);
+        (trigger.polarity == 0 ? triggerTimes_.start : triggerTimes_.frame) = trigger.timestamp;
+    }
+    if (trigger.polarity != 0) {
+        fusionImages_->close(trigger.timestamp);
+    }
+    dispatcher_->dispatchTrigger(trigger);
+}
+
+FusionCameraPrivate::TriggerTimes FusionCameraPrivate::latestTriggerTimes() const {
+    std::lock_guard<std::mutex> lock(triggerTimesMutex_);
+    return triggerTimes_;
+}
+
+}  // namespace orvane

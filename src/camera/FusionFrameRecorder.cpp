@@ -1,0 +1,192 @@
+// The MP4 recorder of fusion cameras: bounded picture queue, real picture times.
+
+#include "FusionFrameRecorder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "orvane/DataToVideoConverter.h"
+#include "orvane/base/Logger.h"
+
+namespace orvane {
+
+namespace {
+constexpr const char* kLogModule = "src/camera/TandroCamera";
+}
+
+FusionFrameRecorder::FusionFrameRecorder(std::string owner, uint32_t width, uint32_t height)
+    : owner_(std::move(owner)),
+      width_(width),
+      height_(height),
+      pictureBytes_(size_t{width} * height * 3 / 2) {}
+
+FusionFrameRecorder::~FusionFrameRecorder() {
+    stop();
+}
+
+int FusionFrameRecorder::start(const std::string& path, const std::string& preset) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    // The writer is in use from start on, before it has opened its file.
+    if (state_ == State::Starting || state_ == State::Open) {
+        ORVANE_LOG(LOG_INFO, "Do not save again while saving.");
+        return -1;
+    }
+    if (writer_.joinable()) {  // a writer that could not open its file has ended
+        lock.unlock();
+        writer_.join();
+        lock.lock();
+    }
+    state_ = State::Starting;
+    stopping_ = false;
+    waiting_.clear();
+    received_ = kept_ = dropped_ = 0;
+    haveOffset_ = false;
+    offset_ = lastTimestamp_ = 0;
+    lastPts_ = -1;
+    writer_ = std::thread(&FusionFrameRecorder::writerLoop, this, path, preset);
+    return 0;
+}
+
+FusionFrameRecorder::Buffer FusionFrameRecorder::takeBuffer() {
+    if (!spare_.empty()) {
+        Buffer buffer = std::move(spare_.back());
+        spare_.pop_back();
+        return buffer;
+    }
+    if (waiting_.size() >= kMaxWaiting) {
+        // The encoder is behind: the oldest waiting picture gives its buffer.
+        Buffer buffer = std::move(waiting_.front().data);
+        waiting_.pop_front();
+        if (dropped_++ == 0) {
+            ORVANE_LOG(LOG_WARNING,
+                       "Recording of %s: the encoder cannot keep up with the pictures; the "
+                       "oldest waiting pictures make room (the count follows at stop)",
+                       owner_.c_str());
+        }
+        return buffer;
+    }
+    return std::make_unique<std::vector<uint8_t>>(pictureBytes_);
+}
+
+// The picture's trigger time relative to the first picture. A picture whose
+// trigger time did not advance (no event stream, or a picture before the next
+// pulse) is placed by the host clock after the previous one; times only grow.
+int64_t FusionFrameRecorder::nextPts(uint64_t timestamp) {
+    const auto now = std::chrono::steady_clock::now();
+    int64_t pts = 0;
+    if (!haveOffset_) {
+        haveOffset_ = true;
+        offset_ = timestamp;
+        ORVANE_LOG(LOG_INFO, "Mp4 offset: %lld", static_cast<long long>(timestamp));
+    } else if (timestamp > lastTimestamp_) {
+        pts = static_cast<int64_t>(timestamp - offset_);
+    } else {
+        pts = lastPts_ +
+              std::chrono::duration_cast<std::chrono::microseconds>(now - lastArrival_).count();
+    }
+    pts = std::max(pts, lastPts_ + 1);
+    lastTimestamp_ = std::max(lastTimestamp_, timestamp);
+    lastArrival_ = now;
+    lastPts_ = pts;
+    return pts;
+}
+
+void FusionFrameRecorder::append(const uint8_t* nv12, uint64_t timestamp) {
+    Buffer buffer;
+    int64_t pts = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if ((state_ != State::Starting && state_ != State::Open) || stopping_) {
+            return;
+        }
+        ++received_;
+        pts = nextPts(timestamp);
+        buffer = takeBuffer();
+    }
+    std::memcpy(buffer->data(), nv12, pictureBytes_);  // outside the lock: 12 MB
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_ || state_ == State::Failed) {
+            return;  // stop came meanwhile: this picture is not carried over
+        }
+        waiting_.push_back({std::move(buffer), pts});
+    }
+    changed_.notify_one();
+}
+
+void FusionFrameRecorder::writerLoop(std::string path, std::string preset) {
+    DataToVideoConverter converter;
+    converter.setConverterFrameSize(static_cast<int>(height_), static_cast<int>(width_),
+                                    static_cast<int>(height_), static_cast<int>(width_));
+    converter.setConverterFmt(AV_PIX_FMT_NV12, AV_PIX_FMT_YUV420P);
+    converter.setEncoderPreset(preset);
+    if (converter.initVideoConverter(path) < 0) {
+        ORVANE_LOG(LOG_ERROR,
+                   "Video converter initialization failed, please confirm that the input file "
+                   "is correct.");
+        std::lock_guard<std::mutex> lock(mutex_);
+        state_ = State::Failed;
+        waiting_.clear();
+        spare_.clear();
+        return;
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    state_ = State::Open;
+    while (true) {
+        changed_.wait(lock, [this] { return !waiting_.empty() || stopping_; });
+        if (waiting_.empty()) {
+            break;  // stopping, and everything that waited is encoded
+        }
+        Picture picture = std::move(waiting_.front());
+        waiting_.pop_front();
+        lock.unlock();
+        const bool encoded = converter.nv12ToViedo(picture.data->data(), picture.pts) == 0;
+        lock.lock();
+        kept_ += encoded;
+        spare_.push_back(std::move(picture.data));
+    }
+    lock.unlock();
+    converter.flushAndCloseVideo();
+}
+
+int FusionFrameRecorder::stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (state_ == State::Idle) {
+            return 0;
+        }
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    if (writer_.joinable()) {
+        writer_.join();
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (state_ == State::Open) {
+        ORVANE_LOG(dropped_ > 0 ? LOG_WARNING : LOG_INFO,
+                   "Recording of %s: kept %llu of %llu pictures", owner_.c_str(),
+                   static_cast<unsigned long long>(kept_),
+                   static_cast<unsigned long long>(received_));
+    }
+    state_ = State::Idle;
+    waiting_.clear();
+    spare_.clear();  // the memory goes back with the recording
+    return 0;
+}
+
+bool FusionFrameRecorder::isRecording() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_ == State::Starting || state_ == State::Open;
+}
+
+uint64_t FusionFrameRecorder::picturesReceived() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
+}
+
+uint64_t FusionFrameRecorder::picturesKept() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return kept_;
+}
+
+}  // namespace orvane

@@ -1,0 +1,475 @@
+// Fusion cameras through the manager and the simulated Tandro: discovery,
+// bring-up, the fusion image, both streams, recording and unplugging.
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <future>
+#include <mutex>
+#include <numeric>
+#include <set>
+
+#include "orvane/orvane.h"
+#include "orvane/sim/sim.h"
+#include "support/LogCapture.h"
+#include "support/Pictures.h"
+#include "support/SimDevices.h"
+#include "support/Streams.h"
+
+namespace orvane {
+namespace {
+
+using std::chrono::seconds;
+constexpr const char* kModule = "src/camera/TandroCamera";
+
+sim::DeviceConfig tandro(const std::string& serial, double rate = 1e6) {
+    sim::DeviceConfig config;
+    config.product = sim::Product::Tandro;
+    config.serial = serial;
+    config.sleepDelays = false;
+    config.eventRate = rate;
+    return config;
+}
+
+// An opened Tandro on a simulated device.
+struct OpenFusion {
+    explicit OpenFusion(const std::string& stem, double rate = 1e6)
+        : plugged(tandro(test::uniqueSerial(stem), rate)) {
+        manager.updateCameras();
+        camera = manager.openFusionCamera(plugged.serial());
+        EXPECT_TRUE(camera && camera->isConnected());
+    }
+    test::PluggedDevice plugged;
+    DvsCameraManager manager;
+    std::shared_ptr<FusionCamera> camera;
+};
+
+// Waits with a give-up of a few seconds: a wait that never ends fails the test.
+template <typename Predicate>
+bool waitFor(std::mutex& mutex, std::condition_variable& changed, Predicate done) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, seconds(20), done);
+}
+
+// Lines that begin with `prefix`, kept under a lock: the camera's threads log them.
+class MessageWatch {
+  public:
+    explicit MessageWatch(std::string prefix)
+        : prefix_(std::move(prefix)), level_(Logger::Instance().level()) {
+        Logger::Instance().setLevel(LOG_INFO);
+        Logger::Instance().setSink([this](LogLevelType, const char*, int, const std::string& m) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (m.rfind(prefix_, 0) == 0) {
+                lines_.push_back(m);
+                changed_.notify_all();
+            }
+        });
+    }
+    ~MessageWatch() {
+        Logger::Instance().setSink(nullptr);
+        Logger::Instance().setLevel(level_);
+    }
+    bool waitFor(size_t count) {
+        return ::orvane::waitFor(mutex_, changed_, [&] { return lines_.size() >= count; });
+    }
+    std::vector<std::string> lines() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lines_;
+    }
+
+  private:
+    const std::string prefix_;
+    const int level_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> lines_;
+};
+
+// Exposes the decoder callbacks, as the camera's decoder calls them.
+struct FusionProbe : TandroCamera {
+    FusionProbe() : TandroCamera(CameraDescription{}) {}
+    void events(std::vector<Event2D> range) {
+        eventStreamArrvied(range.data(), range.data() + range.size());
+    }
+    void pulse(uint64_t t, int16_t level = 1) { triggerInArrvied(EventTriggerIn(0, level, t)); }
+};
+
+TEST(FusionCameraManager, FusionCamerasAreAThirdFamilyListedAfterTheEventCameras) {
+    test::PluggedDevice fusion(tandro("A-FUSION"));
+    test::PluggedDevice event(sim::Product::EVK4, "Z-EVENT");
+    DvsCameraManager manager;
+    EXPECT_EQ(manager.updateCameras(), 2);
+    auto descriptions = manager.getCameraDescs();
+    ASSERT_EQ(descriptions.size(), 2u);
+    EXPECT_EQ(descriptions[0].serial, "Z-EVENT") << "event cameras first, whatever the serials";
+    EXPECT_EQ(descriptions[1].serial, "A-FUSION");
+    EXPECT_EQ(descriptions[1].vendorId, TandroCamera::vendorId);
+    EXPECT_EQ(descriptions[1].productName, "Tandro");
+    EXPECT_EQ(manager.openFusionCamera("Z-EVENT"), nullptr);
+    EXPECT_EQ(manager.openCamera("A-FUSION"), nullptr);
+
+    // A device gone between the scan and the open: the camera comes back anyway.
+    ASSERT_TRUE(sim::SimulatedBus::instance().unplug("A-FUSION"));
+    test::LogCapture log;
+    auto failed = manager.openFusionCamera("A-FUSION");
+    ASSERT_NE(failed, nullptr);
+    EXPECT_TRUE(log.has(LOG_ERROR, "Interface init error.", kModule));
+    EXPECT_FALSE(failed->isConnected());
+    EXPECT_EQ(failed->start(STREAM_BOTH), -1);
+    EXPECT_EQ(manager.updateCameras(), 1) << "an unplugged fusion camera is forgotten";
+}
+
+TEST(FusionCamera, BringUpMakesTheToolsOfBothSensors) {
+    OpenFusion open("TOOLS");
+    FusionCamera& camera = *open.camera;
+    std::vector<int> types;
+    for (const ToolInfo& info : camera.getAllToolsInfo()) {
+        types.push_back(info.toolType);
+    }
+    EXPECT_EQ(types, (std::vector<int>{0, 1, 3, 4, 5, 6, 7}));
+    test::LogCapture log;
+    EXPECT_EQ(camera.getTool(TOOL_SYNC), nullptr);
+    EXPECT_TRUE(log.has(LOG_ERROR, "Tool not found", "src/camera/FusionCamera"));
+    EXPECT_THROW(camera.getToolInfo(TOOL_SYNC), std::runtime_error);
+    EXPECT_EQ(camera.getWidth(STREAM_APS), 3840);
+    EXPECT_EQ(camera.getHeight(STREAM_APS), 2160);
+    EXPECT_EQ(camera.getWidth(STREAM_DVS), 1280);
+    EXPECT_EQ(camera.getHeight(STREAM_DVS), 720);
+    EXPECT_EQ(camera.getWidth(STREAM_BOTH), 0);
+    open.plugged.device().clearTraffic();
+    EXPECT_EQ(open.manager.openFusionCamera(open.plugged.serial()), open.camera);
+    EXPECT_TRUE(open.plugged.device().traffic().empty()) << "a second init touches nothing";
+}
+
+TEST(FusionCamera, FusionImagesCountEventsBetweenPulsesAndWaitThreeDeep) {
+    FusionProbe probe;
+    std::shared_ptr<std::vector<uint16_t>> image;
+    std::vector<bool> fetchedInCallback;
+    const uint32_t id = probe.addTriggerInCallback([&](EventTriggerIn t) {
+        std::shared_ptr<std::vector<uint16_t>> mine;
+        fetchedInCallback.push_back(probe.getFusionEvents(mine, t.timestamp));
+    });
+    probe.pulse(100);
+    EXPECT_EQ(fetchedInCallback, std::vector<bool>{true}) << "callbacks run after the fusion work";
+    ASSERT_TRUE(probe.removeTriggerInCallback(id));
+    probe.events({Event2D(5, 1, 1, 150), Event2D(5, 1, 1, 160)});
+    probe.pulse(200);
+    probe.events({Event2D(7, 2, 0, 250)});
+    probe.pulse(250, 0);  // exposure start: no image
+    probe.pulse(300);
+    probe.pulse(400);
+    probe.pulse(500);
+    EXPECT_FALSE(probe.getFusionEvents(image, 200)) << "only the 3 newest images wait";
+    EXPECT_FALSE(probe.getFusionEvents(image, 350)) << "no image under that time";
+    ASSERT_TRUE(probe.getFusionEvents(image, 400)) << "the one keyed 300 was dropped by 350";
+    EXPECT_TRUE(std::all_of(image->begin(), image->end(), [](uint16_t c) { return c == 0; }));
+    EXPECT_FALSE(probe.getFusionEvents(image, 300));
+
+    // The counting itself, on a fresh probe: mirrored columns, ceiling 10.
+    FusionProbe counting;
+    counting.events({Event2D(0, 0, 1, 10)});
+    counting.events(std::vector<Event2D>(11, Event2D(1279, 719, 0, 20)));
+    counting.events({Event2D(1300, 800, 1, 30)});  // outside the sensor: ignored
+    counting.pulse(100);
+    ASSERT_TRUE(counting.getFusionEvents(image, 100));
+    ASSERT_EQ(image->size(), 1280u * 720u * 2u);
+    EXPECT_EQ((*image)[2559], 1);
+    EXPECT_EQ((*image)[1840640], 10);
+    EXPECT_EQ(std::accumulate(image->begin(), image->end(), 0u), 11u);
+
+    // An application that keeps every image costs it the images, never the stream.
+    std::vector<std::shared_ptr<std::vector<uint16_t>>> kept{image};
+    for (uint64_t t = 200; t < 1200; t += 100) {
+        counting.events({Event2D(3, 3, 1, t - 50)});
+        counting.pulse(t);
+        std::shared_ptr<std::vector<uint16_t>> next;
+        if (counting.getFusionEvents(next, t)) {
+            kept.push_back(next);
+        }
+    }
+    EXPECT_EQ(kept.size(), 7u) << "7 held and the current one: the pool's 8 images";
+    EXPECT_EQ(counting.skippedFusionImages(), 4u);
+    kept.clear();
+    counting.events({Event2D(3, 3, 1, 1150)});
+    counting.pulse(1200);
+    ASSERT_TRUE(counting.getFusionEvents(image, 1200));
+    EXPECT_EQ(std::accumulate(image->begin(), image->end(), 0u), 1u)
+        << "released images come back zeroed; a skipped pulse's counts are not carried over";
+}
+
+TEST(FusionCamera, BothStreamsAlignImagesAndFramesWithTheirPulses) {
+    OpenFusion open("BOTH", 2e6);
+    FusionCamera& camera = *open.camera;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<uint16_t> counted(1280 * 720 * 2, 0);
+    std::set<uint64_t> pulses;
+    size_t images = 0, mismatches = 0, frames[2] = {0, 0};
+    std::vector<uint64_t> frameTimes;
+    std::set<const uint8_t*> records;
+    camera.addEventsStreamHandleCallback([&](const Event2D* b, const Event2D* e) {
+        for (; b < e; ++b) {
+            const uint32_t i = 2 * (b->y * 1280u + (1279u - b->x)) + (b->polarity != 0);
+            counted[i] = std::min<uint16_t>(counted[i] + 1, 10);
+        }
+    });
+    camera.addTriggerInCallback([&](EventTriggerIn t) {
+        if (t.polarity == 0) {
+            return;
+        }
+        std::shared_ptr<std::vector<uint16_t>> image;
+        std::lock_guard<std::mutex> lock(mutex);
+        pulses.insert(t.timestamp);
+        ++images;
+        mismatches += !camera.getFusionEvents(image, t.timestamp) || *image != counted;
+        std::fill(counted.begin(), counted.end(), 0);
+        changed.notify_all();
+    });
+    for (int k = 0; k < 2; ++k) {
+        EXPECT_EQ(camera.addApsFrameCallback([&, k](const ApsFrame& frame) {
+            std::lock_guard<std::mutex> lock(mutex);
+            ++frames[k];
+            records.insert(frame.data);
+            if (k == 0) {
+                frameTimes.push_back(frame.timestamp);
+                EXPECT_EQ(frame.dataSize, 3840u * 2160u * 3u);
+            }
+            changed.notify_all();
+        }),
+                  uint32_t(k));
+    }
+    ASSERT_EQ(camera.start(STREAM_BOTH), 0);
+    EXPECT_TRUE(waitFor(mutex, changed, [&] { return images >= 8 && frames[1] >= 5; }));
+    ASSERT_TRUE(camera.removeApsFrameCallback(1));
+    EXPECT_FALSE(camera.removeApsFrameCallback(1));
+    size_t first = 0, second = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        first = frames[0];
+        second = frames[1];
+    }
+    EXPECT_TRUE(waitFor(mutex, changed, [&] { return frames[0] >= first + 3; }));
+    ASSERT_EQ(camera.stop(STREAM_DVS), 0) << "stops both streams";
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(mismatches, 0u) << "of " << images << " images";
+    EXPECT_EQ(frames[1], second) << "a removed callback is not called";
+    EXPECT_EQ(records.size(), 1u) << "one record per camera";
+    for (uint64_t t : frameTimes) {
+        EXPECT_TRUE(t == 0 || pulses.count(t)) << t << " is not a pulse time";
+    }
+    EXPECT_GT(frameTimes.back(), 0u);
+}
+
+TEST(FusionCamera, OneStreamAtATime) {
+    OpenFusion open("ONE");
+    FusionCamera& camera = *open.camera;
+    sim::SimulatedDevice& device = open.plugged.device();
+    std::mutex mutex;
+    std::condition_variable changed;
+    size_t events = 0, triggers = 0, frames = 0;
+    uint64_t lastTime = 1;
+    camera.addEventsStreamHandleCallback([&](const Event2D* b, const Event2D* e) {
+        std::lock_guard<std::mutex> lock(mutex);
+        events += size_t(e - b);
+        changed.notify_all();
+    });
+    camera.addTriggerInCallback([&](EventTriggerIn) {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++triggers;
+    });
+    camera.addApsFrameCallback([&](const ApsFrame& frame) {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++frames;
+        lastTime = frame.timestamp + frame.startTimestamp;
+        changed.notify_all();
+    });
+
+    device.clearTraffic();
+    ASSERT_EQ(camera.start(STREAM_DVS), 0);
+    std::vector<uint32_t> commands;
+    for (const sim::RegisterAccess& a : device.traffic()) {
+        if (a.kind == sim::RegisterAccess::ControlFrame) {
+            commands.push_back(a.address);
+        }
+    }
+    ASSERT_GE(commands.size(), 2u);
+    EXPECT_EQ(commands[0], 0x40010010u);
+    EXPECT_EQ(commands[1], 0x40010200u);
+    {
+        MessageWatch running("Camera is running.");
+        EXPECT_EQ(camera.start(STREAM_APS), 0);
+        EXPECT_EQ(running.lines().size(), 1u);
+    }
+    EXPECT_TRUE(waitFor(mutex, changed, [&] { return events > 20000; }));
+    ASSERT_EQ(camera.stop(STREAM_APS), 0);
+    EXPECT_EQ(device.framesSent(), 0u) << "no frame stream was added";
+
+    // Frames only: nothing is decoded and the record keeps its (zero) times.
+    const size_t eventsBefore = events, triggersBefore = triggers;
+    ASSERT_EQ(camera.start(STREAM_APS), 0);
+    EXPECT_TRUE(waitFor(mutex, changed, [&] { return frames >= 3; }));
+    ASSERT_EQ(camera.stop(STREAM_BOTH), 0);
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(events, eventsBefore);
+    EXPECT_EQ(triggers, triggersBefore);
+    EXPECT_EQ(lastTime, 0u);
+}
+
+class FusionRecording : public ::testing::Test {
+  protected:
+    void SetUp() override { test::quietFFmpegLog(); }
+    std::string pathOf(const std::string& name) { return scratch.file(name); }
+    test::ScratchDir scratch;
+};
+
+TEST_F(FusionRecording, BaseNamesAndRefusals) {
+    OpenFusion open("NAMES");
+    FusionCamera& camera = *open.camera;
+    test::LogCapture log;
+    ASSERT_EQ(camera.startRecording(pathOf("run.bin"), STREAM_DVS), 0);
+    EXPECT_EQ(camera.startRecording(pathOf("other"), STREAM_DVS), -1);
+    ASSERT_EQ(camera.startRecording(pathOf("take"), STREAM_APS), 0);
+    EXPECT_EQ(camera.startRecording(pathOf("other"), STREAM_APS), -1)
+        << "refused also before the writer has opened its file";
+    EXPECT_EQ(log.count(LOG_INFO, "Do not save again while saving.", kModule), 2u);
+    ASSERT_EQ(camera.stopRecording(STREAM_APS), 0);
+    EXPECT_TRUE(std::filesystem::exists(pathOf("take.mp4")));
+    EXPECT_EQ(camera.startRecording(pathOf("other"), STREAM_DVS), -1) << "events still record";
+    ASSERT_EQ(camera.stopRecording(STREAM_DVS), 0);
+    auto raw = test::readRawFile(pathOf("run.raw"));
+    EXPECT_EQ(raw.header.substr(0, 354), test::recordingHeader().substr(0, 354));
+    EXPECT_FALSE(std::filesystem::exists(pathOf("other.raw")));
+    EXPECT_FALSE(std::filesystem::exists(pathOf("other.mp4")));
+
+    std::filesystem::create_directory(pathOf("v1.2"));
+    ASSERT_EQ(camera.startRecording(pathOf("v1.2/run"), STREAM_BOTH), 0);
+    ASSERT_EQ(camera.stopRecording(STREAM_BOTH), 0);
+    EXPECT_TRUE(std::filesystem::exists(pathOf("v1.raw")));
+    EXPECT_TRUE(std::filesystem::exists(pathOf("v1.mp4")));
+
+    const std::string missing = pathOf("no/such/dir/x");
+    log.clear();
+    EXPECT_EQ(camera.startRecording(missing, STREAM_DVS), -1);
+    EXPECT_TRUE(log.has(LOG_ERROR, "Unable to open " + missing + ".raw for writing.", kModule));
+    EXPECT_EQ(camera.startRecording(missing, STREAM_APS), 0) << "the writer opens the video";
+    ASSERT_EQ(camera.stopRecording(STREAM_APS), 0);
+    EXPECT_TRUE(log.has(LOG_ERROR,
+                        "Video converter initialization failed, please confirm that the input "
+                        "file is correct.",
+                        kModule));
+    EXPECT_EQ(camera.startRecording(missing, STREAM_BOTH), -1);
+    EXPECT_TRUE(log.has(LOG_ERROR, "Start Recording DVS Stream Failed.", kModule));
+    EXPECT_EQ(camera.stopRecording(STREAM_BOTH), 0);
+}
+
+TEST_F(FusionRecording, BothStreamsReadBackAsTheyWereDelivered) {
+    OpenFusion open("RECORD", 2e6);
+    FusionCamera& camera = *open.camera;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Event2D> delivered;
+    std::vector<uint64_t> frameTimes;
+    bool recording = false;
+    camera.addEventsStreamHandleCallback([&](const Event2D* b, const Event2D* e) {
+        std::lock_guard<std::mutex> lock(mutex);
+        delivered.insert(delivered.end(), b, e);
+    });
+    camera.addApsFrameCallback([&](const ApsFrame& frame) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (recording) {
+            frameTimes.push_back(frame.timestamp);
+        }
+        changed.notify_all();
+    });
+    ASSERT_EQ(camera.start(STREAM_BOTH), 0);
+    EXPECT_TRUE(waitFor(mutex, changed, [&] { return delivered.size() > 100000; }));
+    MessageWatch offsets("Mp4 offset: ");
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        recording = true;  // the recording sees the frames from the next one
+        ASSERT_EQ(camera.startRecording(pathOf("both.x"), STREAM_BOTH), 0);
+    }
+    EXPECT_TRUE(waitFor(mutex, changed, [&] { return frameTimes.size() >= 12; }));
+    ASSERT_EQ(camera.stop(STREAM_BOTH), 0);
+    ASSERT_EQ(camera.stopRecording(STREAM_BOTH), 0);
+
+    // The raw file holds the tail of what the callbacks received.
+    std::unique_ptr<DvsFileReader> reader = DvsFileReader::createFileReader(pathOf("both.raw"));
+    ASSERT_TRUE(reader && reader->loadFile());
+    uint64_t count = 0;
+    ASSERT_TRUE(reader->getMaxEvents(count));
+    ASSERT_GT(count, 0u);
+    ASSERT_LE(count, delivered.size());
+    auto events = reader->getNEvents(count);
+    ASSERT_EQ(events->size(), count);
+    const Event2D* tail = delivered.data() + (delivered.size() - count);
+    for (uint64_t i = 0; i < count; ++i) {
+        const Event2D& a = (*events)[i];
+        ASSERT_TRUE(a.x == tail[i].x && a.y == tail[i].y && a.polarity == tail[i].polarity &&
+                    a.timestamp == tail[i].timestamp)
+            << "event " << i << " of " << count;
+    }
+
+    // The video: increasing times, relative to the first recorded picture.
+    auto video = ApsFileReader::createFileReader(pathOf("both.mp4"));
+    ASSERT_TRUE(video && video->loadFile());
+    std::vector<uint64_t> times;
+    ASSERT_TRUE(video->getTimeStamps(times));
+    ASSERT_GE(times.size(), 2u);
+    std::sort(times.begin(), times.end());  // packets in decoding order
+    EXPECT_EQ(times.front(), 0u);
+    for (size_t i = 1; i < times.size(); ++i) {
+        EXPECT_GT(times[i] - times[i - 1], 20000u) << "pictures are about 33 ms apart";
+    }
+    const auto logged = offsets.lines();
+    ASSERT_EQ(logged.size(), 1u) << "logged once, with the first picture's time";
+    const uint64_t offset = std::stoull(logged[0].substr(12));
+    std::lock_guard<std::mutex> lock(mutex);
+    const std::set<uint64_t> seen(frameTimes.begin(), frameTimes.end());
+    size_t atPulseTimes = 0;
+    for (uint64_t t : times) {
+        atPulseTimes += seen.count(t + offset);
+    }
+    EXPECT_GE(atPulseTimes * 2, times.size()) << "pictures carry their trigger times";
+    EXPECT_LE(times.size(), frameTimes.size() + 1);
+}
+
+TEST_F(FusionRecording, UnplugWhileStreamingAndRecordingEndsBothLoops) {
+    OpenFusion open("UNPLUG", 2e6);
+    FusionCamera& camera = *open.camera;
+    std::mutex mutex;
+    std::condition_variable changed;
+    size_t frames = 0;
+    camera.addApsFrameCallback([&](const ApsFrame&) {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++frames;
+        changed.notify_all();
+    });
+    std::vector<Event2D> batch;
+    camera.setBatchEventsNum(1000);
+    ASSERT_EQ(camera.start(STREAM_BOTH), 0);
+    ASSERT_EQ(camera.startRecording(pathOf("gone"), STREAM_BOTH), 0);
+    EXPECT_TRUE(waitFor(mutex, changed, [&] { return frames >= 3; }));
+    MessageWatch losses("Tandro loss connection.");
+    auto waiter = std::async(std::launch::async, [&] {
+        std::vector<Event2D> b;
+        while (camera.getNextBatch(b) && !b.empty()) {
+        }
+    });
+    ASSERT_TRUE(sim::SimulatedBus::instance().unplug(open.plugged.serial()));
+    EXPECT_TRUE(losses.waitFor(2)) << "both loops notice the loss on their own";
+    auto stopped = std::async(std::launch::async, [&] {
+        camera.stop(STREAM_BOTH);
+        camera.stopRecording(STREAM_BOTH);
+    });
+    ASSERT_EQ(stopped.wait_for(seconds(10)), std::future_status::ready) << "stop hangs";
+    ASSERT_EQ(waiter.wait_for(seconds(10)), std::future_status::ready) << "a waiter hangs";
+    EXPECT_EQ(losses.lines().size(), 2u) << "once per loop";
+    EXPECT_FALSE(camera.isConnected());
+    auto reader = DvsFileReader::createFileReader(pathOf("gone.raw"));
+    EXPECT_TRUE(reader && reader->loadFile());
+}
+
+}  // namespace
+}  // namespace orvane
