@@ -5,244 +5,20 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <chrono>
 #include <mutex>
 #include <optional>
 
-#include "BatchQueue.h"
+#include "BatchIterator.h"
 #include "Bindings.h"
 #include "Docs.h"
-#include "EventArrays.h"
 #include "LogErrors.h"
+#include "Tool.h"
 #include "orvane/DvsCameraManager.h"
 #include "orvane/DvsCameraPrivate.h"
 
 namespace orvane::python {
 
 namespace {
-
-// Python's names of the tools, indexed by ToolType.
-const char* const kToolNames[] = {
-    "biases", "trigger_in", "sync", "anti_flicker", "event_trail_filter", "event_rate_control",
-    "roi",    "aps_ctrl"};
-
-ToolType toolType(const std::string& name) {
-    for (int type = TOOL_BIASES; type <= TOOL_APS_CTRL; ++type) {
-        if (name == kToolNames[type]) {
-            return static_cast<ToolType>(type);
-        }
-    }
-    throw py::value_error("no tool named '" + name +
-                          "' (biases, trigger_in, sync, anti_flicker, event_trail_filter, "
-                          "event_rate_control, roi, aps_ctrl)");
-}
-
-class Tool {
-  public:
-    Tool(std::shared_ptr<CameraTool> tool, std::string name)
-        : tool_(std::move(tool)), name_(std::move(name)) {}
-
-    const std::string& name() const { return name_; }
-    std::vector<std::string> params() { return tool_->getToolInfo().paramNames; }
-    std::string description() { return tool_->getToolInfo().description; }
-
-    py::dict info(const std::string& param) {
-        py::dict out;
-        out["name"] = param;
-        switch (typeOf(param)) {
-            case ParameterType::Bool: {
-                BoolParameterInfo info;
-                tool_->getParamInfo(param, info);
-                describe(out, info, "bool", info.defaultValue);
-                break;
-            }
-            case ParameterType::Int: {
-                IntParameterInfo info;
-                tool_->getParamInfo(param, info);
-                describe(out, info, "int", info.defaultValue);
-                out["min"] = info.min;
-                out["max"] = info.max;
-                break;
-            }
-            case ParameterType::Float: {
-                FloatParameterInfo info;
-                tool_->getParamInfo(param, info);
-                describe(out, info, "float", info.defaultValue);
-                out["min"] = info.min;
-                out["max"] = info.max;
-                break;
-            }
-            case ParameterType::Enum: {
-                EnumParameterInfo info;
-                tool_->getParamInfo(param, info);
-                describe(out, info, "enum", info.defaultValue);
-                out["values"] = info.values;
-                break;
-            }
-        }
-        return out;
-    }
-
-    py::object get(const std::string& param) {
-        LogErrors errors;
-        switch (typeOf(param)) {
-            case ParameterType::Bool:
-                return read<bool>(param, errors);
-            case ParameterType::Int:
-                return read<int>(param, errors);
-            case ParameterType::Float:
-                return read<float>(param, errors);
-            case ParameterType::Enum:
-                return read<std::string>(param, errors);
-        }
-        return py::none();
-    }
-
-    void set(const std::string& param, const py::object& value) {
-        LogErrors errors;
-        bool done = false;
-        try {
-            switch (typeOf(param)) {
-                case ParameterType::Bool:
-                    done = write(param, value.cast<bool>());
-                    break;
-                case ParameterType::Int:
-                    done = write(param, value.cast<int>());
-                    break;
-                case ParameterType::Float:
-                    done = write(param, value.cast<float>());
-                    break;
-                case ParameterType::Enum:
-                    done = write(param, value.cast<std::string>());
-                    break;
-            }
-        } catch (const py::cast_error&) {
-            throw py::type_error(name_ + "." + param + " does not take " +
-                                 std::string(py::str(py::type::of(value).attr("__name__"))));
-        }
-        if (!done) {
-            throw py::value_error(errors.message(name_ + "." + param + " refused the value"));
-        }
-    }
-
-  private:
-    ParameterType typeOf(const std::string& param) {
-        const auto all = tool_->getAllParamInfo();
-        const auto found = all.find(param);
-        if (found == all.end()) {
-            std::string names;
-            for (const auto& entry : all) {
-                names += (names.empty() ? "" : ", ") + entry.first;
-            }
-            throw py::value_error(name_ + " has no parameter '" + param + "' (" + names + ")");
-        }
-        return found->second.type;
-    }
-
-    template <class T>
-    static void describe(py::dict& out, const BasicParameterInfo& info, const char* type,
-                         const T& defaultValue) {
-        out["type"] = type;
-        out["description"] = info.description;
-        out["default"] = defaultValue;
-    }
-
-    template <class T>
-    py::object read(const std::string& param, const LogErrors& errors) {
-        T value{};
-        if (!tool_->getParam(param, value)) {
-            throw py::value_error(errors.message("cannot read " + name_ + "." + param));
-        }
-        return py::cast(value);
-    }
-
-    template <class T>
-    bool write(const std::string& param, const T& value) {
-        py::gil_scoped_release nogil;
-        return tool_->setParam(param, value);
-    }
-
-    std::shared_ptr<CameraTool> tool_;
-    std::string name_;
-};
-
-// Live events in batches; ends once the camera stops or is unplugged.
-class BatchIterator {
-  public:
-    BatchIterator(std::shared_ptr<DvsCamera> camera, BatchQueue::Mode mode, uint64_t size,
-                  size_t capacity, std::optional<double> timeout)
-        : camera_(std::move(camera)),
-          queue_(std::make_shared<BatchQueue>(mode, size, capacity)),
-          timeout_(timeout) {
-        eventsId_ = camera_->addEventsStreamHandleCallback(
-            [queue = queue_](const Event2D* begin, const Event2D* end) { queue->add(begin, end); });
-        triggersId_ = camera_->addTriggerInCallback(
-            [queue = queue_](EventTriggerIn trigger) { queue->addTrigger(trigger); });
-    }
-    ~BatchIterator() { finish(); }
-    BatchIterator(const BatchIterator&) = delete;
-    BatchIterator& operator=(const BatchIterator&) = delete;
-
-    py::array next() {
-        using namespace std::chrono;
-        const auto start = steady_clock::now();
-        std::vector<Event2D> batch;
-        while (!finished_) {
-            bool got, live;
-            {
-                py::gil_scoped_release nogil;
-                // Whether it runs is asked first: an empty queue after that
-                // means nothing more can come.
-                live = isLive();
-                got = queue_->take(batch, kWait);
-            }
-            if (got) {
-                return eventArray(std::move(batch));
-            }
-            if (PyErr_CheckSignals() != 0) {
-                throw py::error_already_set();
-            }
-            if (!live) {
-                finish();
-                batch = queue_->takePartial();
-                if (!batch.empty()) {
-                    return eventArray(std::move(batch));
-                }
-            } else if (timeout_ &&
-                       duration<double>(steady_clock::now() - start).count() > *timeout_) {
-                PyErr_SetString(PyExc_TimeoutError, "batches(): no batch within the timeout");
-                throw py::error_already_set();
-            }
-        }
-        throw py::stop_iteration();
-    }
-
-    py::array triggers() { return triggerArray(queue_->takeTriggers()); }
-    uint64_t dropped() const { return queue_->dropped(); }
-
-  private:
-    // Short enough for Ctrl-C to feel immediate, long enough to cost nothing.
-    static constexpr std::chrono::milliseconds kWait{50};
-
-    bool isLive() {
-        auto* running = dynamic_cast<DvsCameraPrivate*>(camera_.get());
-        return camera_->isConnected() && (running == nullptr || running->isRunning());
-    }
-
-    void finish() {
-        if (!finished_) {
-            finished_ = true;
-            camera_->removeEventsStreamHandleCallback(eventsId_);
-            camera_->removeTriggerInCallback(triggersId_);
-        }
-    }
-
-    std::shared_ptr<DvsCamera> camera_;
-    std::shared_ptr<BatchQueue> queue_;
-    std::optional<double> timeout_;
-    uint32_t eventsId_ = 0, triggersId_ = 0;
-    bool finished_ = false;
-};
 
 class Camera {
   public:
@@ -256,6 +32,7 @@ class Camera {
     bool running() const { return private_ != nullptr && private_->isRunning(); }
     bool recording() const { return private_ != nullptr && private_->isRecording(); }
     bool connected() { return camera_->isConnected(); }
+    CameraFacade& facade() { return *camera_; }
 
     void start() {
         check(call([&] { return camera_->start(); }), "start");
@@ -281,36 +58,21 @@ class Camera {
         }
     }
 
-    Tool tool(const std::string& name) {
-        LogErrors errors;
-        auto tool = camera_->getTool(toolType(name));
-        if (!tool) {
-            throw std::runtime_error(errors.message("Tool not found") + ": " + name);
-        }
-        return Tool(std::move(tool), name);
-    }
-
-    std::vector<std::string> tools() {
-        std::vector<std::string> names;
-        for (const ToolInfo& info : camera_->getAllToolsInfo()) {
-            names.push_back(kToolNames[info.toolType]);
-        }
-        return names;
-    }
-
     std::unique_ptr<BatchIterator> batches(std::optional<uint64_t> timeUs,
                                            std::optional<uint64_t> count, size_t capacity,
                                            std::optional<double> timeout) {
-        if (timeUs && count) {
-            throw py::value_error("batches(): give time_us or count, not both");
-        }
-        const uint64_t size = count ? *count : timeUs.value_or(10'000);
-        if (size == 0) {
-            throw py::value_error("batches(): the batch size must be at least 1");
-        }
-        return std::make_unique<BatchIterator>(
-            camera_, count ? BatchQueue::Mode::Count : BatchQueue::Mode::Time, size, capacity,
-            timeout);
+        std::shared_ptr<DvsCamera> camera = camera_;
+        BatchSource source{
+            [camera](EventsStreamHandleCallback cb) {
+                return camera->addEventsStreamHandleCallback(cb);
+            },
+            [camera](uint32_t id) { camera->removeEventsStreamHandleCallback(id); },
+            [camera](TriggerInCallback cb) { return camera->addTriggerInCallback(cb); },
+            [camera](uint32_t id) { camera->removeTriggerInCallback(id); },
+            [camera, running = private_] {
+                return camera->isConnected() && (running == nullptr || running->isRunning());
+            }};
+        return BatchIterator::make(std::move(source), timeUs, count, capacity, timeout);
     }
 
   private:
@@ -346,10 +108,14 @@ class CameraManager {
         return manager_.getCameraDescs();
     }
 
-    Camera open(const std::string& serial) {
+  private:
+    // Scans, then opens with `open`; a serial of the other family is refused
+    // by name rather than as a failed bring-up.
+    template <class Open>
+    auto bringUp(const std::string& serial, bool fusion, Open&& open) {
         LogErrors errors;
-        std::shared_ptr<DvsCamera> camera;
         std::optional<CameraDescription> known;
+        decltype(open()) camera;
         {
             py::gil_scoped_release nogil;
             std::lock_guard<std::mutex> lock(mutex_);
@@ -358,19 +124,28 @@ class CameraManager {
                     known = description;
                 }
             }
-            camera = manager_.openCamera(serial);
+            camera = open();
         }
         if (!known) {
             throw py::value_error("no camera with serial '" + serial + "'");
         }
-        if (!camera && known->vendorId == kFusionVendorId) {
-            throw py::value_error("camera '" + serial + "' is a fusion camera (" +
-                                  known->productName + "), which this module cannot open yet");
+        if (!camera && (known->vendorId == kFusionVendorId) != fusion) {
+            throw py::value_error(
+                "camera '" + serial + "' is " +
+                (fusion ? "an event camera: use open()" : "a fusion camera: use open_fusion()"));
         }
         if (!camera) {
             throw std::runtime_error(errors.message("camera '" + serial + "' did not come up"));
         }
-        return Camera(std::move(camera));
+        return camera;
+    }
+
+  public:
+    Camera open(const std::string& serial) {
+        return Camera(bringUp(serial, false, [&] { return manager_.openCamera(serial); }));
+    }
+    std::shared_ptr<FusionCamera> openFusion(const std::string& serial) {
+        return bringUp(serial, true, [&] { return manager_.openFusionCamera(serial); });
     }
 
   private:
@@ -393,19 +168,8 @@ void bindCameras(py::module_& m) {
             return "<CameraDescription " + d.productName + " serial='" + d.serial + "'>";
         });
 
-    py::class_<Tool>(m, "Tool", doc::kToolClass)
-        .def_property_readonly("name", &Tool::name, doc::kToolName)
-        .def_property_readonly("params", &Tool::params, doc::kParams)
-        .def_property_readonly("description", &Tool::description, doc::kDescription)
-        .def("info", &Tool::info, py::arg("param"), doc::kInfo)
-        .def("get", &Tool::get, py::arg("param"), doc::kGet)
-        .def("set", &Tool::set, py::arg("param"), py::arg("value"), doc::kSet);
-
-    py::class_<BatchIterator>(m, "BatchIterator", doc::kBatchIterator)
-        .def("__iter__", [](BatchIterator& b) -> BatchIterator& { return b; })
-        .def("__next__", &BatchIterator::next)
-        .def("triggers", &BatchIterator::triggers, doc::kTriggers)
-        .def_property_readonly("dropped", &BatchIterator::dropped, doc::kDropped);
+    bindTool(m);
+    BatchIterator::bind(m);
 
     py::class_<Camera>(m, "Camera", doc::kCamera)
         .def_property_readonly("serial", &Camera::serial, doc::kSerial)
@@ -420,8 +184,11 @@ void bindCameras(py::module_& m) {
         .def("record", &Camera::record, py::arg("path"), doc::kRecord)
         .def("stop_recording", &Camera::stopRecording, doc::kStopRecording)
         .def("close", &Camera::close, doc::kClose)
-        .def("tool", &Camera::tool, py::arg("name"), doc::kTool)
-        .def("tools", &Camera::tools, doc::kTools)
+        .def(
+            "tool", [](Camera& c, const std::string& name) { return toolOf(c.facade(), name); },
+            py::arg("name"), doc::kTool)
+        .def(
+            "tools", [](Camera& c) { return toolNames(c.facade()); }, doc::kTools)
         .def("batches", &Camera::batches, py::kw_only(), py::arg("time_us") = py::none(),
              py::arg("count") = py::none(), py::arg("capacity") = 64,
              py::arg("timeout") = py::none(), doc::kBatches)
@@ -435,7 +202,13 @@ void bindCameras(py::module_& m) {
     py::class_<CameraManager>(m, "CameraManager", doc::kCameraManager)
         .def(py::init<>())
         .def("cameras", &CameraManager::cameras, doc::kCameras)
-        .def("open", &CameraManager::open, py::arg("serial"), doc::kOpen);
+        .def("open", &CameraManager::open, py::arg("serial"), doc::kOpen)
+        .def(
+            "open_fusion",
+            [](CameraManager& manager, const std::string& serial) {
+                return wrapFusion(manager.openFusion(serial));
+            },
+            py::arg("serial"), doc::kOpenFusion);
 }
 
 }  // namespace orvane::python

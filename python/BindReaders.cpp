@@ -71,6 +71,20 @@ RawFileReader::ProgressCallback progressFor(py::handle progress) {
     };
 }
 
+// Reports a reader's long work to `progress` for the life of the scope.
+class ProgressScope {
+  public:
+    ProgressScope(RawFileReader& reader, py::handle progress) : reader_(reader) {
+        reader_.setProgressCallback(progressFor(progress));
+    }
+    ~ProgressScope() { reader_.setProgressCallback({}); }
+    ProgressScope(const ProgressScope&) = delete;
+    ProgressScope& operator=(const ProgressScope&) = delete;
+
+  private:
+    RawFileReader& reader_;
+};
+
 class RawReader {
   public:
     explicit RawReader(std::string path) : path_(std::move(path)) {
@@ -161,9 +175,10 @@ class RawReader {
 
     void loadLocked(py::handle progress) {
         LogErrors errors;
-        reader_->setProgressCallback(progressFor(progress));
-        loaded_ = reader_->loadFile();
-        reader_->setProgressCallback({});
+        {
+            ProgressScope reporting(*reader_, progress);
+            loaded_ = reader_->loadFile();
+        }
         if (loaded_) {
             return;
         }
@@ -186,6 +201,9 @@ class RawReader {
         {
             py::gil_scoped_release nogil;
             std::lock_guard<std::mutex> lock(mutex_);
+            // The reader refills its result vector on the next query: the array
+            // takes the storage, and the reader gets fresh storage of the same
+            // capacity so that its next query need not grow it step by step.
             const std::shared_ptr<std::vector<Event2D>> result = read(loaded());
             events.swap(*result);
             result->reserve(events.capacity());
@@ -202,14 +220,10 @@ class RawReader {
             std::lock_guard<std::mutex> lock(mutex_);
             RawFileReader& reader = loaded();
             LogErrors errors;
-            reader.setProgressCallback(progressFor(progress));
-            try {
+            {
+                ProgressScope reporting(reader, progress);
                 done = work(reader);
-            } catch (...) {
-                reader.setProgressCallback({});
-                throw;
             }
-            reader.setProgressCallback({});
             why = errors.message("failed");
         }
         if (!done) {
@@ -327,9 +341,9 @@ class Mp4Reader {
 }  // namespace
 
 void bindReaders(py::module_& m) {
-    using RawFileReader_ = RawFileReader;
-    auto position = [](auto get) {
-        return [get](RawReader& r) { return r.query([&](RawFileReader_& f) { return get(f); }); };
+    // A property read from the loaded reader.
+    auto property = [](auto get) {
+        return [get](RawReader& r) { return r.query([&](RawFileReader& f) { return get(f); }); };
     };
     py::class_<SliceIterator>(m, "SliceIterator", doc::kSliceIterator)
         .def("__iter__", [](SliceIterator& s) -> SliceIterator& { return s; })
@@ -345,9 +359,9 @@ void bindReaders(py::module_& m) {
         .def("load", &RawReader::load, py::arg("progress") = py::none(), doc::kLoad)
         .def_property_readonly("path", &RawReader::path, doc::kPath)
         .def_property_readonly("header", &RawReader::header, doc::kHeader)
-        .def_property_readonly("width", position([](RawFileReader_& f) { return f.getWidth(); }),
+        .def_property_readonly("width", property([](RawFileReader& f) { return f.getWidth(); }),
                                doc::kWidth)
-        .def_property_readonly("height", position([](RawFileReader_& f) { return f.getHeight(); }),
+        .def_property_readonly("height", property([](RawFileReader& f) { return f.getHeight(); }),
                                doc::kHeight)
         .def_property_readonly("start_time", &RawReader::startTime, doc::kStartTime)
         .def_property_readonly("end_time", &RawReader::endTime, doc::kEndTime)
@@ -355,13 +369,13 @@ void bindReaders(py::module_& m) {
             "duration", [](RawReader& r) { return r.endTime() - r.startTime(); }, doc::kDuration)
         .def_property_readonly("event_count", &RawReader::eventCount, doc::kEventCount)
         .def_property_readonly(
-            "time", position([](RawFileReader_& f) { return f.getCurrentPosTimeStamp(); }),
+            "time", property([](RawFileReader& f) { return f.getCurrentPosTimeStamp(); }),
             doc::kTime)
-        .def_property_readonly(
-            "event_number", position([](RawFileReader_& f) { return f.getCurrentPosEventNum(); }),
-            doc::kEventNumber)
+        .def_property_readonly("event_number",
+                               property([](RawFileReader& f) { return f.getCurrentPosEventNum(); }),
+                               doc::kEventNumber)
         .def_property_readonly("at_end",
-                               position([](RawFileReader_& f) { return f.reachedEndOfEvents(); }),
+                               property([](RawFileReader& f) { return f.reachedEndOfEvents(); }),
                                doc::kAtEnd)
         .def("seek_time", &RawReader::seekTime, py::arg("t"), doc::kSeekTime)
         .def("seek_event", &RawReader::seekEvent, py::arg("n"), doc::kSeekEvent)

@@ -61,6 +61,29 @@ constexpr const char* kCameras = "Descriptions of the cameras present: serial, p
 constexpr const char* kOpen =
     "open(serial) -> Camera\n\nBrings the camera up (about 2.5 s on hardware). ValueError for "
     "an unknown serial, RuntimeError when bring-up fails.";
+constexpr const char* kOpenFusion =
+    "open_fusion(serial) -> FusionCamera\n\nBrings a fusion camera (event and frame sensor) "
+    "up. ValueError for an unknown serial or an event camera's.";
+constexpr const char* kFusionCamera =
+    "An open fusion camera: events as on Camera (batches, tools, recording), plus the frame "
+    "sensor's pictures (frames()) and each picture's per-pixel event counts "
+    "(fusion_events()). A context manager like Camera.";
+constexpr const char* kFusionStart =
+    "start(streams='both'): 'events', 'frames' or 'both'. RuntimeError on failure.";
+constexpr const char* kFusionRecord =
+    "record(path, streams='both'): events to <base>.raw and/or pictures to <base>.mp4, "
+    "<base> being path without its extension.";
+constexpr const char* kFrames =
+    "frames(*, capacity=4, timeout=None) -> iterator of (timestamp_us, HxWx3 uint8 BGR) "
+    "while the camera streams frames; pictures beyond `capacity` unread are dropped and "
+    "counted.";
+constexpr const char* kFrameIterator = "Pictures of a fusion camera (see FusionCamera.frames).";
+constexpr const char* kFusionEvents =
+    "fusion_events(timestamp) -> (height, width, 2) uint16 array of per-pixel event counts "
+    "(OFF, ON; columns mirrored as the sensor reads) of the picture with that time, or None "
+    "when none waits under it. Only the newest few wait.";
+constexpr const char* kFrameWidth = "Picture width of the frame sensor.";
+constexpr const char* kFrameHeight = "Picture height of the frame sensor.";
 constexpr const char* kCameraDescription =
     "An attached camera: serial, product, manufacturer, vendor_id, product_id, location.";
 

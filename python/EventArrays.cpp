@@ -67,13 +67,6 @@ py::array triggerArray(std::vector<EventTriggerIn>&& triggers) {
     return ownedArray(std::move(triggers), triggerDtype());
 }
 
-py::array takeEvents(std::vector<Event2D>& reused) {
-    std::vector<Event2D> taken;
-    taken.swap(reused);
-    reused.reserve(taken.capacity());
-    return eventArray(std::move(taken));
-}
-
 void bindEventArrays(py::module_& m) {
     m.attr("EVENT_DTYPE") = eventDtype();
     m.attr("TRIGGER_DTYPE") = triggerDtype();

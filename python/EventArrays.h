@@ -25,11 +25,6 @@ py::dtype triggerDtype();
 py::array eventArray(std::vector<Event2D>&& events);
 py::array triggerArray(std::vector<EventTriggerIn>&& triggers);
 
-// A reader's result vector is reused by its next query: the array takes its
-// storage, and the reader gets back fresh storage of the same capacity so that
-// its next query need not grow it step by step.
-py::array takeEvents(std::vector<Event2D>& reused);
-
 void bindEventArrays(py::module_& m);
 
 }  // namespace orvane::python

@@ -19,6 +19,7 @@ PYBIND11_MODULE(_orvane, m) {
     bindEventArrays(m);
     bindReaders(m);
     bindCameras(m);
+    bindFusion(m);
     py::module_ sim = m.def_submodule("sim");
     bindSim(sim);
     m.doc() = "The compiled part of orvane; use the package `orvane`.";

@@ -6,8 +6,9 @@ decoder to your array. Trigger edges use ``TRIGGER_DTYPE`` (``polarity``,
 ``t``, ``id``). Times are microseconds of the sensor's clock.
 
 Recordings: ``RawReader(path)``, ``decode(bytes)``, ``Mp4Reader(path)``.
-Cameras: ``CameraManager().open(serial)``; ``orvane.sim.plug(...)`` plugs a
-simulated one. Library failures raise ``FileNotFoundError`` (and the other
+Cameras: ``CameraManager().open(serial)``, fusion cameras (events and 4K
+pictures) ``open_fusion(serial)``; ``orvane.sim.plug(...)`` plugs a simulated
+one. Library failures raise ``FileNotFoundError`` (and the other
 ``OSError`` kinds), ``ValueError`` or ``RuntimeError`` with its message.
 """
 
@@ -19,6 +20,8 @@ from ._orvane import (
     Camera,
     CameraDescription,
     CameraManager,
+    FrameIterator,
+    FusionCamera,
     Mp4Reader,
     RawReader,
     SliceIterator,
@@ -36,6 +39,8 @@ __all__ = [
     "Camera",
     "CameraDescription",
     "CameraManager",
+    "FrameIterator",
+    "FusionCamera",
     "Mp4Reader",
     "RawReader",
     "SliceIterator",

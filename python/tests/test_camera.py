@@ -23,6 +23,13 @@ def test_batches_by_time_and_by_count(camera):
     with pytest.raises(ValueError):
         camera.batches(count=10, time_us=10)
 
+    # A loop that falls behind keeps the newest batches and counts the others.
+    behind = camera.batches(count=1_000, capacity=2, timeout=10)
+    next(camera.batches(count=100_000, timeout=10))  # 100 batches went to `behind` meanwhile
+    assert behind.dropped >= 98
+    kept = [next(behind), next(behind)]
+    assert all(len(b) == 1_000 for b in kept) and kept[0]["t"][-1] <= kept[1]["t"][0]
+
 
 def test_recording_reads_back_as_streamed(camera, tmp_path):
     path = str(tmp_path / "live.raw")
@@ -126,3 +133,33 @@ def test_sim_refuses_bad_devices():
     with pytest.raises(ValueError, match="no camera"):
         orvane.CameraManager().open("PYTEST-ABSENT")
     assert orvane.sim.unplug("PYTEST-ABSENT") is False
+
+
+def test_fusion_camera_frames_fusion_images_and_recording(tmp_path):
+    orvane.sim.plug(product="tandro", serial="PYTEST-TD", sleep_delays=False)
+    try:
+        manager = orvane.CameraManager()
+        with pytest.raises(ValueError, match="open_fusion"):
+            manager.open("PYTEST-TD")
+        with manager.open_fusion("PYTEST-TD") as cam:
+            assert (cam.frame_width, cam.frame_height) == (3840, 2160)
+            assert "aps_ctrl" in cam.tools() and "sync" not in cam.tools()
+            frames = cam.frames(timeout=10)
+            cam.start()
+            times = []
+            for _, (t, picture) in zip(range(3), frames):
+                assert picture.shape == (2160, 3840, 3) and not picture.flags.owndata
+                image = cam.fusion_events(t)  # the events of that picture, by pixel and polarity
+                assert image.shape == (720, 1280, 2) and image.sum() > 0
+                times.append(t)
+            assert times == sorted(times) and cam.fusion_events(times[0] + 1) is None
+            assert len(next(cam.batches(count=1_000, timeout=10))) == 1_000
+            cam.record(str(tmp_path / "both.raw"))
+            for _ in zip(range(5), frames):
+                pass
+            cam.stop_recording()
+        assert not cam.running and len(list(frames)) <= 4  # what was queued, then the end
+        assert orvane.RawReader(str(tmp_path / "both.raw")).event_count > 0
+        assert len(orvane.Mp4Reader(str(tmp_path / "both.mp4"))) > 0
+    finally:
+        orvane.sim.unplug("PYTEST-TD")
