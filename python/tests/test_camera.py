@@ -144,15 +144,19 @@ def test_fusion_camera_frames_fusion_images_and_recording(tmp_path):
         with manager.open_fusion("PYTEST-TD") as cam:
             assert (cam.frame_width, cam.frame_height) == (3840, 2160)
             assert "aps_ctrl" in cam.tools() and "sync" not in cam.tools()
-            frames = cam.frames(timeout=10)
+            # Only the newest fusion images wait: take the newest picture each time.
+            frames = cam.frames(capacity=1, timeout=10)
             cam.start()
-            times = []
-            for _, (t, picture) in zip(range(3), frames):
+            times, images = [], []
+            for _, (t, picture) in zip(range(10), frames):
                 assert picture.shape == (2160, 3840, 3) and not picture.flags.owndata
                 image = cam.fusion_events(t)  # the events of that picture, by pixel and polarity
-                assert image.shape == (720, 1280, 2) and image.sum() > 0
+                if image is not None:
+                    assert image.shape == (720, 1280, 2) and image.sum() > 0
+                    images.append(image)
                 times.append(t)
-            assert times == sorted(times) and cam.fusion_events(times[0] + 1) is None
+            assert images and times == sorted(times)
+            assert cam.fusion_events(times[-1] + 1) is None
             assert len(next(cam.batches(count=1_000, timeout=10))) == 1_000
             cam.record(str(tmp_path / "both.raw"))
             for _ in zip(range(5), frames):
