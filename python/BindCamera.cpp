@@ -35,16 +35,16 @@ class Camera {
     CameraFacade& facade() { return *camera_; }
 
     void start() {
-        check(call([&] { return camera_->start(); }), "start");
+        callWithoutGil([&] { return camera_->start(); }, "start");
     }
     void stop() {
-        call([&] { return camera_->stop(); });
+        callWithoutGil([&] { return camera_->stop(); });
     }
     void record(const std::string& path) {
-        check(call([&] { return camera_->startRecording(path); }), "record");
+        callWithoutGil([&] { return camera_->startRecording(path); }, "record");
     }
     void stopRecording() {
-        call([&] { return camera_->stopRecording(); });
+        callWithoutGil([&] { return camera_->stopRecording(); });
     }
 
     // What leaving a `with` block does, whatever its body did.
@@ -76,28 +76,8 @@ class Camera {
     }
 
   private:
-    // Runs a camera call without the GIL; the lines it logs explain a failure.
-    template <class F>
-    int call(F&& f) {
-        LogErrors errors;
-        int result;
-        {
-            py::gil_scoped_release nogil;
-            result = f();
-        }
-        lastError_ = errors.message("");
-        return result;
-    }
-    void check(int result, const char* what) {
-        if (result != 0) {
-            throw std::runtime_error(std::string(what) + " failed" +
-                                     (lastError_.empty() ? "" : ": " + lastError_));
-        }
-    }
-
     std::shared_ptr<DvsCamera> camera_;
     DvsCameraPrivate* private_;
-    std::string lastError_;
 };
 
 class CameraManager {

@@ -15,7 +15,6 @@
 #include "BatchIterator.h"
 #include "Bindings.h"
 #include "Docs.h"
-#include "LogErrors.h"
 #include "Tool.h"
 #include "orvane/FusionCamera.h"
 
@@ -168,20 +167,20 @@ class Fusion {
 
     void start(const std::string& streams) {
         const STREAM_TYPE type = streamOf(streams);
-        check(call([&] { return camera_->start(type); }), "start");
+        callWithoutGil([&] { return camera_->start(type); }, "start");
         *running_ = true;
     }
     void stop() {
         *running_ = false;
-        call([&] { return camera_->stop(STREAM_BOTH); });
+        callWithoutGil([&] { return camera_->stop(STREAM_BOTH); });
     }
     void record(const std::string& path, const std::string& streams) {
         const STREAM_TYPE type = streamOf(streams);
-        check(call([&] { return camera_->startRecording(path, type); }), "record");
+        callWithoutGil([&] { return camera_->startRecording(path, type); }, "record");
     }
     void stopRecording(const std::string& streams) {
         const STREAM_TYPE type = streamOf(streams);
-        call([&] { return camera_->stopRecording(type); });
+        callWithoutGil([&] { return camera_->stopRecording(type); });
     }
     void close() {
         py::gil_scoped_release nogil;
@@ -239,27 +238,9 @@ class Fusion {
     std::function<bool()> live() {
         return [camera = camera_, running = running_] { return *running && camera->isConnected(); };
     }
-    template <class F>
-    int call(F&& f) {
-        LogErrors errors;
-        int result;
-        {
-            py::gil_scoped_release nogil;
-            result = f();
-        }
-        lastError_ = errors.message("");
-        return result;
-    }
-    void check(int result, const char* what) {
-        if (result != 0) {
-            throw std::runtime_error(std::string(what) + " failed" +
-                                     (lastError_.empty() ? "" : ": " + lastError_));
-        }
-    }
 
     std::shared_ptr<FusionCamera> camera_;
     std::shared_ptr<std::atomic<bool>> running_ = std::make_shared<std::atomic<bool>>(false);
-    std::string lastError_;
 };
 
 }  // namespace
