@@ -46,6 +46,8 @@ void Evt3Decoder::setCurrentTimestamp(const uint64_t& timestamp) {
     state_.offset = timestamp & ~(kTimePeriod - 1);
     state_.high = static_cast<uint32_t>((timestamp >> kTimeLowBits) & kPayloadMask);
     state_.low = static_cast<uint32_t>(timestamp & kPayloadMask);
+    // A new time base starts a new stream: half a word from the old one is no part of it.
+    haveOddByte_ = false;
 }
 
 void Evt3Decoder::flush(size_t count) {

@@ -252,23 +252,52 @@ TEST(SimulatedCamera, FusionCameraSwapsEventBytesAndFramesItsPictures) {
 
 TEST(SimulatedCamera, UnplugWakesABlockedReaderAtOnce) {
     EventSensorRig rig(configOf(sim::Product::EVK4, "UNPLUG", sim::Pacing::RealTime));
-    rig.stream().start();  // output off: the reader waits in vain
-    std::promise<void> waiting;
-    auto reader = std::async(std::launch::async, [&] {
-        waiting.set_value();
-        while (!rig.stream().isDeviceGone()) {
-            rig.stream().waitNextBuffer();
-        }
-        return rig.stream().waitNextBuffer();
-    });
-    waiting.get_future().wait();
+    DataTransfer transfer(rig.plugged.interface(), 2, 4096, ENDPOINT_EVENTS);
+    transfer.start();  // output off: the reader waits in vain
+    // One long wait: only the unplug can end it within the test's patience.
+    auto reader = std::async(std::launch::async,
+                             [&] { return transfer.queue().wait(std::chrono::seconds(60)); });
+    ASSERT_EQ(reader.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout)
+        << "nothing to read yet";
     ASSERT_TRUE(sim::SimulatedBus::instance().unplug(rig.plugged.serial()));
     ASSERT_EQ(reader.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-    EXPECT_EQ(reader.get(), 0);
+    EXPECT_FALSE(reader.get());
+    EXPECT_TRUE(transfer.queue().closed());
     EXPECT_FALSE(rig.plugged.interface()->isConnected());
     EXPECT_THROW(rig.plugged.interface()->readWord(0x9028), std::runtime_error);
     // The driver stops its stream, then its stop sequence finds no device.
     EXPECT_THROW(rig.sensor.stop(), std::runtime_error);
+}
+
+TEST(SimulatedCamera, AnEndpointServesOneConsumerAndStopsRaceStartsSafely) {
+    EventSensorRig rig(configOf(sim::Product::EVK4, "ENDPOINT", sim::Pacing::AsFastAsRead));
+    DataTransfer first(rig.plugged.interface(), 2, 4096, ENDPOINT_EVENTS);
+    DataTransfer second(rig.plugged.interface(), 2, 4096, ENDPOINT_EVENTS);
+    first.start();
+    EXPECT_THROW(second.start(), std::runtime_error) << "no silent take-over";
+    rig.controller->ApplyRegisterOperationSequence(imx636StartSequence);
+    EXPECT_TRUE(first.queue().wait(std::chrono::seconds(10)))
+        << "the first consumer still gets data";
+    first.stop();
+
+    // Starts and stops from two threads at once: each start either claims the
+    // endpoint or is refused; no thread is left behind or destroyed running.
+    sim::SimulatedDevice& device = rig.device();
+    auto queue = std::make_shared<BufferQueue>(4, 4096, "race");
+    auto starter = std::async(std::launch::async, [&] {
+        for (int i = 0; i < 300; ++i) {
+            try {
+                device.startEndpoint(ENDPOINT_EVENTS, 2, 4096, queue);
+            } catch (const std::runtime_error&) {
+            }
+        }
+    });
+    for (int i = 0; i < 300; ++i) {
+        device.stopEndpoint(ENDPOINT_EVENTS);
+    }
+    starter.get();
+    device.stopEndpoint(ENDPOINT_EVENTS);
+    rig.controller->ApplyRegisterOperationSequence(imx636StopSequence);
 }
 
 TEST(SimulatedCamera, ASlowConsumerSeesDropsCountedAndWarned) {

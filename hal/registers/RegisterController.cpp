@@ -36,7 +36,8 @@ RegisterController::RegisterController(const RegisterController& other) = defaul
 RegisterController::RegisterController(RegisterController&& other) noexcept
     : interface_(std::move(other.interface_)),
       map_(std::move(other.map_)),
-      prefix_(std::move(other.prefix_)) {}
+      prefix_(std::move(other.prefix_)),
+      mutex_(other.mutex_) {}
 
 RegisterController& RegisterController::operator=(const RegisterController& other) = default;
 
@@ -45,6 +46,7 @@ RegisterController& RegisterController::operator=(RegisterController&& other) no
         interface_ = std::move(other.interface_);
         map_ = std::move(other.map_);
         prefix_ = std::move(other.prefix_);
+        mutex_ = other.mutex_;
     }
     return *this;
 }
@@ -68,6 +70,7 @@ void RegisterController::writeRegisterField(const std::string& reg, const std::s
     const Register::Field& f = r[field];
     const uint32_t bits = place(r, f, value);
     require(interface_);
+    std::lock_guard<std::mutex> lock(*mutex_);
     const uint32_t current = interface_->readWord(r.get_address());
     interface_->writeRegister(r.get_address(), (current & ~f.get_mask()) | bits);
 }
@@ -76,23 +79,27 @@ uint32_t RegisterController::readRegisterField(const std::string& reg, const std
     const Register& r = resolve(reg);
     const Register::Field& f = r[field];
     require(interface_);
+    std::lock_guard<std::mutex> lock(*mutex_);
     return (interface_->readWord(r.get_address()) & f.get_mask()) >> f.get_start();
 }
 
 void RegisterController::writeRegister(const std::string& reg, uint32_t value) {
     const Register& r = resolve(reg);
     require(interface_);
+    std::lock_guard<std::mutex> lock(*mutex_);
     interface_->writeRegister(r.get_address(), value);
 }
 
 uint32_t RegisterController::readRegister(const std::string& reg) {
     const Register& r = resolve(reg);
     require(interface_);
+    std::lock_guard<std::mutex> lock(*mutex_);
     return interface_->readWord(r.get_address());
 }
 
 void RegisterController::ApplyRegisterOperationSequence(std::vector<RegisterOperation> sequence) {
     require(interface_);
+    std::lock_guard<std::mutex> lock(*mutex_);
     for (const RegisterOperation& op : sequence) {
         switch (op.type) {
             case OP_WRITE:
@@ -120,7 +127,10 @@ uint32_t RegisterController::writeRegisterWithControlTransfer(const std::string&
     CtrlFrame frame(kWriteRegisterProperty);
     frame.push_back32(r.get_address());
     frame.push_back32(value);
-    interface_->transferFrame(frame);
+    {
+        std::lock_guard<std::mutex> lock(*mutex_);
+        interface_->transferFrame(frame);
+    }
     frame.swap_req_and_answer();
     return frame.words() > 0 ? frame.word(0) : 0;
 }

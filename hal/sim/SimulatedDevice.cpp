@@ -144,8 +144,14 @@ void SimulatedDevice::startEndpoint(uint8_t endpoint, uint32_t, uint32_t bufferB
         throw std::invalid_argument("device " + description_.serial + " has no endpoint " +
                                     std::to_string(endpoint));
     }
-    stopEndpoint(endpoint);
     std::lock_guard<std::mutex> lock(mutex_);
+    // One consumer per endpoint, as on a real device: a second claim is an error
+    // rather than a silent take-over (which left the first consumer waiting for
+    // ever), and an endpoint still stopping is not restarted under its thread.
+    if (endpoints_.count(endpoint) != 0) {
+        throw std::runtime_error("device " + description_.serial + ": endpoint " +
+                                 std::to_string(endpoint) + " is already in use");
+    }
     Endpoint& e = endpoints_[endpoint];
     e.queue = queue;
     e.bufferBytes = bufferBytes;
@@ -164,8 +170,8 @@ void SimulatedDevice::stopEndpoint(uint8_t endpoint) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         auto it = endpoints_.find(endpoint);
-        if (it == endpoints_.end()) {
-            return;
+        if (it == endpoints_.end() || it->second.stopping) {
+            return;  // not running, or another stop is ending it
         }
         it->second.stopping = true;
         finishing = std::move(it->second.thread);

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,10 +24,10 @@ class RawRecorder;
 // acquisition thread and raw recording (each a part shared with the fusion
 // camera). The device bring-up (init) belongs to the concrete camera.
 //
-// Threads: application threads call the public operations; one acquisition
-// thread per running camera decodes, batches, runs the callbacks and feeds the
-// recorder; one writer thread per recording writes the file. start/stop and
-// startRecording/stopRecording are meant for one application thread.
+// Threads: application threads call the public operations, any of them from
+// any thread (start/stop and startRecording/stopRecording are serialised); one
+// acquisition thread per running camera decodes, batches, runs the callbacks
+// and feeds the recorder; one writer thread per recording writes the file.
 class DvsCameraPrivate : public DvsCamera {
   public:
     explicit DvsCameraPrivate(CameraDescription description);
@@ -46,9 +48,17 @@ class DvsCameraPrivate : public DvsCamera {
 
     virtual ~DvsCameraPrivate();
 
-    // Raw buffers the host dropped because the acquisition thread fell behind
-    // (each also logged), and recording writes that failed (logged once).
+    // Raw buffers the host dropped because the acquisition thread fell behind,
+    // plus those received but left undecoded at stop() (logged; a recording
+    // still gets the latter); recording writes that failed (logged once).
     uint64_t droppedBuffers() const;
+    // Batches replaced by a newer one before getNextBatch took them: the newest
+    // batch wins, so a consumer slower than the stream loses these (the first
+    // of each run is logged).
+    uint64_t droppedBatches() const;
+    // Callback calls that threw; each is contained, the first of each callback
+    // logged.
+    uint64_t callbackFailures() const;
     uint64_t recordWriteFailures() const;
     bool isRecording() const;
     bool isRunning() const;
@@ -79,10 +89,13 @@ class DvsCameraPrivate : public DvsCamera {
     void requireInited() const;
     // One raw buffer on the acquisition thread: record, then decode.
     void processBuffer(std::vector<uint8_t>& buffer);
+    void keepUndecodedBuffers();
 
     std::unique_ptr<EventDispatcher> dispatcher_;
     std::unique_ptr<RawRecorder> recorder_;
     std::unique_ptr<AcquisitionLoop> loop_;
+    std::mutex runMutex_;  // serialises start and stop
+    std::atomic<uint64_t> undecodedBuffers_{0};
 };
 
 }  // namespace orvane

@@ -43,6 +43,7 @@ class TandroCamera : public FusionCameraPrivate {
     // -1 (with an error log) before a successful bring-up or when the device
     // does not answer.
     int start(STREAM_TYPE type) override;
+    // -1 (with an error log) from a callback, which runs on a thread stop ends.
     int stop(STREAM_TYPE type) override;
     int startRecording(std::string path, STREAM_TYPE type) override;
     int stopRecording(STREAM_TYPE type) override;
@@ -83,10 +84,10 @@ class TandroCamera : public FusionCameraPrivate {
 
     int startRecordingDvsStream(const std::string& path);
     int startRecordingApsStream(const std::string& path);
-    std::unique_ptr<Decoder> makeDecoder();
     bool deviceGone();
     void startStreams(STREAM_TYPE type);
     void stopStreams();
+    bool onLoopThread() const;
 
     std::map<uint32_t, FrameCallback> frameCallbacks_;
     uint32_t nextFrameCallbackId_ = 0;
@@ -96,7 +97,7 @@ class TandroCamera : public FusionCameraPrivate {
     std::unique_ptr<AcquisitionLoop> eventLoop_;
     std::unique_ptr<Decoder> decoder_;
     bool initialised_ = false;
-    std::atomic<int> running_{0};
+    std::atomic<int> running_{0};  // guarded by lifecycleMutex_ for writing
     std::shared_ptr<UsbInterface> interface_;
     uint64_t interfaceValue_ = 0;
     std::shared_ptr<RegisterController> eventRegisters_;
@@ -105,10 +106,6 @@ class TandroCamera : public FusionCameraPrivate {
     std::unique_ptr<Sensor> frameSensor_;
 
     std::unique_ptr<RawRecorder> eventRecorder_;
-    // Each event recording begins with the words that set the decoder's state:
-    // the event thread writes them before its first buffer of a new recording.
-    std::atomic<uint64_t> eventRecordings_{0};
-    uint64_t eventRecordingPrimed_ = 0;  // event thread only
     std::unique_ptr<FusionFrameRecorder> frameRecorder_;
     std::string videoPreset_ = kLiveVideoPreset;
 

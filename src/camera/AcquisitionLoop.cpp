@@ -1,12 +1,17 @@
 // The acquisition thread of an event stream.
 #include "camera/AcquisitionLoop.h"
 
+#include <chrono>
+
 #include "orvane/base/Logger.h"
 
 namespace orvane {
 
 namespace {
 constexpr const char* kLogModule = "src/camera/AcquisitionLoop";
+// After a failed fetch the loop waits this long (or for stop) before the next
+// one, so that a transport that fails at once cannot make it spin.
+constexpr std::chrono::milliseconds kBackOff{10};
 }  // namespace
 
 AcquisitionLoop::AcquisitionLoop(std::string owner) : owner_(std::move(owner)) {}
@@ -16,6 +21,7 @@ AcquisitionLoop::~AcquisitionLoop() {
 }
 
 void AcquisitionLoop::start(Steps steps) {
+    std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
     if (running_) {
         return;
     }
@@ -25,21 +31,48 @@ void AcquisitionLoop::start(Steps steps) {
 }
 
 void AcquisitionLoop::run() {
+    loopThread_ = std::this_thread::get_id();
+    const uint64_t failuresBefore = failures_;
     while (running_) {
-        std::optional<RawBuffer> buffer = steps_.next();
-        if (buffer && *buffer) {
-            steps_.process(**buffer);
-        } else if (steps_.deviceGone()) {
-            // Nothing more will come: wait for stop() instead of spinning.
-            ORVANE_LOG(LOG_ERROR, "Camera %s was unplugged while streaming", owner_.c_str());
+        try {
+            iterate();
+        } catch (...) {
+            const char* what = "a value that is no std::exception";
+            try {
+                throw;
+            } catch (const std::exception& e) {
+                what = e.what();
+            } catch (...) {
+            }
+            if (failures_++ == failuresBefore) {
+                ORVANE_LOG(LOG_ERROR,
+                           "Camera %s: the acquisition loop caught %s; it goes on with the "
+                           "next buffer (later failures are only counted)",
+                           owner_.c_str(), what);
+            }
             std::unique_lock<std::mutex> lock(idleMutex_);
-            idle_.wait(lock, [this] { return !running_; });
-            return;
+            idle_.wait_for(lock, kBackOff, [this] { return !running_; });
         }
     }
 }
 
-void AcquisitionLoop::stop() {
+void AcquisitionLoop::iterate() {
+    std::optional<RawBuffer> buffer = steps_.next();
+    if (buffer && *buffer) {
+        steps_.process(**buffer);
+    } else if (steps_.deviceGone()) {
+        // Nothing more will come: wait for stop() instead of spinning.
+        ORVANE_LOG(LOG_ERROR, "Camera %s was unplugged while streaming", owner_.c_str());
+        std::unique_lock<std::mutex> lock(idleMutex_);
+        idle_.wait(lock, [this] { return !running_; });
+    }
+}
+
+bool AcquisitionLoop::stop() {
+    if (onLoopThread()) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
     {
         std::lock_guard<std::mutex> lock(idleMutex_);
         running_ = false;
@@ -48,6 +81,8 @@ void AcquisitionLoop::stop() {
     if (thread_.joinable()) {
         thread_.join();
     }
+    loopThread_ = std::thread::id();
+    return true;
 }
 
 }  // namespace orvane

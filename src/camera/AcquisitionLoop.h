@@ -15,8 +15,9 @@
 
 namespace orvane {
 
-// Threads: an application thread calls start and stop; the loop's own thread
-// calls the steps.
+// Threads: application threads call start and stop (serialised here); the
+// loop's own thread calls the steps. An exception from a step is caught, counted
+// and logged (the first of a run), and the loop goes on with the next buffer.
 class AcquisitionLoop {
   public:
     struct Steps {
@@ -35,18 +36,26 @@ class AcquisitionLoop {
 
     // Launches the thread; nothing when it runs already.
     void start(Steps steps);
-    // Ends the loop after its current buffer and joins the thread.
-    void stop();
+    // Ends the loop after its current buffer and joins the thread. On the loop's
+    // own thread (from a callback) it cannot join: false, and nothing changes.
+    bool stop();
     bool isRunning() const { return running_; }
+    bool onLoopThread() const { return std::this_thread::get_id() == loopThread_.load(); }
+    // Iterations whose steps threw, since construction.
+    uint64_t failures() const { return failures_; }
 
   private:
     void run();
+    void iterate();
 
     const std::string owner_;
+    std::mutex lifecycleMutex_;
     Steps steps_;
     std::thread thread_;
+    std::atomic<std::thread::id> loopThread_{};
     std::atomic<bool> running_{false};
-    std::mutex idleMutex_;  // a loop whose device is gone waits here for stop()
+    std::atomic<uint64_t> failures_{0};
+    std::mutex idleMutex_;  // the loop idles here (device gone, or backing off a failure)
     std::condition_variable idle_;
 };
 

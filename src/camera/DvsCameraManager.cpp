@@ -81,7 +81,28 @@ std::shared_ptr<DvsCamera> DvsCameraManager::openCamera(std::string serial) {
     if (it == dvsCameras_.end()) {
         return nullptr;
     }
-    return it->second->init() == 0 ? it->second : nullptr;
+    if (!it->second->isConnected()) {
+        // Not opened yet, or its device has gone: a device under the same serial
+        // now (replugged) gets a new camera object, as a scan would give it.
+        removeUnpluggedCameras();
+        findCameras();
+        it = dvsCameras_.find(serial);
+        if (it == dvsCameras_.end()) {
+            ORVANE_LOG(LOG_ERROR, "Camera %s cannot be opened: its device is gone", serial.c_str());
+            return nullptr;
+        }
+    }
+    try {
+        if (it->second->init() == 0) {
+            return it->second;
+        }
+        ORVANE_LOG(LOG_ERROR, "Camera %s cannot be opened: its device did not answer",
+                   serial.c_str());
+    } catch (const std::exception& e) {
+        // Typically a device unplugged during its bring-up.
+        ORVANE_LOG(LOG_ERROR, "Camera %s cannot be opened: %s", serial.c_str(), e.what());
+    }
+    return nullptr;
 }
 
 // The camera comes back even when its bring-up failed: the application learns

@@ -24,7 +24,15 @@ DvsCameraPrivate::DvsCameraPrivate(CameraDescription description)
       dispatcher_(std::make_unique<EventDispatcher>()),
       recorder_(std::make_unique<RawRecorder>(description_.serial, kMaxRawDataBufferSize,
                                               kRecordPoolBuffers)),
-      loop_(std::make_unique<AcquisitionLoop>(description_.serial)) {}
+      loop_(std::make_unique<AcquisitionLoop>(description_.serial)) {
+    // Called on the acquisition thread before a buffer is decoded, or after the
+    // loop ended: the decoder is not running either way.
+    recorder_->setDecoderState({[this](uint64_t fileTime) {
+                                    return decoder_ ? RawRecorder::evt3(*decoder_).words(fileTime)
+                                                    : std::vector<uint8_t>{};
+                                },
+                                [this] { return decoder_ ? decoder_->getCurrentTimestamp() : 0; }});
+}
 
 DvsCameraPrivate::~DvsCameraPrivate() {
     // A camera destroyed while recording first finishes its file.
@@ -88,15 +96,40 @@ bool DvsCameraPrivate::getNextBatch(std::vector<Event2D>& batch) {
 
 int DvsCameraPrivate::start() {
     requireInited();
+    if (loop_->onLoopThread()) {
+        return 0;  // a callback runs, so the camera streams
+    }
+    std::lock_guard<std::mutex> lifecycle(runMutex_);
     if (loop_->isRunning()) {
         ORVANE_LOG(LOG_INFO, "Camera is running.");
         return 0;
     }
-    sensor_->start();
+    // The device restarts its time base: a decoder that kept the last run's time
+    // would read the restart as a wrap of the 24-bit counter (+16.78 s).
+    decoder_->setCurrentTimestamp(0);
+    dispatcher_->beginRun();
+    try {
+        sensor_->start();
+    } catch (const std::exception& e) {
+        ORVANE_LOG(LOG_ERROR, "Camera %s cannot start: %s", description_.serial.c_str(), e.what());
+        dispatcher_->endRun();
+        try {
+            sensor_->stop();
+        } catch (const std::exception&) {
+            // The start failed for the same reason; it is logged above.
+        }
+        return -1;
+    }
     EventStream* stream = sensor_->eventStream();
     loop_->start({[this] { return sensor_->getNextBuffer(); },
                   [this](std::vector<uint8_t>& buffer) { processBuffer(buffer); },
-                  [stream] { return stream != nullptr && stream->isDeviceGone(); }});
+                  [this, stream] {
+                      if (stream == nullptr || !stream->isDeviceGone()) {
+                          return false;
+                      }
+                      dispatcher_->endRun();  // nobody waits for batches that cannot come
+                      return true;
+                  }});
     return 0;
 }
 
@@ -104,38 +137,78 @@ void DvsCameraPrivate::processBuffer(std::vector<uint8_t>& buffer) {
     if (recorder_->isRecording()) {
         prepareData2Save(buffer);
     }
-    try {
-        decoder_->decode(buffer);
-    } catch (const std::exception& e) {
-        ORVANE_LOG(LOG_ERROR, "Camera %s: a callback failed: %s", description_.serial.c_str(),
-                   e.what());
-    }
+    decoder_->decode(buffer);
 }
 
 int DvsCameraPrivate::stop() {
-    if (!inited_ || !loop_->isRunning()) {
+    if (!inited_) {
         return 0;
     }
+    if (loop_->onLoopThread()) {
+        ORVANE_LOG(LOG_ERROR,
+                   "Camera %s: stop() from a callback is refused (the callback runs on the "
+                   "thread that stop() ends); call it from another thread",
+                   description_.serial.c_str());
+        return -1;
+    }
+    std::lock_guard<std::mutex> lifecycle(runMutex_);
+    if (!loop_->isRunning()) {
+        return 0;
+    }
+    loop_->stop();
+    dispatcher_->endRun();
+    int result = 0;
     try {
-        loop_->stop();
-        dispatcher_->wakeWaiters();
-        if (uint64_t dropped = droppedBuffers()) {
-            ORVANE_LOG(LOG_WARNING,
-                       "Camera %s: %llu raw buffers were dropped so far because the "
-                       "callbacks fell behind the device",
-                       description_.serial.c_str(), static_cast<unsigned long long>(dropped));
-        }
         sensor_->stop();
     } catch (const std::exception& e) {
         ORVANE_LOG(LOG_ERROR, "Camera %s: %s while stopping", description_.serial.c_str(),
                    e.what());
-        return -1;
+        result = -1;
     }
-    return 0;
+    keepUndecodedBuffers();
+    if (uint64_t dropped = droppedBuffers()) {
+        ORVANE_LOG(LOG_WARNING,
+                   "Camera %s: %llu raw buffers were dropped or left undecoded so far because "
+                   "the callbacks fell behind the device",
+                   description_.serial.c_str(), static_cast<unsigned long long>(dropped));
+    }
+    return result;
+}
+
+// Buffers the device delivered that the loop did not reach before stop: they
+// are not decoded (the callbacks are done), but a recording keeps them.
+void DvsCameraPrivate::keepUndecodedBuffers() {
+    EventStream* stream = sensor_->eventStream();
+    if (stream == nullptr) {
+        return;
+    }
+    uint64_t kept = 0;
+    while (std::optional<RawBuffer> buffer = stream->getLatestBuffer()) {
+        if (*buffer) {
+            recorder_->append(**buffer);
+            ++kept;
+        }
+    }
+    if (kept > 0) {
+        undecodedBuffers_ += kept;
+        ORVANE_LOG(LOG_WARNING, "Camera %s: %llu buffers received before stop() were not decoded%s",
+                   description_.serial.c_str(), static_cast<unsigned long long>(kept),
+                   recorder_->isRecording() ? " (the recording has them)" : "");
+    }
 }
 
 uint64_t DvsCameraPrivate::droppedBuffers() const {
-    return sensor_ && sensor_->eventStream() ? sensor_->eventStream()->droppedBuffers() : 0;
+    const uint64_t host =
+        sensor_ && sensor_->eventStream() ? sensor_->eventStream()->droppedBuffers() : 0;
+    return host + undecodedBuffers_;
+}
+
+uint64_t DvsCameraPrivate::droppedBatches() const {
+    return dispatcher_->droppedBatches();
+}
+
+uint64_t DvsCameraPrivate::callbackFailures() const {
+    return dispatcher_->callbackFailures();
 }
 
 bool DvsCameraPrivate::isRunning() const {

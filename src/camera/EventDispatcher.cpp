@@ -34,10 +34,37 @@ bool EventDispatcher::removeTriggerCallback(uint32_t id) {
     return triggerCallbacks_.erase(id) != 0;
 }
 
+// A callback that throws (anything) costs the others nothing: the next one gets
+// the same range and decoding goes on. Each callback's first failure is logged.
+template <typename Callback, typename... Args>
+void EventDispatcher::callContained(std::unordered_set<uint32_t>& failed, uint32_t id,
+                                    const char* kind, Callback& callback, Args... args) {
+    const char* what = nullptr;
+    try {
+        callback(args...);
+        return;
+    } catch (const std::exception& e) {
+        what = e.what();
+        ++callbackFailures_;
+        if (failed.insert(id).second) {
+            ORVANE_LOG(LOG_ERROR, "The %s callback %u threw: %s; it keeps being called", kind, id,
+                       what);
+        }
+    } catch (...) {
+        ++callbackFailures_;
+        if (failed.insert(id).second) {
+            ORVANE_LOG(LOG_ERROR,
+                       "The %s callback %u threw a value that is no std::exception; it "
+                       "keeps being called",
+                       kind, id);
+        }
+    }
+}
+
 void EventDispatcher::dispatchTrigger(EventTriggerIn trigger) {
     std::lock_guard<std::mutex> lock(triggerCallbacksMutex_);
     for (auto& [id, callback] : triggerCallbacks_) {
-        callback(trigger);
+        callContained(failedTriggerCallbacks_, id, "trigger", callback, trigger);
     }
 }
 
@@ -52,7 +79,7 @@ void EventDispatcher::dispatchEvents(const Event2D* begin, const Event2D* end) {
     }
     std::lock_guard<std::mutex> lock(eventCallbacksMutex_);
     for (auto& [id, callback] : eventCallbacks_) {
-        callback(begin, end);
+        callContained(failedEventCallbacks_, id, "events", callback, begin, end);
     }
 }
 
@@ -65,14 +92,33 @@ EventDispatcher::BatchSettings EventDispatcher::settings() {
 
 // The full batch becomes the ready one; the storage of the previous ready batch
 // is recycled as the next filling vector.
-void EventDispatcher::BatchStore::handOver() {
+bool EventDispatcher::BatchStore::handOver() {
+    bool replaced;
     {
         std::lock_guard<std::mutex> lock(mutex);
+        replaced = !readyTaken;
         ready.clear();
         ready.swap(filling);
+        readyTaken = false;
         ++handOvers;
     }
     handedOver.notify_one();
+    return replaced;
+}
+
+// The newest batch wins over one the consumer has not taken yet; that loss is
+// counted and, once per run, logged.
+void EventDispatcher::handOver(BatchStore& store) {
+    if (!store.handOver()) {
+        return;
+    }
+    ++droppedBatches_;
+    if (!replacementLogged_) {
+        replacementLogged_ = true;
+        ORVANE_LOG(LOG_WARNING,
+                   "A batch was replaced before getNextBatch took it: the consumer is slower "
+                   "than the stream (the newest batch wins; droppedBatches() counts the rest)");
+    }
 }
 
 void EventDispatcher::setBatchEventsNum(uint64_t count) {
@@ -101,7 +147,7 @@ void EventDispatcher::countBatches(const Event2D* p, const Event2D* end, uint64_
     std::vector<Event2D>& filling = countBatch_.filling;
     // The size was lowered below what is already filling: that batch goes at once.
     if (filling.size() > target) {
-        countBatch_.handOver();
+        handOver(countBatch_);
     }
     uint64_t n = static_cast<uint64_t>(end - p);
     while (n > 0) {
@@ -111,26 +157,48 @@ void EventDispatcher::countBatches(const Event2D* p, const Event2D* end, uint64_
             return;
         }
         filling.insert(filling.end(), p, p + room);
-        countBatch_.handOver();
+        handOver(countBatch_);
         n -= room;
         p += room;
     }
 }
 
+namespace {
+
+uint64_t saturatingAdd(uint64_t a, uint64_t b) {
+    uint64_t sum;
+    return __builtin_add_overflow(a, b, &sum) ? UINT64_MAX : sum;
+}
+
+// The first boundary of the grid `boundary` + k * `slice` (k >= 1) at or after `t`.
+uint64_t boundaryReaching(uint64_t boundary, uint64_t slice, uint64_t t) {
+    const uint64_t gap = t - boundary;
+    const uint64_t steps = gap / slice + (gap % slice != 0);
+    uint64_t span;
+    return __builtin_mul_overflow(steps, slice, &span) ? UINT64_MAX : saturatingAdd(boundary, span);
+}
+
+}  // namespace
+
 // Slices are anchored at the first event of a batch; an event at the boundary
-// closes the batch. A gap of several slices hands over one (empty) batch per slice.
+// closes the batch. Slices that a gap in the stream leaves empty are skipped
+// rather than handed over one by one: the next batch is the slice that holds the
+// next event, however long the gap. Boundaries saturate at the end of time.
 void EventDispatcher::timeBatches(const Event2D* p, const Event2D* end, uint64_t slice) {
     std::vector<Event2D>& filling = timeBatch_.filling;
-    uint64_t boundary = (filling.empty() ? p->timestamp : filling.front().timestamp) + slice;
+    uint64_t boundary =
+        saturatingAdd(filling.empty() ? p->timestamp : filling.front().timestamp, slice);
     while (p < end) {
         if (end[-1].timestamp <= boundary) {
             filling.insert(filling.end(), p, end);
             return;
         }
         const Event2D* q = binarySearchTimestamp(boundary, p, end);
-        filling.insert(filling.end(), p, q);
-        timeBatch_.handOver();
-        boundary += slice;
+        if (q != p || !filling.empty()) {
+            filling.insert(filling.end(), p, q);
+            handOver(timeBatch_);
+        }
+        boundary = boundaryReaching(boundary, slice, q->timestamp);
         p = q;
     }
 }
@@ -143,14 +211,30 @@ bool EventDispatcher::getNextBatch(std::vector<Event2D>& batch) {
     }
     BatchStore& store = mode == kCountBatch ? countBatch_ : timeBatch_;
     std::unique_lock<std::mutex> lock(store.mutex);
+    // endRun() takes this lock after clearing the flag: a run that ends from here
+    // on wakes this waiter.
+    if (!streaming_) {
+        return false;
+    }
     const uint64_t seen = store.handOvers, woken = store.wakeUps;
     // Counters, not a bare wait: a spurious wake-up never returns a batch twice.
     store.handedOver.wait(lock, [&] { return store.handOvers != seen || store.wakeUps != woken; });
     batch.swap(store.ready);
+    store.readyTaken = true;
     return true;
 }
 
-void EventDispatcher::wakeWaiters() {
+void EventDispatcher::beginRun() {
+    for (BatchStore* store : {&countBatch_, &timeBatch_}) {
+        std::lock_guard<std::mutex> lock(store->mutex);
+        store->filling.clear();
+    }
+    replacementLogged_ = false;
+    streaming_ = true;
+}
+
+void EventDispatcher::endRun() {
+    streaming_ = false;
     for (BatchStore* store : {&countBatch_, &timeBatch_}) {
         {
             std::lock_guard<std::mutex> lock(store->mutex);

@@ -2,10 +2,12 @@
 // fan-out of decoded ranges and trigger edges, and batching for getNextBatch.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "orvane/Callbacks.h"
@@ -32,10 +34,19 @@ class EventDispatcher {
     void setBatchEventsNum(uint64_t count);
     void setBatchEventsTime(uint64_t microseconds);
     // Waits for the next batch and swaps it into `batch`; false at once when no
-    // batching was chosen.
+    // batching was chosen or no run is on. A waiter woken by endRun() returns
+    // true with what the ready vector holds.
     bool getNextBatch(std::vector<Event2D>& batch);
-    // Wakes every waiter of getNextBatch (they return what the ready vector holds).
-    void wakeWaiters();
+    // A run of the stream begins: events left filling from the last run go.
+    void beginRun();
+    // The run ended (stop, or the device is gone): every waiter wakes.
+    void endRun();
+
+    // Batches handed over and replaced before anyone took them (the newest
+    // batch wins; the first replacement of a run is logged).
+    uint64_t droppedBatches() const { return droppedBatches_; }
+    // Callback calls that threw (each callback's first failure is logged).
+    uint64_t callbackFailures() const { return callbackFailures_; }
 
     // Acquisition thread: batches a decoded range, then hands it whole to every
     // events callback.
@@ -51,8 +62,10 @@ class EventDispatcher {
         std::mutex mutex;
         std::condition_variable handedOver;
         uint64_t handOvers = 0;
-        uint64_t wakeUps = 0;  // wakeWaiters() releases waiters without a batch
-        void handOver();
+        uint64_t wakeUps = 0;  // endRun() releases waiters without a batch
+        bool readyTaken = true;
+        // Returns true when the ready batch it replaced was never taken.
+        bool handOver();
     };
 
     BatchStore countBatch_;
@@ -65,6 +78,10 @@ class EventDispatcher {
         uint64_t microseconds;
     };
     BatchSettings settings();
+    void handOver(BatchStore& store);
+    template <typename Callback, typename... Args>
+    void callContained(std::unordered_set<uint32_t>& failed, uint32_t id, const char* kind,
+                       Callback& callback, Args... args);
     void countBatches(const Event2D* begin, const Event2D* end, uint64_t count);
     void timeBatches(const Event2D* begin, const Event2D* end, uint64_t microseconds);
 
@@ -75,10 +92,18 @@ class EventDispatcher {
     uint32_t nextTriggerCallbackId_ = 0;
     std::mutex triggerCallbacksMutex_;
 
+    std::unordered_set<uint32_t> failedEventCallbacks_;    // under eventCallbacksMutex_
+    std::unordered_set<uint32_t> failedTriggerCallbacks_;  // under triggerCallbacksMutex_
+    std::atomic<uint64_t> callbackFailures_{0};
+
     BatchMode requestedBatchMode_ = kNoBatch;
     std::mutex batchSettingsMutex_;
     uint64_t batchEventsNum_ = 131072;  // under batchSettingsMutex_
     uint64_t batchEventsTime_ = 10000;  // microseconds, under batchSettingsMutex_
+
+    std::atomic<bool> streaming_{false};
+    std::atomic<uint64_t> droppedBatches_{0};
+    bool replacementLogged_ = false;  // acquisition thread; reset by beginRun
 };
 
 }  // namespace orvane

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,49 +15,82 @@
 #include <vector>
 
 #include "orvane/ObjectPool.h"
+#include "orvane/hal/Decoder.h"
 
 namespace orvane {
 
-// Threads: an application thread calls start and stop; the acquisition thread
-// calls append; the writer thread, owned here, writes the file. The bytes are
-// written exactly as appended, device buffers never split.
+// Threads: application threads call start and stop (serialised here); the
+// acquisition thread calls append; the writer thread, owned here, writes the
+// file. The bytes are written as appended, device buffers never split.
+//
+// A recording begins with the decoder-state words (see setStateWords), so that
+// a file started mid-stream decodes on its own. When the disk cannot keep up,
+// the backlog stays bounded: a staging buffer that finds `poolBuffers` buffers
+// still waiting is dropped (counted, logged), and the next data are preceded by
+// the state words again, so the file decodes on across the gap.
 class RawRecorder {
   public:
+    // The acquisition decoder as the recorder sees it: `words(fileTime)` are the
+    // words that bring a decoder reading the file, whose time is `fileTime` (0 at
+    // the start of a file), to the acquisition decoder's state; `time()` is the
+    // acquisition decoder's time.
+    struct DecoderState {
+        std::function<std::vector<uint8_t>(uint64_t fileTime)> words;
+        std::function<uint64_t()> time;
+    };
+    // The DecoderState of an EVT 3.0 decoder, which must outlive the recorder's use.
+    static DecoderState evt3(Decoder& decoder);
+
     // `owner` names the camera in log lines. A staging buffer goes to the writer
     // once it holds more than `handOverBytes`; `poolBuffers` of that size are
-    // allocated when a recording starts.
+    // allocated when a recording starts, and bound the backlog.
     RawRecorder(std::string owner, uint64_t handOverBytes, size_t poolBuffers);
     ~RawRecorder();  // finishes a recording still on
     RawRecorder(const RawRecorder&) = delete;
     RawRecorder& operator=(const RawRecorder&) = delete;
 
-    // Opens `path` (truncating), writes `header` and starts the writer: 0, or -1
-    // (with an info log) when already recording. Throws std::runtime_error
-    // "Unable to open <path> for writing" when the file cannot be opened.
+    // Asked on the appending thread, before the appended buffer is decoded.
+    // Set before the first start.
+    void setDecoderState(DecoderState state) { decoderState_ = std::move(state); }
+
+    // Opens `path` (truncating), writes `header` and starts the writer: 0. -1
+    // (with an info log) when already recording, and (with an error log) when
+    // the header cannot be written. Throws std::runtime_error "Unable to open
+    // <path> for writing" when the file cannot be opened.
     int start(const std::string& path, const std::string& header);
     // Acquisition thread: copies the buffer into the staging buffer; nothing
     // when not recording.
     void append(const std::vector<uint8_t>& buffer);
-    // Writes what is staged, ends the writer and closes the file: 0.
+    // Writes what is staged, ends the writer and closes the file: 0, or -1 when
+    // a write or the close failed (logged).
     int stop();
 
     bool isRecording() const { return recording_; }
     // Writes that failed in the current or last recording (logged once each).
     uint64_t writeFailures() const { return writeFailures_; }
+    // Bytes dropped because the disk fell behind, since construction.
+    uint64_t droppedBytes() const { return droppedBytes_; }
     // Writes bytes straight to the file (the header, before the writer runs).
     void write(const uint8_t* data, uint64_t size);
 
   private:
     void writerLoop();
+    void dropStaging();
 
     const std::string owner_;
     const uint64_t handOverBytes_;
     const size_t poolBuffers_;
+    DecoderState decoderState_;
+    std::mutex lifecycleMutex_;
 
     // stateMutex_ serialises append with start/stop (pool and staging buffer).
     std::mutex stateMutex_;
     std::unique_ptr<ObjectPool<std::vector<uint8_t>, 1>> pool_;
     std::shared_ptr<std::vector<uint8_t>> staging_;
+    bool needStateWords_ = false;  // under stateMutex_
+    bool handedOver_ = false;      // under stateMutex_: the last append queued its staging
+    uint64_t fileTime_ = 0;        // under stateMutex_: decoder time at the end of the kept data
+    bool dropLogged_ = false;      // under stateMutex_
     std::deque<std::shared_ptr<std::vector<uint8_t>>> queue_;
     std::mutex queueMutex_;
     std::condition_variable queued_;
@@ -65,6 +99,7 @@ class RawRecorder {
     std::atomic<bool> recording_{false};
     std::thread writer_;
     std::atomic<uint64_t> writeFailures_{0};
+    std::atomic<uint64_t> droppedBytes_{0};
 };
 
 }  // namespace orvane

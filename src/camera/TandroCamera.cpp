@@ -17,7 +17,6 @@
 #include "orvane/base/Logger.h"
 #include "orvane/hal/CtrlFrame.h"
 #include "orvane/hal/DecoderFactory.h"
-#include "orvane/hal/Evt3StateWords.h"
 #include "orvane/hal/Imx415ApsCtrl.h"
 #include "orvane/hal/Imx636AntiFlicker.h"
 #include "orvane/hal/Imx636Biases.h"
@@ -50,6 +49,13 @@ TandroCamera::TandroCamera(CameraDescription description)
       frameRecorder_(
           std::make_unique<FusionFrameRecorder>(description_.serial, kFrameWidth, kFrameHeight)) {
     frameRecord_.dataSize = kFrameWidth * kFrameHeight * 3;
+    // Asked on the event thread before a buffer is decoded, or when it has ended.
+    eventRecorder_->setDecoderState(
+        {[this](uint64_t fileTime) {
+             return decoder_ ? RawRecorder::evt3(*decoder_).words(fileTime)
+                             : std::vector<uint8_t>{};
+         },
+         [this] { return decoder_ ? decoder_->getCurrentTimestamp() : 0; }});
 }
 
 // The writers end before the members they use; then the streams stop.
@@ -74,15 +80,6 @@ uint16_t TandroCamera::getHeight(STREAM_TYPE type) {
 
 // ---- bring-up -----------------------------------------------------------------
 
-std::unique_ptr<Decoder> TandroCamera::makeDecoder() {
-    auto decoder =
-        DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
-    decoder->setEventsStreamHandleCallback(
-        [this](const Event2D* begin, const Event2D* end) { eventStreamArrvied(begin, end); });
-    decoder->setTriggerInCallback([this](EventTriggerIn trigger) { triggerInArrvied(trigger); });
-    return decoder;
-}
-
 int TandroCamera::init() {
     std::lock_guard<std::mutex> lock(lifecycleMutex_);
     if (initialised_) {
@@ -100,7 +97,12 @@ int TandroCamera::init() {
         frameRegisters_ = std::make_shared<RegisterController>(interface_, imx415RegisterTable,
                                                                kImx415RegisterTableRows, " ");
         interface_->delayMicroseconds(1000);
-        decoder_ = makeDecoder();
+        decoder_ =
+            DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
+        decoder_->setEventsStreamHandleCallback(
+            [this](const Event2D* begin, const Event2D* end) { eventStreamArrvied(begin, end); });
+        decoder_->setTriggerInCallback(
+            [this](EventTriggerIn trigger) { triggerInArrvied(trigger); });
 
         eventSensor_ = std::make_unique<Imx6x6Sensor>();
         eventSensor_->setApplyRegisterOperationSequenceCallback(
@@ -147,10 +149,18 @@ bool TandroCamera::deviceGone() {
         return false;
     }
     ORVANE_LOG(LOG_INFO, "Tandro loss connection.");
+    dispatcher_->endRun();  // nobody waits for batches that cannot come
     return true;
 }
 
+bool TandroCamera::onLoopThread() const {
+    return eventLoop_->onLoopThread() || frameLoop_->onLoopThread();
+}
+
 int TandroCamera::start(STREAM_TYPE type) {
+    if (onLoopThread()) {
+        return 0;  // a callback runs, so the camera streams
+    }
     std::lock_guard<std::mutex> lock(lifecycleMutex_);
     if (!initialised_) {
         ORVANE_LOG(LOG_ERROR, "Camera %s is not inited: open it first",
@@ -187,8 +197,11 @@ int TandroCamera::start(STREAM_TYPE type) {
 void TandroCamera::startStreams(STREAM_TYPE type) {
     const bool events = type != STREAM_APS;
     const bool frames = type != STREAM_DVS;
+    dispatcher_->beginRun();
     if (events) {
-        decoder_ = makeDecoder();  // times start afresh with the sensor's time base
+        // The device restarts its time base: a decoder that kept the last run's
+        // time would read the restart as a wrap of the 24-bit counter.
+        decoder_->setCurrentTimestamp(0);
         eventSensor_->start();
         eventLoop_->start({[this] { return eventSensor_->getNextBuffer(); },
                            [this](std::vector<uint8_t>& buffer) { processEventBuffer(buffer); },
@@ -211,6 +224,13 @@ void TandroCamera::startStreams(STREAM_TYPE type) {
 }
 
 int TandroCamera::stop(STREAM_TYPE) {
+    if (onLoopThread()) {
+        ORVANE_LOG(LOG_ERROR,
+                   "Camera %s: stop() from a callback is refused (the callback runs on a thread "
+                   "that stop() ends); call it from another thread",
+                   description_.serial.c_str());
+        return -1;
+    }
     std::lock_guard<std::mutex> lock(lifecycleMutex_);
     stopStreams();
     return 0;
@@ -220,9 +240,9 @@ void TandroCamera::stopStreams() {
     if (running_.exchange(0) == 0) {
         return;
     }
-    dispatcher_->wakeWaiters();
     eventLoop_->stop();
     frameLoop_->stop();
+    dispatcher_->endRun();
     try {
         frameSensor_->stop();
         eventSensor_->stop();
@@ -235,13 +255,6 @@ void TandroCamera::stopStreams() {
 void TandroCamera::processEventBuffer(std::vector<uint8_t>& buffer) {
     convertEndian(buffer);
     if (eventRecorder_->isRecording()) {
-        // A recording starts anywhere in the stream: its first bytes set time,
-        // row and vector base, so that the file decodes on its own.
-        const uint64_t recording = eventRecordings_;
-        if (recording != eventRecordingPrimed_) {
-            eventRecordingPrimed_ = recording;
-            eventRecorder_->append(evt3StateWords(*decoder_));
-        }
         eventRecorder_->append(buffer);
     }
     decoder_->decode(buffer);
@@ -314,7 +327,6 @@ int TandroCamera::startRecordingDvsStream(const std::string& path) {
         ORVANE_LOG(LOG_INFO, "Do not save again while saving.");
         return -1;
     }
-    ++eventRecordings_;  // before the recorder takes buffers
     try {
         return eventRecorder_->start(path, RawFileHeader::kLiveRecordingHeader);
     } catch (const std::runtime_error&) {

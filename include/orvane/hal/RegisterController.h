@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,10 @@ namespace orvane {
 // in call order. Unknown names throw std::runtime_error ("RegisterController:
 // Register not found", "Register: Field not found"); a value wider than its field
 // throws std::invalid_argument and writes nothing.
+//
+// Threads: any. Each access, each read-modify-write and each whole sequence is
+// one step that no other access of this controller interleaves with, so a tool
+// set on one thread and a start or stop sequence on another lose no bits.
 class RegisterController {
   public:
     RegisterController(std::shared_ptr<Interface> iface, const RegisterInfo* table, uint32_t rows,
@@ -56,6 +61,9 @@ class RegisterController {
     std::shared_ptr<Interface> interface_;
     RegisterMap map_;
     std::string prefix_;
+    // Shared by copies: they drive the same registers. Not recursive: nothing
+    // here calls back into the controller.
+    std::shared_ptr<std::mutex> mutex_ = std::make_shared<std::mutex>();
 };
 
 }  // namespace orvane

@@ -1,0 +1,325 @@
+// Event cameras under faults and careless use, through the manager and the
+// simulated devices: nothing hangs, nothing terminates, times stay true.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <future>
+#include <type_traits>
+
+#include "orvane/orvane.h"
+#include "orvane/sim/sim.h"
+#include "support/LogCapture.h"
+#include "support/SimDevices.h"
+#include "support/Streams.h"
+
+namespace orvane {
+namespace {
+
+static_assert(std::has_virtual_destructor_v<DvsCamera>, "deleting through DvsCamera is defined");
+
+sim::DeviceConfig deviceOf(const std::string& stem,
+                           sim::Pacing pacing = sim::Pacing::AsFastAsRead) {
+    sim::DeviceConfig config;
+    config.product = sim::Product::EVK4;
+    config.serial = test::uniqueSerial(stem);
+    config.pacing = pacing;
+    config.sleepDelays = false;
+    config.eventRate = 2e6;
+    return config;
+}
+
+struct OpenCamera {
+    explicit OpenCamera(sim::DeviceConfig config) : plugged(config) {
+        EXPECT_EQ(manager.updateCameras(), 1);
+        camera = manager.openCamera(plugged.serial());
+        EXPECT_NE(camera, nullptr);
+    }
+    DvsCameraPrivate& impl() { return dynamic_cast<DvsCameraPrivate&>(*camera); }
+    test::PluggedDevice plugged;
+    DvsCameraManager manager;
+    std::shared_ptr<DvsCamera> camera;
+};
+
+// Runs `call` on a helper thread: its result, or nothing when it did not return
+// within a few seconds (the test fails; the run goes on).
+template <typename Call>
+auto within(Call call) -> std::optional<decltype(call())> {
+    auto done = std::async(std::launch::async, std::move(call));
+    if (done.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        // The helper still blocks: leave it to the camera's teardown to wake.
+        static std::vector<std::future<decltype(call())>> stuck;
+        stuck.push_back(std::move(done));
+        return std::nullopt;
+    }
+    return done.get();
+}
+
+// Counts delivered events and lets a test wait for more.
+struct EventCounter {
+    void add(size_t n) {
+        std::lock_guard<std::mutex> lock(mutex);
+        events += n;
+        arrived.notify_all();
+    }
+    bool waitFor(size_t n) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return arrived.wait_for(lock, std::chrono::seconds(20), [&] { return events >= n; });
+    }
+    size_t count() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return events;
+    }
+    std::mutex mutex;
+    std::condition_variable arrived;
+    size_t events = 0;
+};
+
+TEST(CameraFaults, GetNextBatchNeverWaitsForAStreamThatIsNotThere) {
+    OpenCamera open(deviceOf("NOWAIT", sim::Pacing::RealTime));
+    DvsCamera& camera = *open.camera;
+    auto next = [&] {
+        std::vector<Event2D> batch;
+        return camera.getNextBatch(batch);
+    };
+    camera.setBatchEventsNum(1000);
+    EXPECT_EQ(within(next), std::optional<bool>(false)) << "before start";
+    ASSERT_EQ(camera.start(), 0);
+    EXPECT_EQ(within(next), std::optional<bool>(true));
+    ASSERT_EQ(camera.stop(), 0);
+    EXPECT_EQ(within(next), std::optional<bool>(false)) << "after stop";
+    EXPECT_TRUE(within([&] {
+        std::vector<Event2D> batch;
+        while (camera.getNextBatch(batch)) {
+        }
+        return true;
+    }));
+
+    // Batches that never fill: only the device's loss can end the wait.
+    camera.setBatchEventsNum(uint64_t{1} << 40);
+    ASSERT_EQ(camera.start(), 0);
+    auto waiter = std::async(std::launch::async, next);
+    ASSERT_TRUE(open.plugged.device().waitForEventsSent(1000, std::chrono::seconds(10)));
+    ASSERT_TRUE(sim::SimulatedBus::instance().unplug(open.plugged.serial()));
+    EXPECT_EQ(waiter.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+        << "unplugging wakes the waiter";
+    EXPECT_EQ(within(next), std::optional<bool>(false)) << "after the loss";
+    EXPECT_EQ(camera.stop(), -1);
+}
+
+TEST(CameraFaults, TimesStayTrueAcrossStopAndStart) {
+    OpenCamera open(deviceOf("RUNS"));
+    DvsCamera& camera = *open.camera;
+    EventCounter counter;
+    std::atomic<uint64_t> latest{0};
+    camera.addEventsStreamHandleCallback([&](const Event2D* b, const Event2D* e) {
+        latest = std::max<uint64_t>(latest, e[-1].timestamp);
+        counter.add(static_cast<size_t>(e - b));
+    });
+    for (int run = 0; run < 3; ++run) {
+        ASSERT_EQ(camera.start(), 0);
+        ASSERT_TRUE(counter.waitFor(counter.count() + 100000));
+        ASSERT_EQ(camera.stop(), 0);
+        EXPECT_LE(latest.load(), open.plugged.device().sensorTime()) << "run " << run;
+    }
+}
+
+TEST(CameraFaults, CallbacksThatThrowOrStopLeaveTheCameraUsable) {
+    // A finite stream, so that every event can be counted.
+    test::ScratchDir scratch;
+    const std::vector<uint8_t> payload = test::encode(test::randomStream(17, 200000, 1));
+    test::writeRawFile(scratch.file("source.raw"), test::recordingHeader(), payload);
+    sim::DeviceConfig config = deviceOf("THROW");
+    config.scene = sim::Scene::Replay;
+    config.replayFile = scratch.file("source.raw");
+    OpenCamera open(config);
+    DvsCamera& camera = *open.camera;
+    test::LogCapture log(LOG_ERROR);
+    EventCounter counter;
+    std::atomic<int> stopFromCallback{1};
+    camera.addEventsStreamHandleCallback([](const Event2D*, const Event2D*) { throw 1; });
+    camera.addEventsStreamHandleCallback(
+        [&](const Event2D* b, const Event2D* e) { counter.add(static_cast<size_t>(e - b)); });
+    camera.addEventsStreamHandleCallback([&](const Event2D*, const Event2D*) {
+        if (stopFromCallback == 1) {
+            stopFromCallback = camera.stop();
+        }
+        throw std::runtime_error("callback failed");
+    });
+    ASSERT_EQ(camera.start(), 0);
+    const size_t expected = test::decodeEvents(payload).size();
+    EXPECT_TRUE(counter.waitFor(expected));
+    EXPECT_EQ(open.plugged.device().eventsSent(), expected);
+    EXPECT_EQ(within([&] { return camera.stop(); }), std::optional<int>(0));
+    EXPECT_EQ(counter.count(), expected) << "the throwing callbacks cost the other none";
+    EXPECT_EQ(stopFromCallback, -1) << "stop from a callback is refused";
+    EXPECT_GT(open.impl().callbackFailures(), 0u);
+    EXPECT_TRUE(std::any_of(log.lines.begin(), log.lines.end(), [](const auto& l) {
+        return l.message.find("stop() from a callback") != std::string::npos;
+    }));
+}
+
+TEST(CameraFaults, HugeBatchDurationsDoNotStallTheStream) {
+    OpenCamera open(deviceOf("HUGE"));
+    DvsCamera& camera = *open.camera;
+    EventCounter counter;
+    camera.addEventsStreamHandleCallback(
+        [&](const Event2D* b, const Event2D* e) { counter.add(static_cast<size_t>(e - b)); });
+    camera.setBatchEventsTime(UINT64_MAX);
+    ASSERT_EQ(camera.start(), 0);
+    EXPECT_TRUE(counter.waitFor(200000));
+    EXPECT_EQ(within([&] { return camera.stop(); }), std::optional<int>(0));
+}
+
+TEST(CameraFaults, ToolsSetDuringStartsAndStopsLeaveTheSensorStreaming) {
+    OpenCamera open(deviceOf("TOOLS"));
+    DvsCamera& camera = *open.camera;
+    auto sync = camera.getTool(TOOL_SYNC);
+    ASSERT_NE(sync, nullptr);
+    std::atomic<bool> done{false};
+    auto setter = std::async(std::launch::async, [&] {
+        while (!done) {
+            sync->setParam("mode", 0);  // standalone: read-modify-writes of ro/time_base_ctrl
+        }
+    });
+    for (int i = 0; i < 30; ++i) {
+        ASSERT_EQ(camera.start(), 0);
+        ASSERT_EQ(camera.stop(), 0);
+    }
+    ASSERT_EQ(camera.start(), 0);
+    done = true;
+    setter.get();
+    EventCounter counter;
+    camera.addEventsStreamHandleCallback(
+        [&](const Event2D* b, const Event2D* e) { counter.add(static_cast<size_t>(e - b)); });
+    EXPECT_TRUE(counter.waitFor(10000)) << "the sensor streams";
+    EXPECT_EQ(camera.stop(), 0);
+}
+
+TEST(CameraFaults, LifecycleCallsFromFourThreadsAtOnce) {
+    OpenCamera open(deviceOf("THREADS"));
+    DvsCamera& camera = *open.camera;
+    test::ScratchDir scratch;
+    EXPECT_TRUE(within([&] {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([&, t] {
+                for (int i = 0; i < 15; ++i) {
+                    camera.start();
+                    camera.startRecording(scratch.file("t" + std::to_string(t) + ".raw"));
+                    camera.stopRecording();
+                    camera.stop();
+                }
+            });
+        }
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+        return true;
+    }));
+    EXPECT_EQ(camera.stop(), 0);
+    EXPECT_EQ(camera.stopRecording(), 0);
+}
+
+TEST(CameraFaults, UnpluggedDevicesAnswerWithoutThrowing) {
+    sim::DeviceConfig config = deviceOf("REPLUG", sim::Pacing::RealTime);
+    auto plugged = std::make_unique<test::PluggedDevice>(config);
+    DvsCameraManager manager;
+    ASSERT_EQ(manager.updateCameras(), 1);
+    auto camera = manager.openCamera(config.serial);
+    ASSERT_NE(camera, nullptr);
+
+    test::LogCapture log(LOG_ERROR);
+    ASSERT_TRUE(sim::SimulatedBus::instance().unplug(config.serial));
+    EXPECT_EQ(camera->start(), -1) << "a gone device cannot start";
+    std::shared_ptr<DvsCamera> reopened;
+    EXPECT_NO_THROW(reopened = manager.openCamera(config.serial));
+    EXPECT_EQ(reopened, nullptr);
+    EXPECT_TRUE(std::any_of(log.lines.begin(), log.lines.end(), [&](const auto& l) {
+        return l.message.find(config.serial) != std::string::npos;
+    }));
+
+    // Unplugged and replugged: the same serial, without a new scan, gives a new,
+    // working camera.
+    plugged.reset();
+    plugged = std::make_unique<test::PluggedDevice>(config);
+    ASSERT_EQ(manager.updateCameras(), 1);
+    camera = manager.openCamera(config.serial);
+    ASSERT_NE(camera, nullptr);
+    plugged.reset();
+    plugged = std::make_unique<test::PluggedDevice>(config);
+    EXPECT_NO_THROW(reopened = manager.openCamera(config.serial));
+    ASSERT_NE(reopened, nullptr);
+    EXPECT_NE(reopened, camera);
+    EventCounter counter;
+    reopened->addEventsStreamHandleCallback(
+        [&](const Event2D* b, const Event2D* e) { counter.add(static_cast<size_t>(e - b)); });
+    ASSERT_EQ(reopened->start(), 0);
+    EXPECT_TRUE(counter.waitFor(1000));
+    EXPECT_EQ(reopened->stop(), 0);
+}
+
+TEST(CameraFaults, RecordingsDecodeOnTheirOwnAndKeepWhatArrivedBeforeStop) {
+    test::ScratchDir scratch;
+    const std::vector<uint8_t> payload = test::encode(test::randomStream(23, 300000, 2));
+    test::writeRawFile(scratch.file("source.raw"), test::recordingHeader(), payload);
+    sim::DeviceConfig config = deviceOf("MIDWAY");
+    config.scene = sim::Scene::Replay;
+    config.replayFile = scratch.file("source.raw");
+    OpenCamera open(config);
+    DvsCamera& camera = *open.camera;
+    const std::vector<Event2D> source = test::decodeEvents(payload);
+
+    // A slow consumer: the first range waits until the test lets it go, while the
+    // device delivers the rest of the stream into the host's queue.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool release = false;
+    std::vector<Event2D> delivered;
+    camera.addEventsStreamHandleCallback([&](const Event2D* b, const Event2D* e) {
+        std::unique_lock<std::mutex> lock(mutex);
+        delivered.insert(delivered.end(), b, e);
+        changed.notify_all();
+        changed.wait(lock, [&] { return release; });
+    });
+    ASSERT_EQ(camera.start(), 0);
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(
+            changed.wait_for(lock, std::chrono::seconds(10), [&] { return !delivered.empty(); }));
+    }
+    // Recording starts mid-stream, with the decoder's time and row already set.
+    ASSERT_EQ(camera.startRecording(scratch.file("live.raw")), 0);
+    ASSERT_TRUE(open.plugged.device().waitForEventsSent(source.size(), std::chrono::seconds(20)));
+    auto stopping = std::async(std::launch::async, [&] { return camera.stop(); });
+    // stop() ends the loop before it takes the next buffer; then the range may finish.
+    while (open.impl().isRunning()) {
+        std::this_thread::yield();
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        release = true;
+    }
+    changed.notify_all();
+    ASSERT_EQ(stopping.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(stopping.get(), 0);
+    ASSERT_EQ(camera.stopRecording(), 0);
+    EXPECT_GT(open.impl().droppedBuffers(), 0u) << "buffers left undecoded are counted";
+
+    // The file decodes on its own to the source's events from where it began,
+    // with their times, and up to the last one the device sent.
+    test::RawFile file = test::readRawFile(scratch.file("live.raw"));
+    const std::vector<Event2D> recorded = test::decodeEvents(file.payload);
+    ASSERT_FALSE(recorded.empty());
+    ASSERT_LE(recorded.size(), source.size());
+    const size_t first = source.size() - recorded.size();
+    for (size_t i = 0; i < recorded.size(); ++i) {
+        const Event2D &r = recorded[i], &s = source[first + i];
+        ASSERT_TRUE(r.x == s.x && r.y == s.y && r.polarity == s.polarity &&
+                    r.timestamp == s.timestamp)
+            << "event " << i << " at " << r.timestamp << " us, expected " << s.timestamp;
+    }
+}
+
+}  // namespace
+}  // namespace orvane

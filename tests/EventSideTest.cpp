@@ -1,0 +1,216 @@
+// The event side shared by the camera families, driven directly: batching
+// limits, contained callbacks, the acquisition loop's failures and a recorder
+// whose disk cannot keep up.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <future>
+
+#include "camera/AcquisitionLoop.h"
+#include "camera/EventDispatcher.h"
+#include "camera/RawRecorder.h"
+#include "orvane/hal/DecoderFactory.h"
+#include "support/LogCapture.h"
+#include "support/Streams.h"
+
+namespace orvane {
+namespace {
+
+std::vector<Event2D> eventsAt(std::initializer_list<uint64_t> times) {
+    std::vector<Event2D> events;
+    for (uint64_t t : times) {
+        events.emplace_back(1, 1, 1, t);
+    }
+    return events;
+}
+
+bool same(const Event2D& a, const Event2D& b) {
+    return a.x == b.x && a.y == b.y && a.polarity == b.polarity && a.timestamp == b.timestamp;
+}
+
+// Runs `work` on a helper thread; false when it did not finish within seconds.
+template <typename Work>
+bool finishesSoon(Work work) {
+    auto done = std::async(std::launch::async, std::move(work));
+    return done.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+}
+
+TEST(EventDispatcher, BatchesSurviveGapsHugeSlicesAndSlowConsumers) {
+    EventDispatcher dispatcher;
+    test::LogCapture log(LOG_WARNING);
+    auto feed = [&](std::vector<Event2D> range) {
+        dispatcher.dispatchEvents(range.data(), range.data() + range.size());
+    };
+    std::vector<Event2D> batch;
+    dispatcher.setBatchEventsNum(2);
+    EXPECT_FALSE(dispatcher.getNextBatch(batch)) << "no run: no wait";
+
+    // Nobody takes batches: all but the newest are replaced, counted, logged once.
+    dispatcher.beginRun();
+    feed(eventsAt({1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(dispatcher.droppedBatches(), 2u);
+    EXPECT_EQ(log.lines.size(), 1u);
+    EXPECT_NE(log.lines.at(0).message.find("slower than the stream"), std::string::npos);
+    // A new run starts without the events left filling from the last one.
+    dispatcher.beginRun();
+    feed(eventsAt({100, 101, 102}));
+    auto waiter = std::async(std::launch::async, [&] {
+        std::vector<Event2D> b;
+        dispatcher.getNextBatch(b);
+        return b;
+    });
+    // Hand-overs until the waiter has one: each later one replaces an untaken batch.
+    for (uint64_t t = 200;
+         waiter.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready; t += 2) {
+        feed(eventsAt({t, t + 1}));
+    }
+    for (const Event2D& e : waiter.get()) {
+        EXPECT_GE(e.timestamp, 100u) << "an event of the last run in a batch of this one";
+    }
+
+    // 1 us slices across a ten-minute gap: straight to the slice of the next event.
+    dispatcher.setBatchEventsTime(1);
+    EXPECT_TRUE(finishesSoon([&] {
+        feed(eventsAt({1000, 1000 + 600'000'000ull, 1000 + 600'000'001ull}));
+    }));
+    // A slice longer than time itself neither wraps nor stalls.
+    dispatcher.setBatchEventsTime(UINT64_MAX);
+    EXPECT_TRUE(finishesSoon([&] { feed(eventsAt({2'000'000'000ull, 3'000'000'000ull})); }));
+    dispatcher.endRun();
+    EXPECT_FALSE(dispatcher.getNextBatch(batch)) << "the run ended: no wait";
+}
+
+TEST(EventDispatcher, ACallbackThatThrowsCostsTheOthersNothing) {
+    EventDispatcher dispatcher;
+    test::LogCapture log(LOG_ERROR);
+    size_t received = 0, triggers = 0;
+    dispatcher.addEventsCallback(
+        [](const Event2D*, const Event2D*) { throw std::runtime_error("no"); });
+    dispatcher.addEventsCallback(
+        [&](const Event2D* b, const Event2D* e) { received += static_cast<size_t>(e - b); });
+    dispatcher.addEventsCallback([](const Event2D*, const Event2D*) { throw 42; });
+    dispatcher.addTriggerCallback([](EventTriggerIn) { throw "a string"; });
+    dispatcher.addTriggerCallback([&](EventTriggerIn) { ++triggers; });
+    const std::vector<Event2D> range = eventsAt({1, 2, 3});
+    for (int i = 0; i < 4; ++i) {
+        dispatcher.dispatchEvents(range.data(), range.data() + range.size());
+        dispatcher.dispatchTrigger(EventTriggerIn{});
+    }
+    EXPECT_EQ(received, 12u);
+    EXPECT_EQ(triggers, 4u);
+    EXPECT_EQ(dispatcher.callbackFailures(), 12u);
+    EXPECT_EQ(log.lines.size(), 3u) << "one line per failing callback";
+}
+
+TEST(AcquisitionLoop, FailuresOfAnyStepAreCountedAndTheLoopGoesOn) {
+    AcquisitionLoop loop("LOOP");
+    test::LogCapture log(LOG_ERROR);
+    std::mutex mutex;
+    std::condition_variable processed;
+    int calls = 0, buffers = 0;
+    loop.start({[&]() -> std::optional<RawBuffer> {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    if (++calls % 3 == 0) {
+                        throw std::runtime_error("fetch failed");
+                    }
+                    return std::make_shared<std::vector<uint8_t>>(2);
+                },
+                [&](std::vector<uint8_t>&) {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    processed.notify_all();
+                    if (++buffers % 2 == 0) {
+                        throw 7;  // not even a std::exception
+                    }
+                },
+                [] { return false; }});
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(
+            processed.wait_for(lock, std::chrono::seconds(5), [&] { return buffers >= 10; }));
+    }
+    EXPECT_TRUE(loop.stop());
+    EXPECT_FALSE(loop.isRunning());
+    EXPECT_GE(loop.failures(), 5u);
+    EXPECT_EQ(log.lines.size(), 1u) << "the first failure is logged, the rest counted";
+}
+
+// A pipe that the test drains only when it wants to: a disk that is behind.
+struct SlowDisk {
+    SlowDisk() : path(scratch.file("disk")) {
+        EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
+        readEnd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+        fcntl(readEnd, F_SETFL, 0);
+    }
+    ~SlowDisk() { close(readEnd); }
+    std::vector<uint8_t> drainUntilClosed() {
+        std::vector<uint8_t> bytes;
+        uint8_t chunk[65536];
+        ssize_t n;
+        while ((n = read(readEnd, chunk, sizeof chunk)) > 0) {
+            bytes.insert(bytes.end(), chunk, chunk + n);
+        }
+        return bytes;
+    }
+    test::ScratchDir scratch;
+    std::string path;
+    int readEnd = -1;
+};
+
+TEST(RawRecorder, ASlowDiskCostsCountedDataAndTheFileStillDecodes) {
+    SlowDisk disk;
+    RawRecorder recorder("SLOW", 4096, 2);
+    test::LogCapture log(LOG_ERROR);
+    auto decoder = DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3"));
+    recorder.setDecoderState(RawRecorder::evt3(*decoder));
+    std::vector<Event2D> delivered;
+    decoder->setEventsStreamHandleCallback(
+        [&](const Event2D* b, const Event2D* e) { delivered.insert(delivered.end(), b, e); });
+
+    ASSERT_EQ(recorder.start(disk.path, "% evt 3.0\n% end\n"), 0);
+    const std::vector<uint8_t> stream = test::encode(test::randomStream(5, 400000, 3));
+    for (size_t at = 0; at < stream.size(); at += 1000) {  // as the acquisition loop does
+        const std::vector<uint8_t> buffer(
+            stream.begin() + static_cast<long>(at),
+            stream.begin() + static_cast<long>(std::min(at + 1000, stream.size())));
+        recorder.append(buffer);
+        decoder->decode(buffer);
+    }
+    EXPECT_GT(recorder.droppedBytes(), 0u) << "nothing read the pipe meanwhile";
+    auto reader = std::async(std::launch::async, [&] { return disk.drainUntilClosed(); });
+    EXPECT_EQ(recorder.stop(), 0);
+    std::vector<uint8_t> file = reader.get();
+    EXPECT_EQ(std::count_if(log.lines.begin(), log.lines.end(),
+                            [](const auto& l) {
+                                return l.message.find("cannot keep up") != std::string::npos;
+                            }),
+              1);
+
+    // The file holds whole stretches of the stream, each decoding to exactly the
+    // delivered events with their times.
+    const std::string header = "% evt 3.0\n% end\n";
+    ASSERT_GT(file.size(), header.size());
+    const std::vector<Event2D> decoded = test::decodeEvents(
+        std::vector<uint8_t>(file.begin() + static_cast<long>(header.size()), file.end()));
+    ASSERT_FALSE(decoded.empty());
+    ASSERT_LT(decoded.size(), delivered.size());
+    size_t matched = 0;
+    for (size_t i = 0; i < delivered.size() && matched < decoded.size(); ++i) {
+        matched += same(delivered[i], decoded[matched]);
+    }
+    EXPECT_EQ(matched, decoded.size()) << "every recorded event is a delivered one, in order";
+    EXPECT_TRUE(same(decoded.front(), delivered.front()));
+
+    // A disk that refuses the header refuses the recording, loudly.
+    log.clear();
+    EXPECT_EQ(recorder.start("/dev/full", header), -1);
+    EXPECT_FALSE(recorder.isRecording());
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_NE(log.lines[0].message.find("/dev/full"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace orvane
