@@ -18,7 +18,8 @@ PACKAGES = g++ cmake ninja-build pkg-config make \
            libgtest-dev libgmock-dev libbenchmark-dev \
            libavformat-dev libavcodec-dev libswscale-dev libavutil-dev \
            libcli11-dev nlohmann-json3-dev \
-           clang libclang-rt-14-dev clang-format
+           clang libclang-rt-14-dev clang-format \
+           python3 python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
 
 CMAKE = cmake -G Ninja -Wno-dev
 

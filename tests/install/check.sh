@@ -38,3 +38,11 @@ cmake --build "$prefix/cmake-consumer/build" >/dev/null
 "$prefix/cmake-consumer/build/consumer"
 # The orvane program runs from where it was installed, finding liborvane beside it.
 ORVANE_SIM="evk4:SIM-INSTALLED,delays=log" "$prefix/bin/orvane" list | grep -q SIM-INSTALLED
+# The Python package, where it was built, imports from the prefix and finds
+# liborvane there.
+for package in "$prefix"/lib/python3*/dist-packages; do
+  [ -d "$package/orvane" ] || continue
+  PYTHONPATH="$package" /usr/bin/python3 -c \
+    'import orvane, sys; assert orvane.__file__.startswith(sys.argv[1]); assert orvane.EVENT_DTYPE.itemsize == 16' \
+    "$package"
+done

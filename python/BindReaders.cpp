@@ -1,0 +1,437 @@
+// Recordings from Python: RawReader over RawFileReader, decode() over the EVT
+// 3.0 decoder, Mp4Reader over Mp4FileReader. The GIL is released while the
+// library reads, decodes or writes; each reader object serialises its callers.
+
+#include <pybind11/functional.h>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+
+#include "Bindings.h"
+#include "Docs.h"
+#include "Errors.h"
+#include "EventArrays.h"
+#include "LogErrors.h"
+#include "orvane/Mp4FileReader.h"
+#include "orvane/RawFileHeader.h"
+#include "orvane/RawFileReader.h"
+#include "orvane/hal/DecoderFactory.h"
+
+namespace orvane::python {
+
+namespace {
+
+std::unique_ptr<Decoder> makeDecoder() {
+    return DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
+}
+
+// The '%' lines of a raw file as {key: value}: "% geometry 1280x720" gives
+// {"geometry": "1280x720"}; a repeated key keeps its last value.
+py::dict readHeader(const std::string& path) {
+    py::dict header;
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    while (in.peek() == '%' && std::getline(in, line)) {
+        const size_t key = line.find_first_not_of(' ', 1);
+        if (key == std::string::npos) {
+            continue;
+        }
+        const size_t keyEnd = line.find(' ', key);
+        const std::string name = line.substr(key, keyEnd - key);
+        if (name == "end") {
+            break;
+        }
+        header[py::str(name)] = keyEnd == std::string::npos ? "" : line.substr(keyEnd + 1);
+    }
+    return header;
+}
+
+// Progress of long work for a Python callable (None or a null handle: none),
+// at most about 200 calls per piece of work; a Ctrl-C or an exception in the
+// callable ends the work. The handle is borrowed: the caller keeps the callable
+// alive, so no reference count changes hands without the GIL.
+RawFileReader::ProgressCallback progressFor(py::handle progress) {
+    return [progress, reported = uint64_t(0)](uint64_t done, uint64_t total) mutable {
+        if (done != total && done < reported + total / 200) {
+            return;
+        }
+        reported = done;
+        py::gil_scoped_acquire gil;
+        if (PyErr_CheckSignals() != 0) {
+            throw py::error_already_set();
+        }
+        if (progress && !progress.is_none()) {
+            progress(done, total);
+        }
+    };
+}
+
+// Reports a reader's long work to `progress` for the life of the scope.
+class ProgressScope {
+  public:
+    ProgressScope(RawFileReader& reader, py::handle progress) : reader_(reader) {
+        reader_.setProgressCallback(progressFor(progress));
+    }
+    ~ProgressScope() { reader_.setProgressCallback({}); }
+    ProgressScope(const ProgressScope&) = delete;
+    ProgressScope& operator=(const ProgressScope&) = delete;
+
+  private:
+    RawFileReader& reader_;
+};
+
+class RawReader {
+  public:
+    explicit RawReader(std::string path) : path_(std::move(path)) {
+        requireReadableFile(path_);
+        reader_ = std::make_unique<RawFileReader>(path_);
+    }
+
+    void load(const py::object& progress) {
+        py::gil_scoped_release nogil;
+        std::lock_guard<std::mutex> lock(mutex_);
+        loadLocked(progress);
+    }
+
+    py::dict header() const { return readHeader(path_); }
+
+    // Properties of the loaded recording.
+    template <class F>
+    auto query(F&& f) {
+        py::gil_scoped_release nogil;
+        std::lock_guard<std::mutex> lock(mutex_);
+        return f(loaded());
+    }
+    uint64_t startTime() {
+        return query([](RawFileReader& r) {
+            uint64_t t = 0;
+            r.getStartTimeStamp(t);
+            return t;
+        });
+    }
+    uint64_t endTime() {
+        return query([](RawFileReader& r) {
+            uint64_t t = 0;
+            r.getEndTimeStamp(t);
+            return t;
+        });
+    }
+    uint64_t eventCount() {
+        return query([](RawFileReader& r) {
+            uint64_t n = 0;
+            r.getMaxEvents(n);
+            return n;
+        });
+    }
+
+    void seekTime(uint64_t t) {
+        if (!query([t](RawFileReader& r) { return r.seekTime(t); })) {
+            throw py::value_error("seek_time(" + std::to_string(t) + "): no such time in " + path_ +
+                                  " (it spans " + std::to_string(startTime()) + " to " +
+                                  std::to_string(endTime()) + " us)");
+        }
+    }
+    void seekEvent(uint64_t n) {
+        if (!query([n](RawFileReader& r) { return r.seekNEvents(n); })) {
+            throw py::value_error("seek_event(" + std::to_string(n) + "): " + path_ + " holds " +
+                                  std::to_string(eventCount()) + " events");
+        }
+    }
+
+    py::array readTime(uint64_t us) {
+        if (us == 0) {
+            throw py::value_error("read_time: the duration must be at least 1 us");
+        }
+        return take([us](RawFileReader& r) { return r.getNTimeEvents(us); });
+    }
+    py::array readEvents(uint64_t n) {
+        return take([n](RawFileReader& r) { return r.getNEvents(n); });
+    }
+
+    void cut(uint64_t start, uint64_t end, const std::string& out, const py::object& progress) {
+        write(progress, "cut",
+              [&](RawFileReader& r) { return r.extractEventData(start, end, out); });
+    }
+    void exportVideo(uint64_t start, uint64_t end, const std::string& out,
+                     const py::object& progress) {
+        write(progress, "export_video",
+              [&](RawFileReader& r) { return r.exportEventDataToVideo(start, end, out); });
+    }
+
+    const std::string& path() const { return path_; }
+
+  private:
+    RawFileReader& loaded() {
+        if (!loaded_) {
+            loadLocked(py::handle());
+        }
+        return *reader_;
+    }
+
+    void loadLocked(py::handle progress) {
+        LogErrors errors;
+        {
+            ProgressScope reporting(*reader_, progress);
+            loaded_ = reader_->loadFile();
+        }
+        if (loaded_) {
+            return;
+        }
+        requireReadableFile(path_);
+        std::ifstream in(path_, std::ios::binary);
+        const RawFileHeader::Status status = RawFileHeader::read(in, path_).status;
+        if (status != RawFileHeader::Status::Ok) {
+            throw py::value_error(RawFileHeader::refusal(status, path_));
+        }
+        throw py::value_error(errors.message("cannot load " + path_));
+    }
+
+    template <class F>
+    py::array take(F&& read) {
+        std::vector<Event2D> events;
+        {
+            py::gil_scoped_release nogil;
+            std::lock_guard<std::mutex> lock(mutex_);
+            // The reader refills its result vector on the next query: the array
+            // takes the storage, and the reader gets fresh storage of the same
+            // capacity so that its next query need not grow it step by step.
+            const std::shared_ptr<std::vector<Event2D>> result = read(loaded());
+            events.swap(*result);
+            result->reserve(events.capacity());
+        }
+        return eventArray(std::move(events));
+    }
+
+    template <class F>
+    void write(py::handle progress, const char* what, F&& work) {
+        bool done = false;
+        std::string why;
+        {
+            py::gil_scoped_release nogil;
+            std::lock_guard<std::mutex> lock(mutex_);
+            RawFileReader& reader = loaded();
+            LogErrors errors;
+            {
+                ProgressScope reporting(reader, progress);
+                done = work(reader);
+            }
+            why = errors.message("failed");
+        }
+        if (!done) {
+            throw py::value_error(std::string(what) + ": " + why);
+        }
+    }
+
+    std::string path_;
+    std::unique_ptr<RawFileReader> reader_;
+    bool loaded_ = false;
+    std::mutex mutex_;
+};
+
+// Time slices from the read position to the end of the recording.
+struct SliceIterator {
+    std::shared_ptr<RawReader> reader;
+    uint64_t us;
+    bool atEnd() {
+        return reader->query([](RawFileReader& r) { return r.reachedEndOfEvents(); });
+    }
+};
+
+py::tuple decode(const py::object& data) {
+    Py_buffer view;
+    if (PyObject_GetBuffer(data.ptr(), &view, PyBUF_SIMPLE) != 0) {
+        throw py::error_already_set();
+    }
+    std::unique_ptr<Py_buffer, void (*)(Py_buffer*)> release(&view, &PyBuffer_Release);
+    std::vector<Event2D> events;
+    std::vector<EventTriggerIn> triggers;
+    {
+        py::gil_scoped_release nogil;
+        auto decoder = makeDecoder();
+        decoder->setEventsStreamHandleCallback([&](const Event2D* begin, const Event2D* end) {
+            events.insert(events.end(), begin, end);
+        });
+        decoder->setTriggerInCallback([&](EventTriggerIn t) { triggers.push_back(t); });
+        const auto* bytes = static_cast<const uint8_t*>(view.buf);
+        const size_t size = static_cast<size_t>(view.len);
+        std::vector<uint8_t> piece;
+        for (size_t at = 0; at < size; at += RawFileReader::kChunkSize) {
+            piece.assign(bytes + at, bytes + std::min(size, at + RawFileReader::kChunkSize));
+            decoder->decode(piece);
+        }
+    }
+    return py::make_tuple(eventArray(std::move(events)), triggerArray(std::move(triggers)));
+}
+
+// The C++ reader's own loop over a recording in time slices, timed without
+// Python: the baseline of orvane.bench.
+py::tuple readAllInCpp(const std::string& path, uint64_t sliceUs) {
+    requireReadableFile(path);
+    py::gil_scoped_release nogil;
+    RawFileReader reader(path);
+    if (!reader.loadFile()) {
+        throw py::value_error("cannot load " + path);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    uint64_t events = 0, sumT = 0;
+    while (!reader.reachedEndOfEvents()) {
+        const auto slice = reader.getNTimeEvents(sliceUs);
+        events += slice->size();
+        if (!slice->empty()) {
+            sumT += slice->back().timestamp;
+        }
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    py::gil_scoped_acquire gil;
+    return py::make_tuple(events, seconds, sumT);
+}
+
+class Mp4Reader {
+  public:
+    explicit Mp4Reader(std::string path) : path_(std::move(path)), reader_(path_) {
+        requireReadableFile(path_);
+        LogErrors errors;
+        bool loaded;
+        {
+            py::gil_scoped_release nogil;
+            loaded = reader_.loadFile();
+        }
+        if (!loaded) {
+            throw py::value_error(errors.message("no video stream FFmpeg can read in " + path_));
+        }
+        reader_.getTimeStamps(timestamps_);
+    }
+
+    // (timestamp in us, HxWx3 BGR array): a copy, as the reader reuses its buffer.
+    py::object next(int index) {
+        py::array_t<uint8_t> picture({int(reader_.getHeight()), int(reader_.getWidth()), 3});
+        uint8_t* into = picture.mutable_data();
+        ApsFrame frame;
+        bool got;
+        {
+            py::gil_scoped_release nogil;
+            std::lock_guard<std::mutex> lock(mutex_);
+            got = index < 0 ? reader_.getNextFrame(frame) : reader_.getNFrame(index, frame);
+            if (got && frame.data != nullptr) {
+                std::memcpy(into, frame.data, std::min<size_t>(frame.dataSize, picture.nbytes()));
+            }
+        }
+        if (!got) {
+            return py::none();
+        }
+        return py::make_tuple(frame.timestamp, picture);
+    }
+
+    std::vector<uint64_t> timestamps_;
+    std::string path_;
+    Mp4FileReader reader_;
+    std::mutex mutex_;
+};
+
+}  // namespace
+
+void bindReaders(py::module_& m) {
+    // A property read from the loaded reader.
+    auto property = [](auto get) {
+        return [get](RawReader& r) { return r.query([&](RawFileReader& f) { return get(f); }); };
+    };
+    py::class_<SliceIterator>(m, "SliceIterator", doc::kSliceIterator)
+        .def("__iter__", [](SliceIterator& s) -> SliceIterator& { return s; })
+        .def("__next__", [](SliceIterator& s) {
+            if (s.atEnd()) {
+                throw py::stop_iteration();
+            }
+            return s.reader->readTime(s.us);
+        });
+
+    py::class_<RawReader, std::shared_ptr<RawReader>>(m, "RawReader", doc::kRawReader)
+        .def(py::init<std::string>(), py::arg("path"))
+        .def("load", &RawReader::load, py::arg("progress") = py::none(), doc::kLoad)
+        .def_property_readonly("path", &RawReader::path, doc::kPath)
+        .def_property_readonly("header", &RawReader::header, doc::kHeader)
+        .def_property_readonly("width", property([](RawFileReader& f) { return f.getWidth(); }),
+                               doc::kWidth)
+        .def_property_readonly("height", property([](RawFileReader& f) { return f.getHeight(); }),
+                               doc::kHeight)
+        .def_property_readonly("start_time", &RawReader::startTime, doc::kStartTime)
+        .def_property_readonly("end_time", &RawReader::endTime, doc::kEndTime)
+        .def_property_readonly(
+            "duration", [](RawReader& r) { return r.endTime() - r.startTime(); }, doc::kDuration)
+        .def_property_readonly("event_count", &RawReader::eventCount, doc::kEventCount)
+        .def_property_readonly(
+            "time", property([](RawFileReader& f) { return f.getCurrentPosTimeStamp(); }),
+            doc::kTime)
+        .def_property_readonly("event_number",
+                               property([](RawFileReader& f) { return f.getCurrentPosEventNum(); }),
+                               doc::kEventNumber)
+        .def_property_readonly("at_end",
+                               property([](RawFileReader& f) { return f.reachedEndOfEvents(); }),
+                               doc::kAtEnd)
+        .def("seek_time", &RawReader::seekTime, py::arg("t"), doc::kSeekTime)
+        .def("seek_event", &RawReader::seekEvent, py::arg("n"), doc::kSeekEvent)
+        .def("read_time", &RawReader::readTime, py::arg("us"), doc::kReadTime)
+        .def("read_events", &RawReader::readEvents, py::arg("n"), doc::kReadEvents)
+        .def(
+            "slices",
+            [](std::shared_ptr<RawReader> r, uint64_t us) {
+                if (us == 0) {
+                    throw py::value_error("slices: the duration must be at least 1 us");
+                }
+                return SliceIterator{std::move(r), us};
+            },
+            py::arg("us"), doc::kSlices)
+        .def("cut", &RawReader::cut, py::arg("start"), py::arg("end"), py::arg("path"),
+             py::arg("progress") = py::none(), doc::kCut)
+        .def("export_video", &RawReader::exportVideo, py::arg("start"), py::arg("end"),
+             py::arg("path"), py::arg("progress") = py::none(), doc::kExportVideo);
+
+    m.def("decode", &decode, py::arg("data"), doc::kDecode);
+    m.def("_read_all_cpp", &readAllInCpp, py::arg("path"), py::arg("slice_us"),
+          "The C++ reader's own slice loop, timed: (events, seconds, sum of last times). "
+          "The baseline of orvane.bench.");
+
+    py::class_<Mp4Reader>(m, "Mp4Reader", doc::kMp4Reader)
+        .def(py::init<std::string>(), py::arg("path"))
+        .def_property_readonly(
+            "width", [](Mp4Reader& r) { return r.reader_.getWidth(); }, doc::kWidth)
+        .def_property_readonly(
+            "height", [](Mp4Reader& r) { return r.reader_.getHeight(); }, doc::kHeight)
+        .def_property_readonly(
+            "timestamps",
+            [](Mp4Reader& r) {
+                return py::array_t<uint64_t>(r.timestamps_.size(), r.timestamps_.data());
+            },
+            doc::kTimestamps)
+        .def("__len__", [](Mp4Reader& r) { return r.timestamps_.size(); })
+        .def("__iter__", [](Mp4Reader& r) -> Mp4Reader& { return r; })
+        .def("__next__",
+             [](Mp4Reader& r) {
+                 py::object picture = r.next(-1);
+                 if (picture.is_none()) {
+                     throw py::stop_iteration();
+                 }
+                 return picture;
+             })
+        .def(
+            "frame",
+            [](Mp4Reader& r, int n) {
+                if (n < 0 || size_t(n) >= r.timestamps_.size()) {
+                    throw py::index_error("frame " + std::to_string(n) + " of " +
+                                          std::to_string(r.timestamps_.size()));
+                }
+                py::object picture = r.next(n);
+                if (picture.is_none()) {
+                    throw std::runtime_error("Seek frame failed!");
+                }
+                return picture;
+            },
+            py::arg("n"), doc::kFrame);
+}
+
+}  // namespace orvane::python

@@ -1,0 +1,122 @@
+"""RawReader and Mp4Reader on real recordings: what the C++ reader reads,
+slices without gaps or overlaps, cuts and videos, and clear errors."""
+
+import os
+import subprocess
+
+import numpy as np
+import pytest
+
+import orvane
+
+
+def cpp_reader_sums(path, slice_us):
+    tool = os.environ.get("ORVANE_READER_SUMS")
+    if not tool:
+        pytest.skip("ORVANE_READER_SUMS is not set (run through ctest)")
+    out = subprocess.run([tool, path, str(slice_us)], check=True, capture_output=True, text=True)
+    return [int(v) for v in out.stdout.split()]
+
+
+def sums(events):
+    return [len(events)] + [int(events[f].astype(np.uint64).sum()) for f in ("x", "y", "p", "t")]
+
+
+def test_slices_cover_every_event_once_as_the_cpp_reader_reads(recordings):
+    for path in recordings:
+        side_file = path[: -len(".raw")] + ".ovmark.tmp"
+        if os.path.exists(side_file):  # left by another test: index afresh
+            os.remove(side_file)
+        reader = orvane.RawReader(path)
+        progress = []
+        reader.load(progress=lambda done, total: progress.append((done, total)))
+        assert progress and progress[-1][0] == progress[-1][1]
+        assert reader.header["evt"] == "3.0"
+        assert (reader.width, reader.height) == ((640, 480) if "640x480" in path else (1280, 720))
+        assert reader.duration == reader.end_time - reader.start_time > 0
+
+        slices = list(reader.slices(10_000))
+        assert reader.at_end
+        events = np.concatenate(slices)
+        assert sums(events) == cpp_reader_sums(path, 10_000)
+        assert len(events) == reader.event_count
+        for k, piece in enumerate(slices):  # slice k holds (start + k*d, start + (k+1)*d]
+            if len(piece):
+                assert piece["t"][-1] <= reader.start_time + (k + 1) * 10_000
+                assert k == 0 or piece["t"][0] > reader.start_time + k * 10_000
+
+        # The same events by count, from event 0, in uneven pieces.
+        reader.seek_event(0)
+        pieces = []
+        while len(piece := reader.read_events(7_777)):
+            pieces.append(piece)
+        assert np.array_equal(np.concatenate(pieces), events)
+
+
+def test_seeks_and_reopening(recordings):
+    path = recordings[0]
+    reader = orvane.RawReader(path)  # loads on first use, then from its side file
+    middle = reader.start_time + reader.duration // 2
+    reader.seek_time(middle)
+    assert reader.time == middle
+    after = reader.read_time(1_000)
+    assert len(after) and after["t"][-1] <= middle + 1_000
+    with pytest.raises(ValueError, match="no such time"):
+        reader.seek_time(reader.end_time + 1)
+    with pytest.raises(ValueError, match="holds"):
+        reader.seek_event(reader.event_count + 1)
+    with pytest.raises(ValueError):
+        reader.read_time(0)
+    again = orvane.RawReader(path)
+    assert again.event_count == reader.event_count
+
+
+def test_missing_and_junk_files_raise(tmp_path):
+    with pytest.raises(FileNotFoundError):
+        orvane.RawReader(str(tmp_path / "absent.raw"))
+    with pytest.raises(IsADirectoryError):
+        orvane.RawReader(str(tmp_path))
+    junk = tmp_path / "junk.raw"
+    junk.write_bytes(b"% format EVT2;height=720;width=1280\n% end\n" + os.urandom(4096))
+    with pytest.raises(ValueError, match="non-EVT3"):
+        orvane.RawReader(str(junk)).load()
+    old = tmp_path / "old.raw"
+    old.write_bytes(b"% evt 2.0\n% end\n" + bytes(64))
+    with pytest.raises(ValueError, match="non-EVT3"):
+        orvane.RawReader(str(old)).event_count
+    with pytest.raises(FileNotFoundError):
+        orvane.Mp4Reader(str(tmp_path / "absent.mp4"))
+    with pytest.raises(ValueError):
+        orvane.Mp4Reader(str(junk))
+
+
+def test_cut_and_export_video(recordings, tmp_path):
+    # A recording over 100 ms long, so that the video has several pictures.
+    reader = orvane.RawReader(next(p for p in recordings if "trigger" in p))
+    start = reader.start_time
+    cut = str(tmp_path / "cut.raw")
+    reader.cut(start, start + 5_000, cut)
+    piece = orvane.RawReader(cut)
+    assert 0 < piece.event_count < reader.event_count
+    with pytest.raises(ValueError, match="No end timestamp found."):
+        reader.cut(start, reader.end_time + 1, str(tmp_path / "none.raw"))
+    assert not (tmp_path / "none.raw").exists()
+
+    video = str(tmp_path / "events.mp4")
+    progress = []
+    reader.export_video(start, start + 100_000, video, progress=lambda d, t: progress.append((d, t)))
+    assert progress[-1][0] == progress[-1][1]
+    mp4 = orvane.Mp4Reader(video)
+    assert (mp4.width, mp4.height) == (1280, 720) and len(mp4) > 0
+    pictures = list(mp4)
+    assert len(pictures) == len(mp4)
+    times = [t for t, _ in pictures]
+    assert times == sorted(times)
+    for _, picture in pictures:
+        assert picture.shape == (720, 1280, 3) and picture.dtype == np.uint8
+        assert picture.flags.owndata  # a copy: the reader reuses its buffer
+    assert len(np.unique(pictures[0][1])) > 1  # events drawn on the grey background
+    t, again = mp4.frame(0)
+    assert t == times[0] and np.array_equal(again, pictures[0][1])
+    with pytest.raises(IndexError):
+        mp4.frame(len(mp4))
