@@ -16,6 +16,7 @@
 
 #include "Summary.h"
 #include "orvane/orvane.h"
+#include "support/ReferenceIndex.h"
 #include "support/Streams.h"
 
 namespace {
@@ -138,7 +139,7 @@ void BM_RawIndexReferenceVsPlainDecode(benchmark::State& state) {
         RawFileReader::BookmarkMap slow, fast;
         RawFileReader::EventCountMap slowCounts, fastCounts;
         start = Clock::now();
-        RawFileReader::buildBookmarksReference(in, *decoder, slow, slowCounts);
+        test::buildBookmarksReference(in, *decoder, slow, slowCounts);
         reference = std::min(reference, secondsSince(start));
 
         std::ifstream again(prefix, std::ios::binary);

@@ -8,6 +8,7 @@
 
 #include "orvane/RawFileReader.h"
 #include "orvane/hal/DecoderFactory.h"
+#include "support/ReferenceIndex.h"
 
 using namespace orvane;
 
@@ -26,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     again.seekg(static_cast<std::streamoff>(std::min(offset, size)));
     auto decoder =
         DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
-    RawFileReader::buildBookmarksReference(again, *decoder, reference, referenceCounts);
+    test::buildBookmarksReference(again, *decoder, reference, referenceCounts);
 
     if (fast != reference || fastCounts != referenceCounts || fast.empty()) {
         std::abort();

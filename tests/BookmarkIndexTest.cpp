@@ -8,6 +8,7 @@
 #include <random>
 
 #include "orvane/orvane.h"
+#include "support/ReferenceIndex.h"
 #include "support/Streams.h"
 
 namespace orvane {
@@ -31,7 +32,7 @@ Index buildReference(const std::string& path, uint64_t payloadOffset) {
     in.seekg(static_cast<std::streamoff>(payloadOffset));
     Index index;
     auto decoder = test::evt3Decoder();
-    RawFileReader::buildBookmarksReference(in, *decoder, index.bookmarks, index.counts);
+    test::buildBookmarksReference(in, *decoder, index.bookmarks, index.counts);
     return index;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "orvane/Bookmark.h"
+#include "orvane/BookmarkIndex.h"
 #include "orvane/DvsFileReader.h"
 #include "orvane/Event2D.h"
 #include "orvane/EventTriggerIn.h"
@@ -41,14 +42,14 @@ class DataToVideoConverter;
 class RawFileReader : public DvsFileReader {
   public:
     using Bookmark = orvane::Bookmark;
-    using BookmarkMap = std::map<uint64_t, Bookmark>;
-    using EventCountMap = std::map<uint64_t, uint64_t>;
+    using BookmarkMap = BookmarkIndex::BookmarkMap;
+    using EventCountMap = BookmarkIndex::EventCountMap;
     // Called during long work: what is done so far, and in all, in the work's own
     // unit (payload bytes for the index and extraction, microseconds of the range
     // for export). The last call of a finished piece of work has done == total.
     using ProgressCallback = std::function<void(uint64_t done, uint64_t total)>;
 
-    static constexpr uint64_t kChunkSize = 131072;
+    static constexpr uint64_t kChunkSize = BookmarkIndex::kChunkSize;
 
     explicit RawFileReader(std::string path);
     ~RawFileReader() override;
@@ -140,30 +141,18 @@ class RawFileReader : public DvsFileReader {
     std::vector<EventTriggerIn> getTriggerEvents();
 
     // The time index: time -> bookmark, and event count -> bookmark time.
-    const BookmarkMap& getBookmarks() const { return bookmarks; }
-    const EventCountMap& getEventCountIndex() const { return eventCountIndex; }
+    const BookmarkMap& getBookmarks() const { return index.bookmarks(); }
+    const EventCountMap& getEventCountIndex() const { return index.eventCounts(); }
 
     // Build the index of the payload that starts at `in`'s position, as loadFile
-    // does. The fast build walks time words only and counts events per range;
-    // the reference decodes word by word, two decoder calls per word, and exists
-    // to check the fast one, which must give exactly its bookmarks.
+    // does (BookmarkIndex::build): it walks time words only and counts events
+    // per range.
     static void buildBookmarks(std::istream& in, BookmarkMap& bookmarks,
                                EventCountMap& eventCountIndex,
                                const std::function<void(uint64_t scanned)>& progress = {});
-    static void buildBookmarksReference(std::istream& in, Decoder& decoder, BookmarkMap& bookmarks,
-                                        EventCountMap& eventCountIndex);
 
   private:
-    static constexpr uint64_t bookmark_period_us = 2000;
-
     void initBookmark();
-    void serializeBookmarkMap(const BookmarkMap& map, const std::string& path);
-    // Reads the side file once and, when it is valid for this recording, loads
-    // both maps from those bytes.
-    bool checkBookmarksFromFile(const std::string& path);
-    void loadBookmarksFromFile(const std::vector<uint8_t>& bytes);
-    bool getRawFileBookmark(uint64_t timestamp, Bookmark& out);
-    bool getRawFileBookmarkByNEvents(uint64_t eventNum, Bookmark& out);
     bool readAndDecodeEvents(std::function<bool()> stop);
 
     bool load();
@@ -198,8 +187,7 @@ class RawFileReader : public DvsFileReader {
     uint16_t width = 1280;
     uint16_t height = 720;
     uint64_t fileSize = 0;
-    BookmarkMap bookmarks;
-    EventCountMap eventCountIndex;
+    BookmarkIndex index;
 
     // Replaced by every export; kept, closed, until the next one.
     std::shared_ptr<DataToVideoConverter> videoConverter;

@@ -19,6 +19,7 @@
 #include "orvane/ApsFileReader.h"
 #include "orvane/Bookmark.h"
 #include "orvane/BookmarkFile.h"
+#include "orvane/BookmarkIndex.h"
 #include "orvane/DvsFileReader.h"
 #include "orvane/Mp4FileReader.h"
 #include "orvane/RawFileHeader.h"
