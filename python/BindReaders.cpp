@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <mutex>
 
 #include "Bindings.h"
@@ -151,6 +152,17 @@ class RawReader {
     }
     py::array readEvents(uint64_t n) {
         return take([n](RawFileReader& r) { return r.getNEvents(n); });
+    }
+
+    // Read apart from the event position, which stays where it is.
+    py::array triggers(uint64_t start, uint64_t end) {
+        std::vector<EventTriggerIn> edges;
+        {
+            py::gil_scoped_release nogil;
+            std::lock_guard<std::mutex> lock(mutex_);
+            edges = loaded().getTriggerEvents(start, end);
+        }
+        return triggerArray(std::move(edges));
     }
 
     void cut(uint64_t start, uint64_t end, const std::string& out, const py::object& progress) {
@@ -377,6 +389,8 @@ void bindReaders(py::module_& m) {
         .def("seek_event", &RawReader::seekEvent, py::arg("n"), doc::kSeekEvent)
         .def("read_time", &RawReader::readTime, py::arg("us"), doc::kReadTime)
         .def("read_events", &RawReader::readEvents, py::arg("n"), doc::kReadEvents)
+        .def("triggers", &RawReader::triggers, py::arg("start") = 0,
+             py::arg("end") = std::numeric_limits<uint64_t>::max(), doc::kRecordedTriggers)
         .def(
             "slices",
             [](std::shared_ptr<RawReader> r, uint64_t us) {

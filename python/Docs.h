@@ -35,6 +35,8 @@ constexpr const char* kSeekEvent =
 constexpr const char* kReadTime =
     "The events of the next `us` microseconds from the read position (an EVENT_DTYPE array).";
 constexpr const char* kReadEvents = "The next n events (fewer at the end).";
+constexpr const char* kRecordedTriggers =
+    "The recording's trigger edges with times in [start, end]; the read position stays.";
 constexpr const char* kSlices =
     "slices(us) -> iterator of arrays\n\nAdjacent time slices of `us` microseconds from the "
     "read position to the end: every event once.";

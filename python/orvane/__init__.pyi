@@ -77,6 +77,8 @@ class RawReader:
         """The events of the next `us` microseconds."""
     def read_events(self, n: int) -> Events:
         """The next n events (fewer at the end)."""
+    def triggers(self, start: int = 0, end: int = ...) -> Triggers:
+        """The recording's trigger edges with times in [start, end]; the read position stays."""
     def slices(self, us: int) -> SliceIterator:
         """Adjacent slices of `us` microseconds to the end: every event once."""
     def cut(self, start: int, end: int, path: str, progress: Progress = None) -> None:

@@ -2,6 +2,7 @@
 slices without gaps or overlaps, cuts and videos, and clear errors."""
 
 import os
+import pathlib
 import subprocess
 
 import numpy as np
@@ -69,6 +70,24 @@ def test_seeks_and_reopening(recordings):
         reader.read_time(0)
     again = orvane.RawReader(path)
     assert again.event_count == reader.event_count
+
+
+def test_trigger_edges_of_a_recording_are_those_a_plain_decode_finds(recordings):
+    for path in recordings:
+        data = pathlib.Path(path).read_bytes()
+        end = 0
+        while data[end:end + 1] == b"%":  # the header's lines
+            end = data.index(b"\n", end) + 1
+        _, expected = orvane.decode(data[end:])
+        reader = orvane.RawReader(path)
+        edges = reader.triggers()
+        assert len(edges) == len(expected), path
+        assert (edges["t"] == expected["t"]).all() and (edges["id"] == expected["id"]).all()
+        if len(edges) > 2:
+            first, last = int(edges["t"][1]), int(edges["t"][-2])
+            inside = ((expected["t"] >= first) & (expected["t"] <= last)).sum()
+            assert len(reader.triggers(first, last)) == inside
+        assert reader.event_number == 0, "reading triggers leaves the event position"
 
 
 def test_missing_and_junk_files_raise(tmp_path):
