@@ -43,10 +43,9 @@ class RawRecorder {
     static DecoderState evt3(Decoder& decoder);
 
     // `owner` names the camera in log lines. A staging buffer goes to the writer
-    // before another buffer of the appended size would take it past
-    // `handOverBytes`; `poolBuffers` (plus the staging buffer and the one being
-    // written) of that size are allocated when a recording starts, and bound
-    // the backlog.
+    // before an append would take it past `handOverBytes`; `poolBuffers` (plus
+    // the staging buffer and the one being written) of that size are allocated
+    // when a recording starts, and bound the backlog.
     RawRecorder(std::string owner, uint64_t handOverBytes, size_t poolBuffers);
     ~RawRecorder();  // finishes a recording still on
     RawRecorder(const RawRecorder&) = delete;
