@@ -99,6 +99,11 @@ bool EventDispatcher::BatchStore::handOver() {
         replaced = !readyTaken;
         ready.clear();
         ready.swap(filling);
+        // The next batch starts with room for the largest one yet: a batch only
+        // allocates when it outgrows every batch before it.
+        if (filling.capacity() < ready.capacity()) {
+            filling.reserve(ready.capacity());
+        }
         readyTaken = false;
         ++handOvers;
     }

@@ -63,14 +63,20 @@ int RawRecorder::start(const std::string& path, const std::string& header) {
     {
         std::lock_guard<std::mutex> lock(stateMutex_);
         needStateWords_ = true;
-        handedOver_ = false;
         fileTime_ = 0;
         dropLogged_ = false;
-        pool_ = std::make_unique<ObjectPool<std::vector<uint8_t>, 1>>(poolBuffers_, false,
-                                                                      handOverBytes_);
-        staging_ = pool_->acquire();
-        staging_->clear();
-        queue_.clear();
+        buffers_ = std::vector<std::vector<uint8_t>>(poolBuffers_ + 2);
+        for (std::vector<uint8_t>& buffer : buffers_) {
+            buffer.reserve(handOverBytes_);
+        }
+        std::lock_guard<std::mutex> queue(queueMutex_);
+        free_.clear();
+        for (size_t i = 1; i < buffers_.size(); ++i) {
+            free_.push_back(&buffers_[i]);
+        }
+        staging_ = &buffers_[0];
+        queue_.assign(poolBuffers_, nullptr);
+        queueHead_ = queueSize_ = 0;
         recording_.exchange(true);
     }
     writer_ = std::thread(&RawRecorder::writerLoop, this);
@@ -82,10 +88,10 @@ void RawRecorder::append(const std::vector<uint8_t>& buffer) {
     if (!recording_ || !staging_) {
         return;  // stop came first
     }
-    if (handedOver_) {
-        // The queued data end where the decoder stands now.
-        handedOver_ = false;
-        fileTime_ = decoderState_.time ? decoderState_.time() : 0;
+    // Handed over before the buffer would take it past the reserved room, so
+    // the staging buffers never reallocate.
+    if (!staging_->empty() && staging_->size() + buffer.size() > handOverBytes_) {
+        handOverStaging();
     }
     if (needStateWords_) {
         needStateWords_ = false;
@@ -95,24 +101,35 @@ void RawRecorder::append(const std::vector<uint8_t>& buffer) {
         }
     }
     staging_->insert(staging_->end(), buffer.begin(), buffer.end());
-    if (staging_->size() > handOverBytes_) {
-        bool full;
-        {
-            std::lock_guard<std::mutex> lock(queueMutex_);
-            full = queue_.size() >= poolBuffers_;
-            if (!full) {
-                queue_.push_back(staging_);
-            }
+}
+
+void RawRecorder::handOverStaging() {
+    std::vector<uint8_t>* next = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        if (queueSize_ < queue_.size()) {
+            queue_[(queueHead_ + queueSize_++) % queue_.size()] = staging_;
+            // Queue, staging and writer never hold more than all buffers.
+            next = free_.back();
+            free_.pop_back();
         }
-        if (full) {
-            dropStaging();
-            return;
-        }
-        queued_.notify_one();
-        handedOver_ = true;
-        staging_ = pool_->acquire();
-        staging_->clear();
     }
+    if (!next) {
+        dropStaging();
+        return;
+    }
+    queued_.notify_one();
+    staging_ = next;
+    staging_->clear();
+    // The queued data end where the decoder stands: this buffer is not decoded yet.
+    fileTime_ = decoderState_.time ? decoderState_.time() : 0;
+}
+
+std::vector<uint8_t>* RawRecorder::popQueued() {
+    std::vector<uint8_t>* buffer = queue_[queueHead_];
+    queueHead_ = (queueHead_ + 1) % queue_.size();
+    --queueSize_;
+    return buffer;
 }
 
 // The disk is behind by a whole pool: these bytes go, and the data after the
@@ -133,15 +150,14 @@ void RawRecorder::dropStaging() {
 void RawRecorder::writerLoop() {
     std::unique_lock<std::mutex> lock(queueMutex_);
     while (true) {
-        queued_.wait(lock, [this] { return !queue_.empty() || !recording_; });
-        while (!queue_.empty()) {
-            auto buffer = std::move(queue_.front());
-            queue_.pop_front();
+        queued_.wait(lock, [this] { return queueSize_ > 0 || !recording_; });
+        while (queueSize_ > 0) {
+            std::vector<uint8_t>* buffer = popQueued();
             // The acquisition thread may queue the next buffer while this one is written.
             lock.unlock();
             write(buffer->data(), buffer->size());
-            buffer.reset();  // back to the pool
             lock.lock();
+            free_.push_back(buffer);
         }
         if (!recording_) {
             return;
@@ -167,20 +183,24 @@ int RawRecorder::stop() {
     if (!recording_) {
         return 0;
     }
+    std::vector<uint8_t>* finalStaging = nullptr;
     {
         // The acquisition thread is not inside append past this point.
         std::lock_guard<std::mutex> state(stateMutex_);
         std::lock_guard<std::mutex> lock(queueMutex_);
         recording_.exchange(false);
-        // What arrived since the last hand-over is written too.
+        // What arrived since the last hand-over is written too, after the queue.
         if (staging_ && !staging_->empty()) {
-            queue_.push_back(staging_);
+            finalStaging = staging_;
         }
-        staging_.reset();
+        staging_ = nullptr;
     }
     queued_.notify_all();
     if (writer_.joinable()) {
         writer_.join();
+    }
+    if (finalStaging) {
+        write(finalStaging->data(), finalStaging->size());
     }
     file_.close();
     const bool closed = !file_.fail();
@@ -198,7 +218,8 @@ int RawRecorder::stop() {
                    path_.c_str(), static_cast<unsigned long long>(droppedBytes_.load()));
     }
     std::lock_guard<std::mutex> state(stateMutex_);
-    pool_.reset();
+    free_.clear();
+    buffers_ = std::vector<std::vector<uint8_t>>();
     return closed && writeFailures_ == 0 ? 0 : -1;
 }
 

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -14,7 +13,6 @@
 #include <thread>
 #include <vector>
 
-#include "orvane/ObjectPool.h"
 #include "orvane/hal/Decoder.h"
 
 namespace orvane {
@@ -28,6 +26,9 @@ namespace orvane {
 // the backlog stays bounded: a staging buffer that finds `poolBuffers` buffers
 // still waiting is dropped (counted, logged), and the next data are preceded by
 // the state words again, so the file decodes on across the gap.
+//
+// All buffers are allocated when a recording starts and then only change
+// hands, so appending allocates nothing in the steady state.
 class RawRecorder {
   public:
     // The acquisition decoder as the recorder sees it: `words(fileTime)` are the
@@ -42,8 +43,9 @@ class RawRecorder {
     static DecoderState evt3(Decoder& decoder);
 
     // `owner` names the camera in log lines. A staging buffer goes to the writer
-    // once it holds more than `handOverBytes`; `poolBuffers` of that size are
-    // allocated when a recording starts, and bound the backlog.
+    // before an append would take it past `handOverBytes`; `poolBuffers` (plus
+    // the staging buffer and the one being written) of that size are allocated
+    // when a recording starts, and bound the backlog.
     RawRecorder(std::string owner, uint64_t handOverBytes, size_t poolBuffers);
     ~RawRecorder();  // finishes a recording still on
     RawRecorder(const RawRecorder&) = delete;
@@ -76,6 +78,9 @@ class RawRecorder {
   private:
     void writerLoop();
     void dropStaging();
+    void handOverStaging();
+    // Under queueMutex_.
+    std::vector<uint8_t>* popQueued();
 
     const std::string owner_;
     const uint64_t handOverBytes_;
@@ -83,15 +88,18 @@ class RawRecorder {
     DecoderState decoderState_;
     std::mutex lifecycleMutex_;
 
-    // stateMutex_ serialises append with start/stop (pool and staging buffer).
+    // stateMutex_ serialises append with start/stop (buffers and staging buffer).
     std::mutex stateMutex_;
-    std::unique_ptr<ObjectPool<std::vector<uint8_t>, 1>> pool_;
-    std::shared_ptr<std::vector<uint8_t>> staging_;
+    std::vector<std::vector<uint8_t>> buffers_;  // made by start, freed by stop
+    std::vector<uint8_t>* staging_ = nullptr;
     bool needStateWords_ = false;  // under stateMutex_
-    bool handedOver_ = false;      // under stateMutex_: the last append queued its staging
     uint64_t fileTime_ = 0;        // under stateMutex_: decoder time at the end of the kept data
     bool dropLogged_ = false;      // under stateMutex_
-    std::deque<std::shared_ptr<std::vector<uint8_t>>> queue_;
+    // Under queueMutex_: buffers free for staging, and the ring of buffers
+    // waiting for the writer (both sized at start, never grown).
+    std::vector<std::vector<uint8_t>*> free_;
+    std::vector<std::vector<uint8_t>*> queue_;
+    size_t queueHead_ = 0, queueSize_ = 0;
     std::mutex queueMutex_;
     std::condition_variable queued_;
     std::ofstream file_;
