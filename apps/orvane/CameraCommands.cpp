@@ -63,12 +63,13 @@ void runList(const CameraOptions& options) {
 
 void runTools(const CameraOptions& options) {
     DvsCameraManager manager;
-    auto camera = openEventCamera(manager, options.serial);
+    const OpenedCamera opened = openCamera(manager, findCamera(manager, options.serial));
+    CameraFacade& camera = opened.facade();
     Json tools = Json::object();
-    for (const ToolInfo& info : camera->getAllToolsInfo()) {
+    for (const ToolInfo& info : camera.getAllToolsInfo()) {
         tools[toolName(info.toolType)] = {
             {"description", info.description},
-            {"parameters", describeTool(*camera->getTool(info.toolType), info)}};
+            {"parameters", describeTool(*camera.getTool(info.toolType), info)}};
     }
     if (options.json) {
         printJson(tools);
@@ -130,94 +131,190 @@ std::string millions(uint64_t count) {
     return text;
 }
 
+// Starts the camera's streams: a fusion camera streams both, its pictures take
+// their times from the event sensor's trigger input.
+void startStreaming(const OpenedCamera& camera, const std::string& serial, bool frames) {
+    const int status = camera.fusion ? camera.fusion->start(frames ? STREAM_BOTH : STREAM_DVS)
+                                     : camera.events->start();
+    if (status != 0) {
+        throw failed(serial + ": cannot start streaming");
+    }
+}
+
+void stopStreaming(const OpenedCamera& camera) {
+    if (camera.fusion) {
+        camera.fusion->stop(STREAM_BOTH);
+    } else {
+        camera.events->stop();
+    }
+}
+
 void runStream(const CameraOptions& options) {
     const uint64_t duration = parseTime(options.duration, "--duration");
     DvsCameraManager manager;
-    auto camera = openEventCamera(manager, options.serial);
-    applySettings(*camera, options.settings);
-    LiveCounters counters(*camera);
+    const OpenedCamera camera = openCamera(manager, findCamera(manager, options.serial));
+    applySettings(camera.facade(), options.settings);
+    LiveCounters counters(camera);
     StatusLine status(options.quiet);
-    uint64_t previousEvents = 0;
+    uint64_t previousEvents = 0, previousPictures = 0;
     double previousTime = 0;
-    if (camera->start() != 0) {
-        throw failed(options.serial + ": cannot start streaming");
-    }
+    startStreaming(camera, options.serial, true);
     double seconds = runFor(duration, [&](double elapsed) {
         const uint64_t events = counters.events;
-        const double rate = (events - previousEvents) / std::max(elapsed - previousTime, 1e-3);
-        previousEvents = events;
-        previousTime = elapsed;
-        char text[200];
+        const uint64_t pictures = counters.pictures;
+        const double span = std::max(elapsed - previousTime, 1e-3);
+        char perSecond[48] = "";
+        if (camera.fusion) {
+            std::snprintf(perSecond, sizeof perSecond, "  %.1f pictures/s",
+                          (pictures - previousPictures) / span);
+        }
+        char text[240];
         std::snprintf(text, sizeof text,
                       "%s  %6.2f Mev/s  ON %s / OFF %s  %" PRIu64 " trigger edges  %" PRIu64
-                      " dropped buffers",
-                      formatSeconds(elapsed).c_str(), rate / 1e6,
+                      " dropped buffers%s",
+                      formatSeconds(elapsed).c_str(), (events - previousEvents) / span / 1e6,
                       share(counters.on, events).c_str(),
                       share(events - counters.on, events).c_str(), counters.triggers.load(),
-                      droppedBuffers(*camera));
+                      droppedBuffers(camera), perSecond);
+        previousEvents = events;
+        previousPictures = pictures;
+        previousTime = elapsed;
         status.show(text);
     });
-    camera->stop();
+    stopStreaming(camera);
     status.finish();
     const bool interrupted = seconds < 0;
     seconds = std::abs(seconds);
     const uint64_t events = counters.events;
+    char pictures[64] = "";
+    if (camera.fusion) {
+        std::snprintf(pictures, sizeof pictures, ", %" PRIu64 " pictures (%.1f/s)",
+                      counters.pictures.load(), counters.pictures / seconds);
+    }
     std::printf("%s %s from %s: %s events (%.2f Mev/s, ON %s), %" PRIu64 " trigger edges, %" PRIu64
-                " dropped buffers\n",
+                " dropped buffers%s\n",
                 interrupted ? "stopped by Ctrl-C after" : "streamed",
                 formatSeconds(seconds).c_str(), options.serial.c_str(), millions(events).c_str(),
                 events / seconds / 1e6, share(counters.on, events).c_str(),
-                counters.triggers.load(), droppedBuffers(*camera));
+                counters.triggers.load(), droppedBuffers(camera), pictures);
+}
+
+// The files of a recording: the events in OUT, the pictures in the MP4 of the
+// same base name, which is where the fusion camera writes them.
+struct RecordingFiles {
+    std::string events, video;
+    std::vector<std::string> written;
+
+    RecordingFiles(const std::string& output, const std::string& stream) {
+        events = output;
+        video = output.substr(0, output.rfind('.')) + ".mp4";
+        if (stream != "frames") {
+            written.push_back(events);
+        }
+        if (stream != "events") {
+            written.push_back(video);
+        }
+    }
+
+    uint64_t bytes() const {
+        uint64_t total = 0;
+        for (const std::string& path : written) {
+            total += std::filesystem::exists(path) ? fileSize(path) : 0;
+        }
+        return total;
+    }
+
+    std::string names() const {
+        return written.size() == 1 ? written[0] : written[0] + " and " + written[1];
+    }
+};
+
+void stopRecording(const OpenedCamera& camera) {
+    if (camera.fusion) {
+        camera.fusion->stopRecording(STREAM_BOTH);
+    } else {
+        camera.events->stopRecording();
+    }
+}
+
+STREAM_TYPE streamType(const std::string& stream) {
+    return stream == "events" ? STREAM_DVS : stream == "frames" ? STREAM_APS : STREAM_BOTH;
 }
 
 void runRecord(const CameraOptions& options) {
     const uint64_t duration = parseTime(options.duration, "--duration");
     requireExtension(options.output, ".raw");
-    refuseExisting(options.output, options.force);
+    const RecordingFiles files(options.output, options.stream);
+    for (const std::string& path : files.written) {
+        refuseExisting(path, options.force);
+    }
     DvsCameraManager manager;
-    for (const CameraDescription& d : manager.getCameraDescs()) {
-        if (d.serial == options.serial && familyOf(d) == "event" && options.stream != "events") {
-            throw UsageError("--stream " + options.stream + ": " + options.serial +
-                             " is an event camera and has no frames (only --stream events)");
-        }
+    const CameraDescription description = findCamera(manager, options.serial);
+    if (familyOf(description) == "event" && options.stream != "events") {
+        throw UsageError("--stream " + options.stream + ": " + options.serial +
+                         " is an event camera and has no frames (only --stream events)");
     }
-    auto camera = openEventCamera(manager, options.serial);
-    applySettings(*camera, options.settings);
-    LiveCounters counters(*camera);
-    if (camera->start() != 0) {
-        throw failed(options.serial + ": cannot start streaming");
-    }
+    const OpenedCamera camera = openCamera(manager, description);
+    applySettings(camera.facade(), options.settings);
+    LiveCounters counters(camera);
+    const bool frames = options.stream != "events";
+    startStreaming(camera, options.serial, frames);
     try {
-        if (camera->startRecording(options.output) != 0) {
-            throw failed(options.output + ": cannot record");
+        // The fusion camera derives both names from OUT's base name.
+        const int status = camera.fusion ? camera.fusion->startRecording(options.output,
+                                                                         streamType(options.stream))
+                                         : camera.events->startRecording(options.output);
+        if (status != 0) {
+            throw failed(files.names() + ": cannot record");
         }
     } catch (const std::exception& e) {
-        camera->stop();
-        throw Failure(options.output + ": cannot be written (" + e.what() + ")");
+        stopRecording(camera);
+        stopStreaming(camera);
+        throw Failure(files.names() + ": cannot be written (" + e.what() + ")");
     }
     const uint64_t eventsBefore = counters.events;
-    const uint64_t droppedBefore = droppedBuffers(*camera);
+    const uint64_t picturesBefore = counters.pictures;
+    const uint64_t droppedBefore = droppedBuffers(camera);
+    // What was recorded: "1.20 M events", "12 pictures kept", or both.
+    auto recorded = [&](const char* separator) {
+        std::string text;
+        if (options.stream != "frames") {
+            text = millions(counters.events - eventsBefore) + " events";
+        }
+        if (frames) {
+            text += (text.empty() ? "" : separator) + std::to_string(picturesKept(camera)) +
+                    " pictures kept";
+        }
+        return text;
+    };
     StatusLine status(options.quiet);
     double seconds = runFor(duration, [&](double elapsed) {
-        char text[200];
-        std::snprintf(text, sizeof text, "recording %s  %s events  %s written  %" PRIu64 " dropped",
-                      formatSeconds(elapsed).c_str(),
-                      millions(counters.events - eventsBefore).c_str(),
-                      formatBytes(static_cast<double>(fileSize(options.output))).c_str(),
-                      droppedBuffers(*camera) - droppedBefore);
+        char text[240];
+        std::snprintf(text, sizeof text, "recording %s  %s  %s written  %" PRIu64 " dropped",
+                      formatSeconds(elapsed).c_str(), recorded("  ").c_str(),
+                      formatBytes(static_cast<double>(files.bytes())).c_str(),
+                      droppedBuffers(camera) - droppedBefore);
         status.show(text);
     });
-    camera->stopRecording();
-    camera->stop();
+    stopRecording(camera);
+    stopStreaming(camera);
     status.finish();
+    // The fusion camera opens its video on a writer thread and only logs when
+    // it cannot.
+    if (frames && !std::filesystem::exists(files.video)) {
+        throw failed(files.video + ": cannot be written");
+    }
     const bool interrupted = seconds < 0;
     seconds = std::abs(seconds);
-    std::printf("%s %s to %s: %s events, %s, %" PRIu64 " dropped buffers\n",
+    std::string summary = recorded(", ");
+    if (frames) {
+        summary += " of " + std::to_string(counters.pictures - picturesBefore);
+    }
+    std::printf("%s %s to %s: %s, %s, %" PRIu64 " dropped buffers\n",
                 interrupted ? "stopped by Ctrl-C; recorded" : "recorded",
-                formatSeconds(seconds).c_str(), options.output.c_str(),
-                millions(counters.events - eventsBefore).c_str(),
-                formatBytes(static_cast<double>(fileSize(options.output))).c_str(),
-                droppedBuffers(*camera) - droppedBefore);
+                formatSeconds(seconds).c_str(), files.names().c_str(), summary.c_str(),
+                formatBytes(static_cast<double>(files.bytes())).c_str(),
+                droppedBuffers(camera) - droppedBefore);
 }
 
 }  // namespace
@@ -254,18 +351,23 @@ void addCameraCommands(CLI::App& app) {
         runStream(*options);
     });
 
-    CLI::App* record = app.add_subcommand("record", "Record a camera's stream to a .raw file");
+    CLI::App* record =
+        app.add_subcommand("record", "Record a camera to a .raw file (and its frames to an MP4)");
     record->add_option("SERIAL", options->serial, "Camera serial")->required();
     record->add_option("OUT", options->output, "Recording to write (.raw)")->required();
     record->add_option("--duration", options->duration, "How long (0: until Ctrl-C)")
         ->default_str("10s");
-    record->add_option("--stream", options->stream, "What to record")
+    record
+        ->add_option("--stream", options->stream,
+                     "What to record: events (OUT), frames (the MP4 beside OUT: out.mp4), both "
+                     "(fusion cameras)")
         ->check(CLI::IsMember({"events", "frames", "both"}));
     record->add_flag("-f,--force", options->force, "Overwrite OUT if it exists");
     addSettings(record);
     record->footer(
         "Example:\n  orvane record SIM-01 out.raw --duration 10s\n"
-        "Ctrl-C stops the recording early and finishes the file.");
+        "  orvane record SIM-TD out.raw --stream both   (out.raw and out.mp4)\n"
+        "Ctrl-C stops the recording early and finishes the files.");
     record->callback([options] {
         if (options->duration.empty())
             options->duration = "10s";

@@ -8,6 +8,7 @@
 #include "orvane/DvsCameraPrivate.h"
 #include "orvane/OrvaneBrisca.h"
 #include "orvane/PropheseeEVK4.h"
+#include "orvane/TandroCamera.h"
 
 namespace orvane::cli {
 
@@ -71,21 +72,33 @@ std::string toolName(ToolType type) {
     return "tool_" + std::to_string(static_cast<int>(type));
 }
 
-std::shared_ptr<DvsCamera> openEventCamera(DvsCameraManager& manager, const std::string& serial) {
+CameraFacade& OpenedCamera::facade() const {
+    if (fusion) {
+        return *fusion;
+    }
+    return *events;
+}
+
+CameraDescription findCamera(DvsCameraManager& manager, const std::string& serial) {
     for (const CameraDescription& d : manager.getCameraDescs()) {
-        if (d.serial != serial) {
-            continue;
+        if (d.serial == serial) {
+            return d;
         }
-        if (familyOf(d) != "event") {
-            throw Failure(serial + ": a fusion camera, which this build of orvane cannot open yet");
-        }
-        std::shared_ptr<DvsCamera> camera = manager.openCamera(serial);
-        if (!camera) {
-            throw failed(serial + ": the camera cannot be opened");
-        }
-        return camera;
     }
     throw failed(serial + ": no such camera attached ('orvane list' shows the cameras)");
+}
+
+OpenedCamera openCamera(DvsCameraManager& manager, const CameraDescription& description) {
+    OpenedCamera camera;
+    if (familyOf(description) == "event") {
+        camera.events = manager.openCamera(description.serial);
+    } else {
+        camera.fusion = manager.openFusionCamera(description.serial);
+    }
+    if (!camera.events && !camera.fusion) {
+        throw failed(description.serial + ": the camera cannot be opened");
+    }
+    return camera;
 }
 
 Json describeTool(CameraTool& tool, const ToolInfo& info) {
@@ -124,7 +137,7 @@ Json describeTool(CameraTool& tool, const ToolInfo& info) {
     return parameters;
 }
 
-void applySettings(DvsCamera& camera, const std::vector<std::string>& settings) {
+void applySettings(CameraFacade& camera, const std::vector<std::string>& settings) {
     for (const std::string& setting : settings) {
         const size_t dot = setting.find('.');
         const size_t equals = setting.find('=');
@@ -180,7 +193,26 @@ void applySettings(DvsCamera& camera, const std::vector<std::string>& settings) 
     }
 }
 
-LiveCounters::LiveCounters(DvsCamera& camera) : camera_(camera) {
+LiveCounters::LiveCounters(const OpenedCamera& camera) : camera_(camera) {
+    if (camera.fusion) {
+        subscribe(*camera.fusion);
+        picturesId_ = camera.fusion->addApsFrameCallback([this](const ApsFrame&) { ++pictures; });
+    } else {
+        subscribe(*camera.events);
+    }
+}
+
+LiveCounters::~LiveCounters() {
+    if (camera_.fusion) {
+        unsubscribe(*camera_.fusion);
+        camera_.fusion->removeApsFrameCallback(picturesId_);
+    } else {
+        unsubscribe(*camera_.events);
+    }
+}
+
+template <typename Camera>
+void LiveCounters::subscribe(Camera& camera) {
     eventsId_ =
         camera.addEventsStreamHandleCallback([this](const Event2D* begin, const Event2D* end) {
             uint64_t onHere = 0;
@@ -193,14 +225,20 @@ LiveCounters::LiveCounters(DvsCamera& camera) : camera_(camera) {
     triggersId_ = camera.addTriggerInCallback([this](EventTriggerIn) { ++triggers; });
 }
 
-LiveCounters::~LiveCounters() {
-    camera_.removeEventsStreamHandleCallback(eventsId_);
-    camera_.removeTriggerInCallback(triggersId_);
+template <typename Camera>
+void LiveCounters::unsubscribe(Camera& camera) {
+    camera.removeEventsStreamHandleCallback(eventsId_);
+    camera.removeTriggerInCallback(triggersId_);
 }
 
-uint64_t droppedBuffers(DvsCamera& camera) {
-    auto* implementation = dynamic_cast<DvsCameraPrivate*>(&camera);
+uint64_t droppedBuffers(const OpenedCamera& camera) {
+    auto* implementation = dynamic_cast<DvsCameraPrivate*>(camera.events.get());
     return implementation ? implementation->droppedBuffers() : 0;
+}
+
+uint64_t picturesKept(const OpenedCamera& camera) {
+    auto* tandro = dynamic_cast<TandroCamera*>(camera.fusion.get());
+    return tandro ? tandro->recordedPicturesKept() : 0;
 }
 
 }  // namespace orvane::cli

@@ -12,6 +12,7 @@
 
 #include "orvane/DvsCamera.h"
 #include "orvane/DvsCameraManager.h"
+#include "orvane/FusionCamera.h"
 
 namespace orvane::cli {
 
@@ -21,10 +22,19 @@ std::string familyOf(const CameraDescription& description);
 // Tool names on the command line: "biases", "trigger_in", "roi", ...
 std::string toolName(ToolType type);
 
-// Finds the camera of `serial` and brings it up. Throws Failure when it is not
-// attached or cannot be opened, and for fusion cameras, which this build
-// cannot stream yet.
-std::shared_ptr<DvsCamera> openEventCamera(DvsCameraManager& manager, const std::string& serial);
+// An opened camera of either family; exactly one of the two is set.
+struct OpenedCamera {
+    std::shared_ptr<DvsCamera> events;
+    std::shared_ptr<FusionCamera> fusion;
+
+    CameraFacade& facade() const;
+};
+
+// The description of the attached camera of `serial`; throws Failure when none is.
+CameraDescription findCamera(DvsCameraManager& manager, const std::string& serial);
+
+// Brings the camera up. Throws Failure when it cannot be opened.
+OpenedCamera openCamera(DvsCameraManager& manager, const CameraDescription& description);
 
 // A tool's parameters as JSON: name -> {type, description, value, default, and
 // min/max or values}.
@@ -36,25 +46,34 @@ std::string parameterRange(const Json& parameter);
 // Applies TOOL.PARAM=VALUE settings in order. Throws UsageError for a malformed
 // setting or an unknown tool or parameter, Failure when the camera refuses a
 // value (the message gives the accepted range).
-void applySettings(DvsCamera& camera, const std::vector<std::string>& settings);
+void applySettings(CameraFacade& camera, const std::vector<std::string>& settings);
 
-// What the camera's callbacks have delivered, readable from any thread.
+// What the camera's callbacks have delivered, readable from any thread
+// (pictures only from a fusion camera streaming frames).
 class LiveCounters {
   public:
-    explicit LiveCounters(DvsCamera& camera);
+    explicit LiveCounters(const OpenedCamera& camera);
     ~LiveCounters();
     LiveCounters(const LiveCounters&) = delete;
     LiveCounters& operator=(const LiveCounters&) = delete;
 
-    std::atomic<uint64_t> events{0}, on{0}, triggers{0};
+    std::atomic<uint64_t> events{0}, on{0}, triggers{0}, pictures{0};
 
   private:
-    DvsCamera& camera_;
-    uint32_t eventsId_, triggersId_;
+    template <typename Camera>
+    void subscribe(Camera& camera);
+    template <typename Camera>
+    void unsubscribe(Camera& camera);
+
+    const OpenedCamera& camera_;
+    uint32_t eventsId_ = 0, triggersId_ = 0, picturesId_ = 0;
 };
 
 // Buffers the host dropped because decoding fell behind; 0 when the camera
-// does not count them.
-uint64_t droppedBuffers(DvsCamera& camera);
+// does not count them (the fusion camera does not).
+uint64_t droppedBuffers(const OpenedCamera& camera);
+
+// Pictures the current or last video recording kept (encoded); 0 for event cameras.
+uint64_t picturesKept(const OpenedCamera& camera);
 
 }  // namespace orvane::cli

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <regex>
 
@@ -101,6 +103,74 @@ TEST(CliCameras, RecordGivesAFileThatInfoReads) {
     CliRun stoppedInfo = runOrvane({"info", "long.raw", "--json"}, {}, scratch.path());
     ASSERT_EQ(stoppedInfo.status, 0) << describe(stoppedInfo);
     EXPECT_GT(Json::parse(stoppedInfo.out)["events"].get<uint64_t>(), 0u);
+}
+
+// Microseconds of a time as the program shows it: "250 us", "33.333 ms", "1.2 s".
+uint64_t shownMicroseconds(const std::string& number, const std::string& unit) {
+    const double scale = unit == "s" ? 1e6 : unit == "ms" ? 1e3 : 1;
+    return static_cast<uint64_t>(std::llround(std::stod(number) * scale));
+}
+
+TEST(CliCameras, FusionCameraRecordsEventsAndPictures) {
+    const std::map<std::string, std::string> fusion = {
+        {"ORVANE_SIM", "evk4:SIM-EVK4,delays=log;tandro:SIM-TD,delays=log"}};
+    CliRun list = runOrvane({"list", "--json"}, fusion);
+    ASSERT_EQ(list.status, 0) << describe(list);
+    const Json cameras = Json::parse(list.out);
+    ASSERT_EQ(cameras.size(), 2u);
+    EXPECT_EQ(cameras[1]["serial"], "SIM-TD");
+    EXPECT_EQ(cameras[1]["family"], "fusion");
+
+    CliRun tools = runOrvane({"tools", "SIM-TD", "--json"}, fusion);
+    ASSERT_EQ(tools.status, 0) << describe(tools);
+    EXPECT_TRUE(Json::parse(tools.out).contains("biases")) << tools.out;
+
+    ScratchDir scratch;
+    CliRun record = runOrvane({"record", "SIM-TD", "rec.raw", "--stream", "both", "--duration",
+                               "1200ms", "--set", "biases.bias_diff=90"},
+                              fusion, scratch.path());
+    ASSERT_EQ(record.status, 0) << describe(record);
+    EXPECT_NE(record.out.find("recorded 1.2 s to rec.raw and rec.mp4"), std::string::npos)
+        << record.out;
+    EXPECT_NE(record.out.find("pictures kept of"), std::string::npos) << record.out;
+    // One status line a second when stderr is no terminal.
+    EXPECT_NE(record.err.find("pictures kept"), std::string::npos) << record.err;
+
+    CliRun events = runOrvane({"info", "rec.raw", "--json"}, {}, scratch.path());
+    ASSERT_EQ(events.status, 0) << describe(events);
+    EXPECT_GT(Json::parse(events.out)["events"].get<uint64_t>(), 0u);
+    EXPECT_EQ(Json::parse(events.out)["width"], 1280);
+
+    CliRun video = runOrvane({"info", "rec.mp4", "--json"}, {}, scratch.path());
+    ASSERT_EQ(video.status, 0) << describe(video);
+    const Json facts = Json::parse(video.out);
+    EXPECT_EQ(facts["width"], 3840);
+    const uint64_t pictures = facts["pictures"];
+    ASSERT_GT(pictures, 1u) << video.out;
+    EXPECT_GT(facts["last_us"].get<uint64_t>(), facts["first_us"].get<uint64_t>());
+
+    CliRun frames = runOrvane({"frames", "rec.mp4"}, {}, scratch.path());
+    ASSERT_EQ(frames.status, 0) << describe(frames);
+    const std::regex line(R"(\n *[0-9]+  ([0-9.]+) (us|ms|s)(?=\n))");
+    std::vector<uint64_t> times;
+    for (std::sregex_iterator m(frames.out.begin(), frames.out.end(), line), end; m != end; ++m)
+        times.push_back(shownMicroseconds((*m)[1], (*m)[2]));
+    ASSERT_EQ(times.size(), pictures) << frames.out;
+    for (size_t n = 1; n < times.size(); ++n)
+        EXPECT_GT(times[n], times[n - 1]) << "picture " << n << "\n" << frames.out;
+
+    // Frames only: the MP4 beside OUT, no raw file.
+    CliRun framesOnly = runOrvane(
+        {"record", "SIM-TD", "only.raw", "--stream", "frames", "--duration", "300ms", "--quiet"},
+        fusion, scratch.path());
+    ASSERT_EQ(framesOnly.status, 0) << describe(framesOnly);
+    EXPECT_TRUE(std::filesystem::exists(scratch.file("only.mp4")));
+    EXPECT_FALSE(std::filesystem::exists(scratch.file("only.raw")));
+    // Both refuse an existing MP4 without --force.
+    CliRun existing =
+        runOrvane({"record", "SIM-TD", "only.raw", "--stream", "both"}, fusion, scratch.path());
+    EXPECT_EQ(existing.status, 1) << describe(existing);
+    EXPECT_NE(existing.err.find("only.mp4"), std::string::npos) << existing.err;
 }
 
 }  // namespace
