@@ -47,8 +47,10 @@ def test_recording_reads_back_as_streamed(camera, tmp_path):
     camera.stop_recording()
     streamed = np.concatenate(streamed)
     assert len(streamed) > 100_000
+    # Buffers the camera had received but not yet decoded at stop() are
+    # recorded too: the file holds what was streamed, then possibly more.
     recorded = orvane.RawReader(path)
-    assert recorded.event_count == len(streamed)
+    assert recorded.event_count >= len(streamed)
     assert np.array_equal(recorded.read_events(len(streamed)), streamed)
 
 
