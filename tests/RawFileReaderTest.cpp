@@ -138,12 +138,10 @@ TEST_F(RawFileReaderTest, BadFilesFailOrWarnByNameAndNeverThrow) {
     const std::string malformed = "Cannot load raw file " + path + ": malformed header (";
     test::writeRawFile(path, "% geometry axb\n% end\n", payload);
     loadOnce(false);
-    EXPECT_TRUE(
-        logged(LOG_ERROR, malformed + "invalid stoi argument in the header of '" + path + "')."));
+    EXPECT_TRUE(logged(LOG_ERROR, malformed + "invalid stoi argument in the header of '" + path + "')."));
     test::writeRawFile(path, "% format EVT3;height=99999999999\n% end\n", payload);
     loadOnce(false);
-    EXPECT_TRUE(logged(LOG_ERROR,
-                       malformed + "stoi argument out of range in the header of '" + path + "')."));
+    EXPECT_TRUE(logged(LOG_ERROR, malformed + "stoi argument out of range in the header of '" + path + "')."));
     fs::remove(path);
     loadOnce(false);
     EXPECT_TRUE(logged(LOG_ERROR, "Cannot open raw file " + path + ": No such file or directory."));

@@ -93,7 +93,8 @@ bool indexIsCached(const std::string& path, const RawHeader& header) {
                                std::istreambuf_iterator<char>());
     try {
         return BookmarkFile::check(bytes, header.fileSize, header.payloadOffset, header.width,
-                                   header.height) == BookmarkFile::Verdict::Valid;
+                                   header.height) ==
+               BookmarkFile::Verdict::Valid;
     } catch (const std::exception&) {
         return false;
     }
