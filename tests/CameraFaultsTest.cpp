@@ -269,6 +269,60 @@ TEST(CameraFaults, UnpluggedDevicesAnswerWithoutThrowing) {
     EXPECT_EQ(reopened->stop(), 0);
 }
 
+// A device is held by one camera object at a time: another manager is told so,
+// leaves the holder undisturbed, and opens the camera once the holder is gone.
+TEST(CameraFaults, ACameraInUseOpensInAnotherManagerOnlyAfterItIsReleased) {
+    sim::DeviceConfig event = deviceOf("INUSE", sim::Pacing::RealTime);
+    sim::DeviceConfig fusion = event;
+    fusion.product = sim::Product::Tandro;
+    fusion.serial = test::uniqueSerial("INUSE-FUSION");
+    test::PluggedDevice pluggedEvent(event), pluggedFusion(fusion);
+    auto first = std::make_unique<DvsCameraManager>();
+    ASSERT_EQ(first->updateCameras(), 2);
+    std::shared_ptr<DvsCamera> held = first->openCamera(event.serial);
+    std::shared_ptr<FusionCamera> heldFusion = first->openFusionCamera(fusion.serial);
+    ASSERT_TRUE(held && heldFusion && heldFusion->isConnected());
+
+    DvsCameraManager second;
+    ASSERT_EQ(second.updateCameras(), 2);
+    test::LogCapture log(LOG_ERROR);
+    EXPECT_EQ(second.openCamera(event.serial), nullptr);
+    EXPECT_EQ(second.openCamera(event.serial), nullptr) << "a refused open leaves the claim";
+    std::shared_ptr<FusionCamera> fused = second.openFusionCamera(fusion.serial);
+    ASSERT_NE(fused, nullptr) << "a fusion camera comes back even when its bring-up failed";
+    EXPECT_FALSE(fused->isConnected());
+    EXPECT_EQ(fused->start(STREAM_DVS), -1);
+    const std::string why = " cannot be opened: it is in use by another program or manager";
+    EXPECT_EQ(log.count(LOG_ERROR, "Camera " + event.serial + why), 2u);
+    EXPECT_EQ(log.count(LOG_ERROR, "Camera " + fusion.serial + why), 1u);
+
+    EventCounter heldEvents;
+    held->addEventsStreamHandleCallback(
+        [&](const Event2D* b, const Event2D* e) { heldEvents.add(static_cast<size_t>(e - b)); });
+    ASSERT_EQ(held->start(), 0) << "the holder is undisturbed";
+    EXPECT_TRUE(heldEvents.waitFor(1000));
+    EXPECT_EQ(held->stop(), 0);
+
+    held.reset();
+    heldFusion.reset();
+    first.reset();
+    std::shared_ptr<DvsCamera> camera = second.openCamera(event.serial);
+    ASSERT_NE(camera, nullptr);
+    fused = second.openFusionCamera(fusion.serial);
+    ASSERT_TRUE(fused && fused->isConnected());
+    EventCounter events, fusedEvents;
+    camera->addEventsStreamHandleCallback(
+        [&](const Event2D* b, const Event2D* e) { events.add(static_cast<size_t>(e - b)); });
+    fused->addEventsStreamHandleCallback(
+        [&](const Event2D* b, const Event2D* e) { fusedEvents.add(static_cast<size_t>(e - b)); });
+    ASSERT_EQ(camera->start(), 0);
+    ASSERT_EQ(fused->start(STREAM_DVS), 0);
+    EXPECT_TRUE(events.waitFor(1000));
+    EXPECT_TRUE(fusedEvents.waitFor(1000));
+    EXPECT_EQ(camera->stop(), 0);
+    EXPECT_EQ(fused->stop(STREAM_DVS), 0);
+}
+
 TEST(CameraFaults, RecordingsDecodeOnTheirOwnAndKeepWhatArrivedBeforeStop) {
     test::ScratchDir scratch;
     const std::vector<uint8_t> payload = test::encode(test::randomStream(23, 300000, 2));

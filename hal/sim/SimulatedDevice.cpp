@@ -235,6 +235,11 @@ void SimulatedDevice::stopAll() {
     }
 }
 
+bool SimulatedDevice::claim() {
+    bool free = false;
+    return claimed_.compare_exchange_strong(free, true);
+}
+
 void SimulatedDevice::disconnect() {
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -40,6 +40,12 @@ std::shared_ptr<UsbInterface> UsbInterface::createUsbFusionInterface(
 
 UsbInterface::UsbInterface(std::shared_ptr<Device> device) : device_(std::move(device)) {}
 
+UsbInterface::~UsbInterface() {
+    if (claimed_) {
+        device_->release();
+    }
+}
+
 bool UsbInterface::isConnected() {
     return device_ && device_->isConnected();
 }
@@ -50,6 +56,10 @@ int UsbInterface::open(uint64_t& handle) {
     if (!isConnected()) {
         return -1;
     }
+    if (!claimed_ && !device_->claim()) {
+        return -1;
+    }
+    claimed_ = true;
     handle = reinterpret_cast<uintptr_t>(device_.get());
     return 0;
 }

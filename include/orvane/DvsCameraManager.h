@@ -29,7 +29,11 @@ class DvsCameraManager {
     std::vector<CameraDescription> getCameraDescs();
     // The camera of that serial (seen by a scan), brought up on first use
     // (blocking for over 2.5 s); nullptr when unknown or when bring-up fails.
+    // A device is held by one camera object at a time: while another manager's
+    // camera (or another program) holds it, opening fails with an error log
+    // line that says so, until that camera is destroyed.
     std::shared_ptr<DvsCamera> openCamera(std::string serial);
+    // As openCamera, but the camera comes back even when its bring-up failed.
     std::shared_ptr<FusionCamera> openFusionCamera(std::string serial);
 
   private:

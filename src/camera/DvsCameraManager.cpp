@@ -6,6 +6,8 @@
 #include "orvane/base/Logger.h"
 #include "orvane/hal/UsbInterface.h"
 
+#include "InitResult.h"
+
 #include <type_traits>
 
 namespace orvane {
@@ -93,11 +95,12 @@ std::shared_ptr<DvsCamera> DvsCameraManager::openCamera(std::string serial) {
         }
     }
     try {
-        if (it->second->init() == 0) {
+        const int result = it->second->init();
+        if (result == 0) {
             return it->second;
         }
-        ORVANE_LOG(LOG_ERROR, "Camera %s cannot be opened: its device did not answer",
-                   serial.c_str());
+        ORVANE_LOG(LOG_ERROR, "Camera %s cannot be opened: %s", serial.c_str(),
+                   result == kInitDeviceInUse ? kDeviceInUseReason : "its device did not answer");
     } catch (const std::exception& e) {
         // Typically a device unplugged during its bring-up.
         ORVANE_LOG(LOG_ERROR, "Camera %s cannot be opened: %s", serial.c_str(), e.what());
@@ -113,7 +116,9 @@ std::shared_ptr<FusionCamera> DvsCameraManager::openFusionCamera(std::string ser
     if (it == fusionCameras_.end()) {
         return nullptr;
     }
-    it->second->init();
+    if (it->second->init() == kInitDeviceInUse) {
+        ORVANE_LOG(LOG_ERROR, "Camera %s cannot be opened: %s", serial.c_str(), kDeviceInUseReason);
+    }
     return it->second;
 }
 

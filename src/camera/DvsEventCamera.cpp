@@ -11,6 +11,8 @@
 #include "orvane/hal/Imx636TriggerIn.h"
 #include "orvane/hal/RegisterTables.h"
 
+#include "InitResult.h"
+
 namespace orvane {
 
 DvsEventCamera::DvsEventCamera(CameraDescription description)
@@ -35,7 +37,13 @@ int DvsEventCamera::init() {
     if (!interface_) {
         return -1;
     }
-    interface_->open(interfaceHandle_);
+    // A device held by another camera object is left alone: two hosts driving
+    // one sensor would fight over its registers.
+    if (interface_->open(interfaceHandle_) != 0) {
+        const bool inUse = interface_->isConnected();
+        interface_.reset();
+        return inUse ? kInitDeviceInUse : -1;
+    }
     registerController_ = std::make_shared<RegisterController>(
         interface_, imx636RegisterTable, kImx636RegisterTableRows, "PSEE/IMX636/");
     decoder_ = DecoderFactory::createUniqueDecoder(getRawEventStreamFormat());

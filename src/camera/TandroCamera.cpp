@@ -8,6 +8,7 @@
 #include "AcquisitionLoop.h"
 #include "EventDispatcher.h"
 #include "FusionFrameRecorder.h"
+#include "InitResult.h"
 #include "RawRecorder.h"
 #include "orvane/DataToVideoConverter.h"
 #include "orvane/Imx415Sensor.h"
@@ -91,7 +92,15 @@ int TandroCamera::init() {
             ORVANE_LOG(LOG_ERROR, "Interface init error.");
             return -1;
         }
-        interface_->open(interfaceValue_);
+        // A device held by another camera object is left alone (see DvsEventCamera).
+        if (interface_->open(interfaceValue_) != 0) {
+            const bool inUse = interface_->isConnected();
+            interface_.reset();
+            if (!inUse) {
+                ORVANE_LOG(LOG_ERROR, "Interface init error.");
+            }
+            return inUse ? kInitDeviceInUse : -1;
+        }
         eventRegisters_ = std::make_shared<RegisterController>(
             interface_, fusion::imx636RegisterTable, kImx636RegisterTableRows, "PSEE/IMX636/");
         frameRegisters_ = std::make_shared<RegisterController>(interface_, imx415RegisterTable,

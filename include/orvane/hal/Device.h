@@ -37,6 +37,11 @@ class Device {
                                std::shared_ptr<BufferQueue> queue) = 0;
     // Stops filling the endpoint's queue; returns once no buffer will be added.
     virtual void stopEndpoint(uint8_t endpoint) = 0;
+
+    // One interface holds a device at a time, as a USB interface is claimed by
+    // one program: false while another holder has it. Never throws.
+    virtual bool claim() = 0;
+    virtual void release() = 0;
 };
 
 }  // namespace orvane

@@ -24,8 +24,14 @@ class UsbInterface : public Interface {
         const CameraDescription& description);
 
     explicit UsbInterface(std::shared_ptr<Device> device);
+    // Releases the device when open() claimed it.
+    ~UsbInterface() override;
+    UsbInterface(const UsbInterface&) = delete;
+    UsbInterface& operator=(const UsbInterface&) = delete;
 
     bool isConnected() override;
+    // Claims the device: -1 when it is gone or another interface holds it
+    // (another camera object, in this process or, with real USB, another program).
     int open(uint64_t& handle) override;
     std::vector<uint32_t> readRegister(std::vector<uint32_t>& words, uint32_t address,
                                        uint32_t count) override;
@@ -37,6 +43,7 @@ class UsbInterface : public Interface {
 
   private:
     std::shared_ptr<Device> device_;
+    bool claimed_ = false;  // open() runs once, at the camera's bring-up
 };
 
 }  // namespace orvane

@@ -46,6 +46,8 @@ class SimulatedDevice : public Device {
     void startEndpoint(uint8_t endpoint, uint32_t transfers, uint32_t bufferBytes,
                        std::shared_ptr<BufferQueue> queue) override;
     void stopEndpoint(uint8_t endpoint) override;
+    bool claim() override;
+    void release() override { claimed_ = false; }
 
     const DeviceConfig& config() const { return config_; }
     std::vector<RegisterAccess> traffic() const;
@@ -100,6 +102,7 @@ class SimulatedDevice : public Device {
     DeviceConfig config_;
     CameraDescription description_;
     std::atomic<bool> connected_{true};
+    std::atomic<bool> claimed_{false};
 
     mutable std::mutex mutex_;         // registers, traffic, endpoints, clock
     std::condition_variable changed_;  // registers written, endpoint stopping, unplugged
