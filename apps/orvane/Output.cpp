@@ -140,8 +140,17 @@ StopSignal::StopSignal() {
 }
 
 StopSignal::~StopSignal() {
-    sigaction(SIGINT, &previousInt, nullptr);
-    sigaction(SIGTERM, &previousTerm, nullptr);
+    if (signalled) {
+        // The program is finishing its files on the way out: a second Ctrl-C
+        // (or `timeout`, which signals the whole group) must not cut that short.
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGINT, &ignore, nullptr);
+        sigaction(SIGTERM, &ignore, nullptr);
+    } else {
+        sigaction(SIGINT, &previousInt, nullptr);
+        sigaction(SIGTERM, &previousTerm, nullptr);
+    }
     close(signalPipe[0]);
     close(signalPipe[1]);
     signalPipe[0] = signalPipe[1] = -1;

@@ -62,7 +62,8 @@ void printJson(const Json& document);
 std::string plainText(const Json& value);
 
 // Ctrl-C and SIGTERM for the commands that stop cleanly on them. While an
-// object lives, the signals set a flag instead of ending the program.
+// object lives, the signals set a flag instead of ending the program; once one
+// came, later ones are ignored, so that the files are finished on the way out.
 class StopSignal {
   public:
     StopSignal();
