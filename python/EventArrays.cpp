@@ -14,12 +14,12 @@ namespace {
 
 py::dtype makeDtype(std::vector<const char*> names, std::vector<const char*> formats,
                     std::vector<size_t> offsets, size_t itemsize) {
-    py::dict spec;
-    spec["names"] = names;
-    spec["formats"] = formats;
-    spec["offsets"] = offsets;
-    spec["itemsize"] = itemsize;
-    return py::dtype::from_args(spec);
+    py::dict layout;
+    layout["names"] = names;
+    layout["formats"] = formats;
+    layout["offsets"] = offsets;
+    layout["itemsize"] = itemsize;
+    return py::dtype::from_args(layout);
 }
 
 template <class T>
