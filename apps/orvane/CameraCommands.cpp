@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include "CameraSession.h"
 #include "Commands.h"
@@ -275,11 +276,14 @@ void runRecord(const CameraOptions& options) {
     const uint64_t eventsBefore = counters.events;
     const uint64_t picturesBefore = counters.pictures;
     const uint64_t droppedBefore = droppedBuffers(camera);
+    // Events delivered after the recording stopped are not in the file.
+    std::optional<uint64_t> eventsAtStop;
+    auto eventsRecorded = [&] { return eventsAtStop.value_or(counters.events) - eventsBefore; };
     // What was recorded: "1.20 M events", "12 pictures kept", or both.
     auto recorded = [&](const char* separator) {
         std::string text;
         if (options.stream != "frames") {
-            text = millions(counters.events - eventsBefore) + " events";
+            text = millions(eventsRecorded()) + " events";
         }
         if (frames) {
             text += (text.empty() ? "" : separator) + std::to_string(picturesKept(camera)) +
@@ -297,8 +301,13 @@ void runRecord(const CameraOptions& options) {
         status.show(text);
     });
     stopRecording(camera);
+    eventsAtStop = counters.events;
     stopStreaming(camera);
     status.finish();
+    if (options.stream != "frames" && eventsRecorded() == 0) {
+        std::fprintf(stderr, "warning: no events arrived while recording; %s holds none\n",
+                     files.events.c_str());
+    }
     // The fusion camera opens its video on a writer thread and only logs when
     // it cannot.
     if (frames && !std::filesystem::exists(files.video)) {

@@ -138,7 +138,7 @@ TEST(CliCameras, FusionCameraRecordsEventsAndPictures) {
 
     CliRun events = runOrvane({"info", "rec.raw", "--json"}, {}, scratch.path());
     ASSERT_EQ(events.status, 0) << describe(events);
-    EXPECT_GT(Json::parse(events.out)["events"].get<uint64_t>(), 0u);
+    EXPECT_GT(Json::parse(events.out)["events"].get<uint64_t>(), 0u) << describe(record);
     EXPECT_EQ(Json::parse(events.out)["width"], 1280);
 
     CliRun video = runOrvane({"info", "rec.mp4", "--json"}, {}, scratch.path());
