@@ -230,6 +230,15 @@ struct RecordingFiles {
     }
 };
 
+// The video may take a while to finish; events go on arriving meanwhile.
+void stopEventRecording(const OpenedCamera& camera) {
+    if (camera.fusion) {
+        camera.fusion->stopRecording(STREAM_DVS);
+    } else {
+        camera.events->stopRecording();
+    }
+}
+
 void stopRecording(const OpenedCamera& camera) {
     if (camera.fusion) {
         camera.fusion->stopRecording(STREAM_BOTH);
@@ -300,8 +309,9 @@ void runRecord(const CameraOptions& options) {
                       droppedBuffers(camera) - droppedBefore);
         status.show(text);
     });
-    stopRecording(camera);
+    stopEventRecording(camera);
     eventsAtStop = counters.events;
+    stopRecording(camera);
     stopStreaming(camera);
     status.finish();
     if (options.stream != "frames" && eventsRecorded() == 0) {

@@ -2,6 +2,9 @@
 
 #include "FusionFrameRecorder.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -12,7 +15,11 @@ namespace orvane {
 
 namespace {
 constexpr const char* kLogModule = "src/camera/TandroCamera";
-}
+// 4K encoding can use every core it finds. The event path must not wait for
+// it: events cannot be caught up later, pictures are thinned when the encoder
+// falls behind. The encoder's own threads inherit this niceness.
+constexpr int kEncoderNiceness = 10;
+}  // namespace
 
 FusionFrameRecorder::FusionFrameRecorder(std::string owner, uint32_t width, uint32_t height)
     : owner_(std::move(owner)),
@@ -115,6 +122,11 @@ void FusionFrameRecorder::append(const uint8_t* nv12, uint64_t timestamp) {
 }
 
 void FusionFrameRecorder::writerLoop(std::string path, std::string preset) {
+    // Linux keeps the nice value per thread: this lowers only the writer and
+    // the threads it creates.
+    if (setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kEncoderNiceness) != 0) {
+        ORVANE_LOG(LOG_DEBUG, "Recording of %s: the encoder keeps its priority", owner_.c_str());
+    }
     DataToVideoConverter converter;
     converter.setConverterFrameSize(static_cast<int>(height_), static_cast<int>(width_),
                                     static_cast<int>(height_), static_cast<int>(width_));
