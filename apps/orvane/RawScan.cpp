@@ -84,13 +84,11 @@ RawHeader readRawHeader(const std::string& path) {
 }
 
 bool indexIsCached(const std::string& path, const RawHeader& header) {
-    const std::string sidePath = BookmarkFile::pathFor(path);
-    std::ifstream side(sidePath, std::ios::binary);
-    if (sidePath.empty() || !side) {
+    std::vector<uint8_t> bytes;
+    if (BookmarkFile::read(BookmarkFile::pathFor(path), path, bytes) !=
+        BookmarkFile::ReadResult::Read) {
         return false;
     }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(side)),
-                               std::istreambuf_iterator<char>());
     try {
         return BookmarkFile::check(bytes, header.fileSize, header.payloadOffset, header.width,
                                    header.height) == BookmarkFile::Verdict::Valid;

@@ -43,6 +43,18 @@ class BookmarkFile {
 
     static uint8_t crc8(const uint8_t* data, size_t size);
 
+    enum class ReadResult {
+        Read,
+        Missing,     // no such file
+        Unreadable,  // it cannot be opened, or it is no regular file (a FIFO, a directory)
+        Stale,       // older than the recording (rewritten in place), or larger than kMaxSize
+    };
+    // Reads the side file at `sidePath` of the recording at `rawPath` into
+    // `bytes`, once and without blocking. A recording rewritten in place with
+    // the same size is told from its index only by being newer.
+    static ReadResult read(const std::string& sidePath, const std::string& rawPath,
+                           std::vector<uint8_t>& bytes);
+
     // The whole side file, CRC included.
     static std::vector<uint8_t> serialize(const BookmarkMap& bookmarks, uint64_t rawFileSize,
                                           uint16_t width, uint16_t height);

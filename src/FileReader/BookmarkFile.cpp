@@ -1,8 +1,13 @@
 #include "orvane/BookmarkFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 
 namespace orvane {
 
@@ -224,6 +229,46 @@ void BookmarkFile::parse(const std::vector<uint8_t>& bytes, BookmarkMap& bookmar
     }
     bookmarks = std::move(records);
     eventCountIndex = std::move(counts);
+}
+
+// Only a regular file is read, and its opening never blocks: a FIFO in its
+// place would wait for a writer for ever.
+BookmarkFile::ReadResult BookmarkFile::read(const std::string& sidePath, const std::string& rawPath,
+                                            std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    const int fd = ::open(sidePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == ENOENT ? ReadResult::Missing : ReadResult::Unreadable;
+    }
+    struct stat side {};
+    struct stat raw {};
+    if (::fstat(fd, &side) != 0 || !S_ISREG(side.st_mode)) {
+        ::close(fd);
+        return ReadResult::Unreadable;
+    }
+    const bool stale = ::stat(rawPath.c_str(), &raw) != 0 ||
+                       std::make_pair(raw.st_mtim.tv_sec, raw.st_mtim.tv_nsec) >
+                           std::make_pair(side.st_mtim.tv_sec, side.st_mtim.tv_nsec);
+    const uint64_t size = static_cast<uint64_t>(side.st_size);
+    if (stale || size > kMaxSize) {
+        ::close(fd);
+        return ReadResult::Stale;
+    }
+    bytes.resize(size);
+    size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    bytes.resize(got);
+    return ReadResult::Read;
 }
 
 }  // namespace orvane

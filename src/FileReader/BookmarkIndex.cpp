@@ -5,7 +5,6 @@
 #include "orvane/BookmarkIndex.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -205,49 +204,20 @@ void BookmarkIndex::save(const std::string& path, uint64_t rawFileSize, uint16_t
 }
 
 // Read once, judged and loaded from the same bytes: a second reading could meet
-// another reader's rebuild. Only a regular file is read, and its opening never
-// blocks (a FIFO in its place would wait for a writer for ever). The recording
-// must not be newer than its index: one rewritten in place with the same size
-// is otherwise indistinguishable.
+// another reader's rebuild.
 bool BookmarkIndex::load(const std::string& path, const std::string& rawPath, uint64_t rawFileSize,
                          uint64_t payloadOffset, uint16_t width, uint16_t height) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno != ENOENT) {
-            ORVANE_LOG(LOG_WARNING, "Error opening file for reading!");
-        }
-        return false;
-    }
-    struct stat side {};
-    struct stat raw {};
-    const bool regular = ::fstat(fd, &side) == 0 && S_ISREG(side.st_mode);
-    if (!regular) {
-        ::close(fd);
-        ORVANE_LOG(LOG_WARNING, "Error opening file for reading!");
-        return false;
-    }
-    const bool stale = ::stat(rawPath.c_str(), &raw) != 0 ||
-                       std::make_pair(raw.st_mtim.tv_sec, raw.st_mtim.tv_nsec) >
-                           std::make_pair(side.st_mtim.tv_sec, side.st_mtim.tv_nsec);
-    const uint64_t size = static_cast<uint64_t>(side.st_size);
-    if (stale || size > BookmarkFile::kMaxSize) {
-        ::close(fd);
-        return false;
-    }
-    std::vector<uint8_t> bytes(size);
-    size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
+    std::vector<uint8_t> bytes;
+    switch (BookmarkFile::read(path, rawPath, bytes)) {
+        case BookmarkFile::ReadResult::Read:
             break;
-        }
-        got += static_cast<size_t>(n);
+        case BookmarkFile::ReadResult::Unreadable:
+            ORVANE_LOG(LOG_WARNING, "Error opening file for reading!");
+            return false;
+        case BookmarkFile::ReadResult::Missing:
+        case BookmarkFile::ReadResult::Stale:
+            return false;
     }
-    ::close(fd);
-    bytes.resize(got);
     switch (BookmarkFile::check(bytes, rawFileSize, payloadOffset, width, height)) {
         case BookmarkFile::Verdict::Valid:
             BookmarkFile::parse(bytes, bookmarks_, eventCounts_);

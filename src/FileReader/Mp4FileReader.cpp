@@ -11,6 +11,7 @@ extern "C" {
 
 #include "orvane/base/Logger.h"
 #include "tools/FFmpegHandles.h"
+#include "tools/FFmpegLog.h"
 
 namespace orvane {
 
@@ -82,6 +83,7 @@ Mp4FileReader& Mp4FileReader::operator=(const Mp4FileReader& other) {
 
 // Everything a reader needs but the index, standing at the start of the file.
 std::unique_ptr<Mp4FileReader::Media> Mp4FileReader::openMedia() const {
+    routeFFmpegLog();  // a damaged file's complaints reach our log, at our levels
     auto media = std::make_unique<Media>();
     AVFormatContext* container = nullptr;
     if (avformat_open_input(&container, path_.c_str(), nullptr, nullptr) < 0) {
