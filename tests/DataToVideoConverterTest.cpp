@@ -9,6 +9,10 @@
 #include <fstream>
 #include <iterator>
 
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
 #include "orvane/DataToVideoConverter.h"
 #include "orvane/Mp4FileReader.h"
 #include "orvane/base/Logger.h"
@@ -29,6 +33,19 @@ class DataToVideoConverterTest : public ::testing::Test {
     void SetUp() override { test::quietFFmpegLog(); }
     bool logged(LogLevelType level, const std::string& message) const {
         return log.has(level, message);
+    }
+    // How long a player shows the file, in microseconds, as FFmpeg reads it.
+    static int64_t playingTime(const std::string& path) {
+        AVFormatContext* container = nullptr;
+        if (avformat_open_input(&container, path.c_str(), nullptr, nullptr) < 0) {
+            return -1;
+        }
+        int64_t duration = -1;
+        if (avformat_find_stream_info(container, nullptr) >= 0) {
+            duration = container->duration;
+        }
+        avformat_close_input(&container);
+        return duration;
     }
     std::vector<uint64_t> timeIndex(const std::string& path) {
         Mp4FileReader reader(path);
@@ -91,6 +108,8 @@ TEST_F(DataToVideoConverterTest, SequentialAndExplicitTimesReachTheFile) {
     EXPECT_TRUE(logged(LOG_INFO, "Video created successfully"));
 
     EXPECT_EQ(timeIndex(path), (std::vector<uint64_t>{0, 33333, 66666, 500000, 533333}));
+    // The last picture lasts a frame period too, as every other does.
+    EXPECT_NEAR(double(playingTime(path)), 566666.0, 1000.0);
 
     // A second file from the same converter continues the times.
     ASSERT_EQ(converter.setConverterFmt(AV_PIX_FMT_NV12, AV_PIX_FMT_YUV420P), 0);

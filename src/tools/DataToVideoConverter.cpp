@@ -132,8 +132,9 @@ struct DataToVideoConverter::Output {
     av::FramePtr dstPicture;  // released for good when the encoder refuses a picture
     av::FramePtr srcPicture;
     av::PacketPtr packet;
-    Geometry geometry;     // of both pictures, fixed when the file was opened
-    int64_t lastPts = -1;  // of the last picture the encoder took
+    Geometry geometry;          // of both pictures, fixed when the file was opened
+    int64_t lastPts = -1;       // of the last picture the encoder took
+    int64_t frameDuration = 0;  // one frame period, in the encoder's time base
     // Packets the file did not take (a full disk): the file is then unusable,
     // which flushAndCloseVideo reports.
     uint64_t lostPackets = 0;
@@ -157,6 +158,11 @@ struct DataToVideoConverter::Output {
     }
 
     int writePacket() {
+        // Without a duration the last picture lasts no time: players skip it,
+        // and a video of one picture has none.
+        if (packet->duration == 0) {
+            packet->duration = frameDuration;
+        }
         av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
         packet->stream_index = stream->index;
         const int written = av_interleaved_write_frame(container.get(), packet.get());
@@ -267,6 +273,7 @@ int DataToVideoConverter::initVideoConverter(std::string path) {
     encoder->pix_fmt = static_cast<AVPixelFormat>(dstFormat_);
     encoder->time_base = AVRational{timeBaseNum_, timeBaseDen_};
     encoder->framerate = AVRational{frameRate_, 1};
+    out->frameDuration = timeBaseDen_ / timeBaseNum_ / frameRate_;
     encoder->max_b_frames = 0;
     encoder->bit_rate = kBitRate;
 
@@ -398,7 +405,7 @@ int DataToVideoConverter::encode(AVPixelFormat expected, const uint8_t* picture,
     // Once a picture has an explicit time the sequence continues one frame after
     // it, so times never repeat; a time that does not advance is refused, as the
     // file could not store it.
-    const int64_t period = timeBaseDen_ / timeBaseNum_ / frameRate_;
+    const int64_t period = out.frameDuration;
     if (pts != -1 && (pts < 0 || pts <= out.lastPts)) {
         ORVANE_LOG(LOG_ERROR, "Presentation time %lld us does not follow the previous %lld us.",
                    static_cast<long long>(pts), static_cast<long long>(out.lastPts));
