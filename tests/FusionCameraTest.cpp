@@ -118,15 +118,50 @@ TEST(FusionCameraManager, FusionCamerasAreAThirdFamilyListedAfterTheEventCameras
     EXPECT_EQ(manager.openFusionCamera("Z-EVENT"), nullptr);
     EXPECT_EQ(manager.openCamera("A-FUSION"), nullptr);
 
-    // A device gone between the scan and the open: the camera comes back anyway.
+    // A device gone between the scan and the open: no camera, and the log says which.
     ASSERT_TRUE(sim::SimulatedBus::instance().unplug("A-FUSION"));
     test::LogCapture log;
-    auto failed = manager.openFusionCamera("A-FUSION");
-    ASSERT_NE(failed, nullptr);
-    EXPECT_TRUE(log.has(LOG_ERROR, "Interface init error.", kModule));
-    EXPECT_FALSE(failed->isConnected());
-    EXPECT_EQ(failed->start(STREAM_BOTH), -1);
+    EXPECT_EQ(manager.openFusionCamera("A-FUSION"), nullptr);
+    EXPECT_TRUE(log.has(LOG_ERROR, "Camera A-FUSION cannot be opened: its device is gone"));
     EXPECT_EQ(manager.updateCameras(), 1) << "an unplugged fusion camera is forgotten";
+}
+
+TEST(FusionCameraManager, AReplugGivesANewWorkingCameraAndAnUnplugAnEmptyOne) {
+    const sim::DeviceConfig config = tandro(test::uniqueSerial("REPLUG"));
+    auto plugged = std::make_unique<test::PluggedDevice>(config);
+    DvsCameraManager manager;
+    ASSERT_EQ(manager.updateCameras(), 1);
+    auto first = manager.openFusionCamera(config.serial);
+    ASSERT_TRUE(first && first->isConnected());
+
+    // Unplugged and replugged: the same serial, without a new scan, gives a new camera.
+    plugged.reset();
+    plugged = std::make_unique<test::PluggedDevice>(config);
+    std::shared_ptr<FusionCamera> second;
+    EXPECT_NO_THROW(second = manager.openFusionCamera(config.serial));
+    ASSERT_TRUE(second && second->isConnected());
+    EXPECT_NE(second, first);
+    EXPECT_FALSE(first->isConnected());
+    std::mutex mutex;
+    std::condition_variable changed;
+    size_t events = 0;
+    second->addEventsStreamHandleCallback([&](const Event2D* b, const Event2D* e) {
+        std::lock_guard<std::mutex> lock(mutex);
+        events += size_t(e - b);
+        changed.notify_all();
+    });
+    ASSERT_EQ(second->start(STREAM_DVS), 0);
+    EXPECT_TRUE(waitFor(mutex, changed, [&] { return events >= 1000; }));
+    EXPECT_EQ(second->stop(STREAM_DVS), 0);
+
+    // Unplugged: nothing to open, said with the serial, and no exception.
+    test::LogCapture log(LOG_ERROR);
+    plugged.reset();
+    std::shared_ptr<FusionCamera> third;
+    EXPECT_NO_THROW(third = manager.openFusionCamera(config.serial));
+    EXPECT_EQ(third, nullptr);
+    EXPECT_TRUE(
+        log.has(LOG_ERROR, "Camera " + config.serial + " cannot be opened: its device is gone"));
 }
 
 TEST(FusionCamera, BringUpMakesTheToolsOfBothSensors) {
