@@ -214,7 +214,7 @@ TEST(FusionCamera, FusionImagesCountEventsBetweenPulsesAndWaitThreeDeep) {
     FusionProbe counting;
     counting.events({Event2D(0, 0, 1, 10)});
     counting.events(std::vector<Event2D>(11, Event2D(1279, 719, 0, 20)));
-    counting.events({Event2D(1300, 800, 1, 30)});  // outside the sensor: ignored
+    counting.events({Event2D(1300, 800, 1, 30), Event2D(1280, 5, 0, 30)});  // outside: ignored
     counting.pulse(100);
     ASSERT_TRUE(counting.getFusionEvents(image, 100));
     ASSERT_EQ(image->size(), 1280u * 720u * 2u);
