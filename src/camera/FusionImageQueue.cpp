@@ -17,7 +17,9 @@ constexpr const char* kLogModule = "src/camera/FusionCameraPrivate";
 }
 
 FusionImageQueue::FusionImageQueue(uint32_t width, uint32_t height)
-    : width_(width), height_(height), counters_(size_t{width} * height * 2) {}
+    : width_(width), height_(height), counters_(size_t{width} * height * 2) {
+    queue_.reserve(kQueueLength + 1);
+}
 
 void FusionImageQueue::allocateCounts() {
     if (counts_.empty()) {
@@ -84,7 +86,8 @@ void FusionImageQueue::close(uint64_t timestamp) {
     {
         std::lock_guard<std::mutex> queueLock(queueMutex_);
         if (queue_.size() >= kQueueLength) {
-            queue_.pop_front();  // its vector returns to the pool unless the application holds it
+            queue_.erase(
+                queue_.begin());  // its vector returns to the pool unless the application holds it
         }
         queue_.push_back({closed, timestamp});
     }
@@ -119,10 +122,10 @@ bool FusionImageQueue::fetch(std::shared_ptr<Image>& image, uint64_t timestamp) 
         }
         if (oldest.image && oldest.timestamp == timestamp) {
             image = std::move(oldest.image);
-            queue_.pop_front();
+            queue_.erase(queue_.begin());
             return true;
         }
-        queue_.pop_front();
+        queue_.erase(queue_.begin());
     }
     return false;
 }

@@ -5,7 +5,6 @@
 // queue of the newest images, from which applications fetch them by time.
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -65,8 +64,8 @@ class FusionImageQueue {
     std::shared_ptr<Image> current_;  // the pool image the next pulse fills
     mutable std::mutex imageMutex_;   // counts_, pool_, current_, skipped_
     uint64_t skipped_ = 0;
-    std::deque<Entry> queue_;
-    std::mutex queueMutex_;  // taken inside imageMutex_, never the other way round
+    std::vector<Entry> queue_;  // oldest first; reserved, so a pulse allocates nothing
+    std::mutex queueMutex_;     // taken inside imageMutex_, never the other way round
 };
 
 }  // namespace orvane
