@@ -86,8 +86,8 @@ void FusionImageQueue::close(uint64_t timestamp) {
     {
         std::lock_guard<std::mutex> queueLock(queueMutex_);
         if (queue_.size() >= kQueueLength) {
-            queue_.erase(
-                queue_.begin());  // its vector returns to the pool unless the application holds it
+            // Its vector returns to the pool unless the application holds it.
+            queue_.erase(queue_.begin());
         }
         queue_.push_back({closed, timestamp});
     }

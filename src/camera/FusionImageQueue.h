@@ -56,10 +56,10 @@ class FusionImageQueue {
     // ceiling fits): each event touches a random counter, and 1.8 MB of them
     // stay in cache better than the 3.7 MB image. The pulse writes the image
     // whole from them, which also spares zeroing it. Allocated by the first
-    // event or pulse, like the pool.
+    // event or pulse.
     std::vector<uint8_t> counts_;
-    // Created by the first event or pulse: a camera that never streams holds none
-    // of the 8 images (3.7 MB each).
+    // Created by the first pulse: a camera that never streams holds none of the
+    // 8 images (3.7 MB each).
     std::unique_ptr<ObjectPool<Image, 1>> pool_;
     std::shared_ptr<Image> current_;  // the pool image the next pulse fills
     mutable std::mutex imageMutex_;   // counts_, pool_, current_, skipped_
