@@ -118,15 +118,50 @@ TEST(FusionCameraManager, FusionCamerasAreAThirdFamilyListedAfterTheEventCameras
     EXPECT_EQ(manager.openFusionCamera("Z-EVENT"), nullptr);
     EXPECT_EQ(manager.openCamera("A-FUSION"), nullptr);
 
-    // A device gone between the scan and the open: the camera comes back anyway.
+    // A device gone between the scan and the open: no camera, and the log says which.
     ASSERT_TRUE(sim::SimulatedBus::instance().unplug("A-FUSION"));
     test::LogCapture log;
-    auto failed = manager.openFusionCamera("A-FUSION");
-    ASSERT_NE(failed, nullptr);
-    EXPECT_TRUE(log.has(LOG_ERROR, "Interface init error.", kModule));
-    EXPECT_FALSE(failed->isConnected());
-    EXPECT_EQ(failed->start(STREAM_BOTH), -1);
+    EXPECT_EQ(manager.openFusionCamera("A-FUSION"), nullptr);
+    EXPECT_TRUE(log.has(LOG_ERROR, "Camera A-FUSION cannot be opened: its device is gone"));
     EXPECT_EQ(manager.updateCameras(), 1) << "an unplugged fusion camera is forgotten";
+}
+
+TEST(FusionCameraManager, AReplugGivesANewWorkingCameraAndAnUnplugAnEmptyOne) {
+    const sim::DeviceConfig config = tandro(test::uniqueSerial("REPLUG"));
+    auto plugged = std::make_unique<test::PluggedDevice>(config);
+    DvsCameraManager manager;
+    ASSERT_EQ(manager.updateCameras(), 1);
+    auto first = manager.openFusionCamera(config.serial);
+    ASSERT_TRUE(first && first->isConnected());
+
+    // Unplugged and replugged: the same serial, without a new scan, gives a new camera.
+    plugged.reset();
+    plugged = std::make_unique<test::PluggedDevice>(config);
+    std::shared_ptr<FusionCamera> second;
+    EXPECT_NO_THROW(second = manager.openFusionCamera(config.serial));
+    ASSERT_TRUE(second && second->isConnected());
+    EXPECT_NE(second, first);
+    EXPECT_FALSE(first->isConnected());
+    std::mutex mutex;
+    std::condition_variable changed;
+    size_t events = 0;
+    second->addEventsStreamHandleCallback([&](const Event2D* b, const Event2D* e) {
+        std::lock_guard<std::mutex> lock(mutex);
+        events += size_t(e - b);
+        changed.notify_all();
+    });
+    ASSERT_EQ(second->start(STREAM_DVS), 0);
+    EXPECT_TRUE(waitFor(mutex, changed, [&] { return events >= 1000; }));
+    EXPECT_EQ(second->stop(STREAM_DVS), 0);
+
+    // Unplugged: nothing to open, said with the serial, and no exception.
+    test::LogCapture log(LOG_ERROR);
+    plugged.reset();
+    std::shared_ptr<FusionCamera> third;
+    EXPECT_NO_THROW(third = manager.openFusionCamera(config.serial));
+    EXPECT_EQ(third, nullptr);
+    EXPECT_TRUE(
+        log.has(LOG_ERROR, "Camera " + config.serial + " cannot be opened: its device is gone"));
 }
 
 TEST(FusionCamera, BringUpMakesTheToolsOfBothSensors) {
@@ -179,7 +214,7 @@ TEST(FusionCamera, FusionImagesCountEventsBetweenPulsesAndWaitThreeDeep) {
     FusionProbe counting;
     counting.events({Event2D(0, 0, 1, 10)});
     counting.events(std::vector<Event2D>(11, Event2D(1279, 719, 0, 20)));
-    counting.events({Event2D(1300, 800, 1, 30)});  // outside the sensor: ignored
+    counting.events({Event2D(1300, 800, 1, 30), Event2D(1280, 5, 0, 30)});  // outside: ignored
     counting.pulse(100);
     ASSERT_TRUE(counting.getFusionEvents(image, 100));
     ASSERT_EQ(image->size(), 1280u * 720u * 2u);
@@ -405,21 +440,29 @@ TEST_F(FusionRecording, BothStreamsReadBackAsTheyWereDelivered) {
     ASSERT_EQ(camera.stop(STREAM_BOTH), 0);
     ASSERT_EQ(camera.stopRecording(STREAM_BOTH), 0);
 
-    // The raw file holds the tail of what the callbacks received.
+    // The raw file holds the tail of what the callbacks received, then what
+    // stop() found received but not yet decoded.
     std::unique_ptr<DvsFileReader> reader = DvsFileReader::createFileReader(pathOf("both.raw"));
     ASSERT_TRUE(reader && reader->loadFile());
     uint64_t count = 0;
     ASSERT_TRUE(reader->getMaxEvents(count));
     ASSERT_GT(count, 0u);
-    ASSERT_LE(count, delivered.size());
     auto events = reader->getNEvents(count);
     ASSERT_EQ(events->size(), count);
-    const Event2D* tail = delivered.data() + (delivered.size() - count);
-    for (uint64_t i = 0; i < count; ++i) {
-        const Event2D& a = (*events)[i];
-        ASSERT_TRUE(a.x == tail[i].x && a.y == tail[i].y && a.polarity == tail[i].polarity &&
-                    a.timestamp == tail[i].timestamp)
-            << "event " << i << " of " << count;
+    const auto same = [](const Event2D& a, const Event2D& b) {
+        return a.x == b.x && a.y == b.y && a.polarity == b.polarity && a.timestamp == b.timestamp;
+    };
+    const size_t probe = std::min<size_t>(count, 64);
+    const auto begin = std::search(delivered.begin(), delivered.end(), events->begin(),
+                                   events->begin() + long(probe), same);
+    ASSERT_NE(begin, delivered.end()) << "the recording begins inside what was delivered";
+    const size_t overlap = size_t(delivered.end() - begin);
+    ASSERT_LE(overlap, count);
+    for (size_t i = 0; i < overlap; ++i) {
+        ASSERT_TRUE(same((*events)[i], begin[long(i)])) << "event " << i << " of " << overlap;
+    }
+    for (size_t i = std::max<size_t>(overlap, 1); i < count; ++i) {
+        ASSERT_GE((*events)[i].timestamp, (*events)[i - 1].timestamp) << "event " << i;
     }
 
     // The video: increasing times, relative to the first recorded picture.
@@ -449,6 +492,66 @@ TEST_F(FusionRecording, BothStreamsReadBackAsTheyWereDelivered) {
     EXPECT_GE(double(times.back()), double(frameTimes.back() - offset) - 70000.0)
         << "the video lasts as long as the scene";
     EXPECT_LE(times.size(), frameTimes.size() + 1);
+}
+
+TEST_F(FusionRecording, BuffersReceivedBeforeStopReachTheRecording) {
+    // A finite stream, so that the recording can be held against what was sent.
+    const std::vector<uint8_t> payload = test::encode(test::randomStream(31, 300000, 2));
+    test::writeRawFile(pathOf("source.raw"), test::recordingHeader(), payload);
+    sim::DeviceConfig config = tandro(test::uniqueSerial("MIDWAY"));
+    config.pacing = sim::Pacing::AsFastAsRead;
+    config.scene = sim::Scene::Replay;
+    config.replayFile = pathOf("source.raw");
+    test::PluggedDevice plugged(config);
+    DvsCameraManager manager;
+    manager.updateCameras();
+    auto camera = std::dynamic_pointer_cast<TandroCamera>(manager.openFusionCamera(config.serial));
+    ASSERT_TRUE(camera && camera->isConnected());
+    const std::vector<Event2D> source = test::decodeEvents(payload);
+
+    // A slow consumer: the first range waits until the test lets it go, while the
+    // device delivers the rest of the stream into the host's queue.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool release = false;
+    size_t delivered = 0;
+    camera->addEventsStreamHandleCallback([&](const Event2D* b, const Event2D* e) {
+        std::unique_lock<std::mutex> lock(mutex);
+        delivered += size_t(e - b);
+        changed.notify_all();
+        changed.wait(lock, [&] { return release; });
+    });
+    ASSERT_EQ(camera->start(STREAM_DVS), 0);
+    ASSERT_TRUE(waitFor(mutex, changed, [&] { return delivered > 0; }));
+    ASSERT_EQ(camera->startRecording(pathOf("live"), STREAM_DVS), 0);
+    ASSERT_TRUE(plugged.device().waitForEventsSent(source.size(), seconds(20)));
+    auto stopping = std::async(std::launch::async, [&] { return camera->stop(STREAM_DVS); });
+    // stop() ends the loop before it takes the next buffer; then the range may finish.
+    while (camera->isRunning()) {
+        std::this_thread::yield();
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        release = true;
+    }
+    changed.notify_all();
+    ASSERT_EQ(stopping.wait_for(seconds(10)), std::future_status::ready);
+    EXPECT_EQ(stopping.get(), 0);
+    ASSERT_EQ(camera->stopRecording(STREAM_DVS), 0);
+    EXPECT_GT(camera->droppedBuffers(), 0u) << "buffers left undecoded are counted";
+
+    // From where the recording began up to the last event the device sent.
+    const std::vector<Event2D> recorded =
+        test::decodeEvents(test::readRawFile(pathOf("live.raw")).payload);
+    ASSERT_FALSE(recorded.empty());
+    ASSERT_LE(recorded.size(), source.size());
+    const size_t first = source.size() - recorded.size();
+    for (size_t i = 0; i < recorded.size(); ++i) {
+        const Event2D &r = recorded[i], &s = source[first + i];
+        ASSERT_TRUE(r.x == s.x && r.y == s.y && r.polarity == s.polarity &&
+                    r.timestamp == s.timestamp)
+            << "event " << i << " of " << recorded.size() << " at " << r.timestamp << " us";
+    }
 }
 
 TEST_F(FusionRecording, UnplugWhileStreamingAndRecordingEndsBothLoops) {

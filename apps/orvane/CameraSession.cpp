@@ -232,6 +232,9 @@ void LiveCounters::unsubscribe(Camera& camera) {
 }
 
 uint64_t droppedBuffers(const OpenedCamera& camera) {
+    if (auto* tandro = dynamic_cast<TandroCamera*>(camera.fusion.get())) {
+        return tandro->droppedBuffers();
+    }
     auto* implementation = dynamic_cast<DvsCameraPrivate*>(camera.events.get());
     return implementation ? implementation->droppedBuffers() : 0;
 }

@@ -69,8 +69,8 @@ class LiveCounters {
     uint32_t eventsId_ = 0, triggersId_ = 0, picturesId_ = 0;
 };
 
-// Buffers the host dropped because decoding fell behind; 0 when the camera
-// does not count them (the fusion camera does not).
+// Buffers the host dropped because decoding fell behind, or left undecoded at
+// stop; 0 when the camera does not count them.
 uint64_t droppedBuffers(const OpenedCamera& camera);
 
 // Pictures the current or last video recording kept (encoded); 0 for event cameras.

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "orvane/DvsCamera.h"
@@ -40,6 +41,11 @@ class DvsCameraManager {
     uint64_t findCameras(CAMERA_TYPE type);
     uint64_t findCameras();
     void removeUnpluggedCameras();
+    // Both families' open: the camera of `serial` after its bring-up, and
+    // whether that succeeded.
+    template <typename Camera>
+    std::pair<std::shared_ptr<Camera>, bool> bringUp(
+        std::map<std::string, std::shared_ptr<Camera>>& cameras, const std::string& serial);
 
     std::map<std::string, std::shared_ptr<DvsCamera>> dvsCameras_;
     std::map<std::string, std::shared_ptr<FusionCamera>> fusionCameras_;

@@ -89,13 +89,11 @@ class DvsCameraPrivate : public DvsCamera {
     void requireInited() const;
     // One raw buffer on the acquisition thread: record, then decode.
     void processBuffer(std::vector<uint8_t>& buffer);
-    void keepUndecodedBuffers();
 
     std::unique_ptr<EventDispatcher> dispatcher_;
     std::unique_ptr<RawRecorder> recorder_;
     std::unique_ptr<AcquisitionLoop> loop_;
     std::mutex runMutex_;  // serialises start and stop
-    std::atomic<uint64_t> undecodedBuffers_{0};
 };
 
 }  // namespace orvane

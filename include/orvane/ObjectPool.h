@@ -7,6 +7,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 namespace orvane {
 
@@ -20,7 +21,9 @@ namespace orvane {
 // and come back with whatever contents and capacity they had; callers clear them.
 //
 // The deleter holds only a weak reference to the pool, so objects may outlive the
-// pool: they are then simply freed.
+// pool: they are then simply freed. The shared pointers' control blocks are
+// recycled by the pool as well, so that acquire() allocates nothing once as many
+// objects as are ever out at a time have been out.
 //
 // `Tag` keeps otherwise identical pools apart as distinct types; every pool in this
 // library uses 1.
@@ -31,6 +34,57 @@ class ObjectPool {
         std::condition_variable returned;
         std::deque<std::unique_ptr<T>> freeList;
         bool bounded = false;
+        // Memory of control blocks whose objects came back: all of one size, as
+        // every object handed out gets the same kind of control block.
+        std::vector<void*> spareBlocks;
+        ~Impl() {
+            for (void* block : spareBlocks) {
+                ::operator delete(block);
+            }
+        }
+    };
+
+    // Allocates the control block of each handed-out object from the spare blocks.
+    template <typename U>
+    struct BlockAllocator {
+        using value_type = U;
+        std::weak_ptr<Impl> pool;
+
+        explicit BlockAllocator(std::weak_ptr<Impl> p) : pool(std::move(p)) {}
+        template <typename V>
+        BlockAllocator(const BlockAllocator<V>& other) : pool(other.pool) {}
+
+        U* allocate(std::size_t n) {
+            if (std::shared_ptr<Impl> impl = n == 1 ? pool.lock() : nullptr) {
+                std::lock_guard<std::mutex> lock(impl->mutex);
+                if (!impl->spareBlocks.empty()) {
+                    void* block = impl->spareBlocks.back();
+                    impl->spareBlocks.pop_back();
+                    return static_cast<U*>(block);
+                }
+            }
+            return static_cast<U*>(::operator new(n * sizeof(U)));
+        }
+        void deallocate(U* block, std::size_t n) noexcept {
+            if (std::shared_ptr<Impl> impl = n == 1 ? pool.lock() : nullptr) {
+                try {
+                    std::lock_guard<std::mutex> lock(impl->mutex);
+                    impl->spareBlocks.push_back(block);
+                    return;
+                } catch (...) {
+                    // Out of memory growing the list: the block is freed instead.
+                }
+            }
+            ::operator delete(block);
+        }
+        template <typename V>
+        bool operator==(const BlockAllocator<V>& other) const {
+            return !pool.owner_before(other.pool) && !other.pool.owner_before(pool);
+        }
+        template <typename V>
+        bool operator!=(const BlockAllocator<V>& other) const {
+            return !(*this == other);
+        }
     };
 
   public:
@@ -86,7 +140,7 @@ class ObjectPool {
         // Unlock first: should allocating the control block fail, the deleter runs
         // at once and takes the lock itself.
         lock.unlock();
-        return std::shared_ptr<T>(object.release(), Deleter{std::move(self)});
+        return std::shared_ptr<T>(object.release(), Deleter{self}, BlockAllocator<T>(self));
     }
 
     // Objects currently free in the pool (for diagnostics and tests).

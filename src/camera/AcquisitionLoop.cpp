@@ -85,4 +85,30 @@ bool AcquisitionLoop::stop() {
     return true;
 }
 
+// The callbacks are done when this runs, so these buffers are not decoded; a
+// recording still gets them, so that it holds what the device delivered.
+void AcquisitionLoop::keepUntaken(EventStream& stream) {
+    std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+    uint64_t taken = 0;
+    bool kept = false;
+    while (std::optional<RawBuffer> buffer = stream.getLatestBuffer()) {
+        if (*buffer) {
+            kept = (steps_.keep && steps_.keep(**buffer)) || kept;
+            ++taken;
+        }
+    }
+    if (taken > 0) {
+        undecoded_ += taken;
+        ORVANE_LOG(LOG_WARNING, "Camera %s: %llu buffers received before stop() were not decoded%s",
+                   owner_.c_str(), static_cast<unsigned long long>(taken),
+                   kept ? " (the recording has them)" : "");
+    }
+    if (const uint64_t lost = stream.droppedBuffers() + undecoded_) {
+        ORVANE_LOG(LOG_WARNING,
+                   "Camera %s: %llu raw buffers were dropped or left undecoded so far because "
+                   "the callbacks fell behind the device",
+                   owner_.c_str(), static_cast<unsigned long long>(lost));
+    }
+}
+
 }  // namespace orvane

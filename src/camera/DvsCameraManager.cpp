@@ -77,27 +77,29 @@ std::vector<CameraDescription> DvsCameraManager::getCameraDescs() {
     return descriptions;
 }
 
-std::shared_ptr<DvsCamera> DvsCameraManager::openCamera(std::string serial) {
-    ORVANE_LOG(LOG_DEBUG, "Camera serial: %s", serial.c_str());
-    auto it = dvsCameras_.find(serial);
-    if (it == dvsCameras_.end()) {
-        return nullptr;
+// Empty when the serial is unknown or its device is gone. A camera that is not
+// connected (not opened yet, or its device has gone) is replaced by a new scan,
+// so a device replugged under the same serial gets a new camera object.
+template <typename Camera>
+std::pair<std::shared_ptr<Camera>, bool> DvsCameraManager::bringUp(
+    std::map<std::string, std::shared_ptr<Camera>>& cameras, const std::string& serial) {
+    auto it = cameras.find(serial);
+    if (it == cameras.end()) {
+        return {nullptr, false};
     }
     if (!it->second->isConnected()) {
-        // Not opened yet, or its device has gone: a device under the same serial
-        // now (replugged) gets a new camera object, as a scan would give it.
         removeUnpluggedCameras();
         findCameras();
-        it = dvsCameras_.find(serial);
-        if (it == dvsCameras_.end()) {
+        it = cameras.find(serial);
+        if (it == cameras.end()) {
             ORVANE_LOG(LOG_ERROR, "Camera %s cannot be opened: its device is gone", serial.c_str());
-            return nullptr;
+            return {nullptr, false};
         }
     }
     try {
         const int result = it->second->init();
         if (result == 0) {
-            return it->second;
+            return {it->second, true};
         }
         ORVANE_LOG(LOG_ERROR, "Camera %s cannot be opened: %s", serial.c_str(),
                    result == kInitDeviceInUse ? kDeviceInUseReason : "its device did not answer");
@@ -105,21 +107,21 @@ std::shared_ptr<DvsCamera> DvsCameraManager::openCamera(std::string serial) {
         // Typically a device unplugged during its bring-up.
         ORVANE_LOG(LOG_ERROR, "Camera %s cannot be opened: %s", serial.c_str(), e.what());
     }
-    return nullptr;
+    return {it->second, false};
+}
+
+std::shared_ptr<DvsCamera> DvsCameraManager::openCamera(std::string serial) {
+    ORVANE_LOG(LOG_DEBUG, "Camera serial: %s", serial.c_str());
+    auto [camera, up] = bringUp(dvsCameras_, serial);
+    return up ? camera : nullptr;
 }
 
 // The camera comes back even when its bring-up failed: the application learns
-// that from the camera (isConnected, start).
+// that from the camera (isConnected, start). A device that is gone gives none,
+// as an unknown serial does.
 std::shared_ptr<FusionCamera> DvsCameraManager::openFusionCamera(std::string serial) {
     ORVANE_LOG(LOG_DEBUG, "Fusion Camera serial: %s", serial.c_str());
-    auto it = fusionCameras_.find(serial);
-    if (it == fusionCameras_.end()) {
-        return nullptr;
-    }
-    if (it->second->init() == kInitDeviceInUse) {
-        ORVANE_LOG(LOG_ERROR, "Camera %s cannot be opened: %s", serial.c_str(), kDeviceInUseReason);
-    }
-    return it->second;
+    return bringUp(fusionCameras_, serial).first;
 }
 
 }  // namespace orvane

@@ -129,6 +129,10 @@ int DvsCameraPrivate::start() {
                       }
                       dispatcher_->endRun();  // nobody waits for batches that cannot come
                       return true;
+                  },
+                  [this](std::vector<uint8_t>& buffer) {
+                      recorder_->append(buffer);
+                      return recorder_->isRecording();
                   }});
     return 0;
 }
@@ -165,42 +169,16 @@ int DvsCameraPrivate::stop() {
                    e.what());
         result = -1;
     }
-    keepUndecodedBuffers();
-    if (uint64_t dropped = droppedBuffers()) {
-        ORVANE_LOG(LOG_WARNING,
-                   "Camera %s: %llu raw buffers were dropped or left undecoded so far because "
-                   "the callbacks fell behind the device",
-                   description_.serial.c_str(), static_cast<unsigned long long>(dropped));
+    if (EventStream* stream = sensor_->eventStream()) {
+        loop_->keepUntaken(*stream);
     }
     return result;
-}
-
-// Buffers the device delivered that the loop did not reach before stop: they
-// are not decoded (the callbacks are done), but a recording keeps them.
-void DvsCameraPrivate::keepUndecodedBuffers() {
-    EventStream* stream = sensor_->eventStream();
-    if (stream == nullptr) {
-        return;
-    }
-    uint64_t kept = 0;
-    while (std::optional<RawBuffer> buffer = stream->getLatestBuffer()) {
-        if (*buffer) {
-            recorder_->append(**buffer);
-            ++kept;
-        }
-    }
-    if (kept > 0) {
-        undecodedBuffers_ += kept;
-        ORVANE_LOG(LOG_WARNING, "Camera %s: %llu buffers received before stop() were not decoded%s",
-                   description_.serial.c_str(), static_cast<unsigned long long>(kept),
-                   recorder_->isRecording() ? " (the recording has them)" : "");
-    }
 }
 
 uint64_t DvsCameraPrivate::droppedBuffers() const {
     const uint64_t host =
         sensor_ && sensor_->eventStream() ? sensor_->eventStream()->droppedBuffers() : 0;
-    return host + undecodedBuffers_;
+    return host + loop_->undecodedBuffers();
 }
 
 uint64_t DvsCameraPrivate::droppedBatches() const {

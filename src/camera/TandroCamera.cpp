@@ -212,9 +212,11 @@ void TandroCamera::startStreams(STREAM_TYPE type) {
         // time would read the restart as a wrap of the 24-bit counter.
         decoder_->setCurrentTimestamp(0);
         eventSensor_->start();
-        eventLoop_->start({[this] { return eventSensor_->getNextBuffer(); },
-                           [this](std::vector<uint8_t>& buffer) { processEventBuffer(buffer); },
-                           [this] { return deviceGone(); }});
+        eventLoop_->start(
+            {[this] { return eventSensor_->getNextBuffer(); },
+             [this](std::vector<uint8_t>& buffer) { processEventBuffer(buffer); },
+             [this] { return deviceGone(); },
+             [this](std::vector<uint8_t>& buffer) { return recordEventBuffer(buffer); }});
     }
     if (frames) {
         if (!liveConverter_) {
@@ -259,14 +261,24 @@ void TandroCamera::stopStreams() {
         ORVANE_LOG(LOG_INFO, "Camera %s: sensors not stopped (%s)", description_.serial.c_str(),
                    e.what());
     }
+    if (EventStream* stream = eventSensor_->eventStream()) {
+        eventLoop_->keepUntaken(*stream);
+    }
 }
 
 void TandroCamera::processEventBuffer(std::vector<uint8_t>& buffer) {
-    convertEndian(buffer);
-    if (eventRecorder_->isRecording()) {
-        eventRecorder_->append(buffer);
-    }
+    recordEventBuffer(buffer);
     decoder_->decode(buffer);
+}
+
+// Swapped into the stream's byte order, then recorded when a recording is on.
+bool TandroCamera::recordEventBuffer(std::vector<uint8_t>& buffer) {
+    convertEndian(buffer);
+    if (!eventRecorder_->isRecording()) {
+        return false;
+    }
+    eventRecorder_->append(buffer);
+    return true;
 }
 
 void TandroCamera::processFrameBuffer(std::vector<uint8_t>& buffer) {
@@ -370,6 +382,15 @@ uint64_t TandroCamera::recordedPicturesReceived() const {
 
 uint64_t TandroCamera::recordedPicturesKept() const {
     return frameRecorder_->picturesKept();
+}
+
+uint64_t TandroCamera::droppedBuffers() const {
+    const EventStream* stream = eventSensor_ ? eventSensor_->eventStream() : nullptr;
+    return (stream ? stream->droppedBuffers() : 0) + eventLoop_->undecodedBuffers();
+}
+
+bool TandroCamera::isRunning() const {
+    return eventLoop_->isRunning();
 }
 
 }  // namespace orvane
