@@ -355,16 +355,17 @@ TEST(CameraFaults, RecordingsDecodeOnTheirOwnAndKeepWhatArrivedBeforeStop) {
     // Recording starts mid-stream, with the decoder's time and row already set.
     ASSERT_EQ(camera.startRecording(scratch.file("live.raw")), 0);
     ASSERT_TRUE(open.plugged.device().waitForEventsSent(source.size(), std::chrono::seconds(20)));
+    test::LogCapture log(LOG_DEBUG);
     auto stopping = std::async(std::launch::async, [&] { return camera.stop(); });
     // stop() ends the loop before it takes the next buffer; then the range may finish.
-    while (open.impl().isRunning()) {
-        std::this_thread::yield();
-    }
+    const bool loopStopping = log.waitFor(
+        "Camera " + config.serial + ": the acquisition loop stops", std::chrono::seconds(10));
     {
         std::lock_guard<std::mutex> lock(mutex);
         release = true;
     }
     changed.notify_all();
+    ASSERT_TRUE(loopStopping);
     ASSERT_EQ(stopping.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(stopping.get(), 0);
     ASSERT_EQ(camera.stopRecording(), 0);

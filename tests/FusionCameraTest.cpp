@@ -525,16 +525,17 @@ TEST_F(FusionRecording, BuffersReceivedBeforeStopReachTheRecording) {
     ASSERT_TRUE(waitFor(mutex, changed, [&] { return delivered > 0; }));
     ASSERT_EQ(camera->startRecording(pathOf("live"), STREAM_DVS), 0);
     ASSERT_TRUE(plugged.device().waitForEventsSent(source.size(), seconds(20)));
+    test::LogCapture log(LOG_DEBUG);
     auto stopping = std::async(std::launch::async, [&] { return camera->stop(STREAM_DVS); });
     // stop() ends the loop before it takes the next buffer; then the range may finish.
-    while (camera->isRunning()) {
-        std::this_thread::yield();
-    }
+    const bool loopStopping =
+        log.waitFor("Camera " + config.serial + " events: the acquisition loop stops", seconds(10));
     {
         std::lock_guard<std::mutex> lock(mutex);
         release = true;
     }
     changed.notify_all();
+    ASSERT_TRUE(loopStopping);
     ASSERT_EQ(stopping.wait_for(seconds(10)), std::future_status::ready);
     EXPECT_EQ(stopping.get(), 0);
     ASSERT_EQ(camera->stopRecording(STREAM_DVS), 0);

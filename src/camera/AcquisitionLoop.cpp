@@ -78,6 +78,9 @@ bool AcquisitionLoop::stop() {
         running_ = false;
     }
     idle_.notify_all();
+    // From here the loop takes no further buffer; the callback it may be in
+    // still runs to its end.
+    ORVANE_LOG(LOG_DEBUG, "Camera %s: the acquisition loop stops", owner_.c_str());
     if (thread_.joinable()) {
         thread_.join();
     }

@@ -3,6 +3,9 @@
 // Captures the library's log lines for a test, and restores the logger after.
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,7 +25,11 @@ class LogCapture {
         Logger::Instance().setLevel(minimumLevel);
         Logger::Instance().setSink(
             [this](LogLevelType level, const char* file, int, const std::string& message) {
-                lines.push_back({level, file, message});
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    lines.push_back({level, file, message});
+                }
+                logged_.notify_all();
             });
     }
     ~LogCapture() {
@@ -43,11 +50,22 @@ class LogCapture {
         return count(level, message, file) > 0;
     }
     void clear() { lines.clear(); }
+    // Waits until a line with this message is logged from another thread (the
+    // capture must include its level); false when none came in `timeout`.
+    bool waitFor(const std::string& message, std::chrono::milliseconds timeout) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return logged_.wait_for(lock, timeout, [&] {
+            return std::any_of(lines.begin(), lines.end(),
+                               [&](const Line& l) { return l.message == message; });
+        });
+    }
 
     std::vector<Line> lines;
 
   private:
     int previousLevel_;
+    std::mutex mutex_;  // between the logging threads and waitFor
+    std::condition_variable logged_;
 };
 
 }  // namespace orvane::test
