@@ -74,7 +74,7 @@ void BM_LivePath(benchmark::State& state, std::string source) {
         return decoder->decodeCounting(payload.data(), payload.data() + payload.size());
     }();
 
-    double cpuSeconds = 0, wallSeconds = 0, perBuffer = 0;
+    double cpuSeconds = 0, wallSeconds = 0, perBuffer = 0, steadyAllocations = 0;
     for (auto _ : state) {
         sim::DeviceConfig config;
         config.product = sim::Product::EVK4;
@@ -129,7 +129,8 @@ void BM_LivePath(benchmark::State& state, std::string source) {
             return;
         }
         const double buffers = double(payload.size()) * 0.75 / double(Imx6x6Sensor::kTransferBytes);
-        perBuffer = double(allocationsAtEnd - allocationsAtQuarter) / buffers;
+        steadyAllocations = double(allocationsAtEnd - allocationsAtQuarter);
+        perBuffer = steadyAllocations / buffers;
         cpuSeconds = cpuAtEnd - cpuAtQuarter;
         wallSeconds = std::chrono::duration<double>(wallAtEnd - wallAtQuarter).count();
     }
@@ -139,11 +140,14 @@ void BM_LivePath(benchmark::State& state, std::string source) {
     state.counters["Mev_cpu"] = events / cpuSeconds / 1e6;
     state.counters["Mev_wall"] = events / wallSeconds / 1e6;
     state.counters["allocs_per_buffer"] = perBuffer;
+    state.counters["allocs"] = steadyAllocations;
     const std::string name = source.substr(source.find_last_of('/') + 1);
     bench::addNote("live path (decode + 1 ms batches + callback + recording), " + name +
                    format(": %.0f Mev/s per acquisition-thread CPU second (aim >= 150), %.0f Mev/s "
                           "wall, %.3f allocations per buffer (aim 0)",
-                          events / cpuSeconds / 1e6, events / wallSeconds / 1e6, perBuffer));
+                          events / cpuSeconds / 1e6, events / wallSeconds / 1e6, perBuffer) +
+                   format(" (%.0f in %.0f buffers)", steadyAllocations,
+                          double(payload.size()) * 0.75 / double(Imx6x6Sensor::kTransferBytes)));
 }
 
 }  // namespace
