@@ -87,21 +87,20 @@ constexpr std::array<std::array<uint8_t, 8>, 256> makeCompaction() {
 alignas(64) constexpr std::array<std::array<uint8_t, 8>, 256> kCompaction = makeCompaction();
 
 // For each six bits of a vector mask, the x offsets of the set bits in order,
-// each followed by a zero byte: widened to 64-bit lanes they add to the x of
-// two events per register.
-constexpr std::array<std::array<uint8_t, 16>, 64> makeSixes() {
-    std::array<std::array<uint8_t, 16>, 64> table{};
+// as three registers of two events (x offset, then 0 for the time).
+constexpr std::array<std::array<int64_t, 12>, 64> makeSixes() {
+    std::array<std::array<int64_t, 12>, 64> table{};
     for (unsigned mask = 0; mask < 64; ++mask) {
         unsigned n = 0;
         for (unsigned bit = 0; bit < 6; ++bit) {
             if ((mask >> bit) & 1) {
-                table[mask][2 * n++] = static_cast<uint8_t>(bit);
+                table[mask][2 * n++] = bit;
             }
         }
     }
     return table;
 }
-alignas(64) constexpr std::array<std::array<uint8_t, 16>, 64> kSixes = makeSixes();
+alignas(64) constexpr std::array<std::array<int64_t, 12>, 64> kSixes = makeSixes();
 
 // A block's words, classified, with the row, high and low time in effect at each
 // word. Every lane is a 32-bit word. The row and the low time are the values of
@@ -302,31 +301,32 @@ __attribute__((target("avx2"))) inline uint64_t sumBytes(__m256i bytes) {
 // Six candidates above the event `pair` holds twice, two per store, for the
 // set bits of `six`.
 __attribute__((target("avx2"))) inline void storeSix(Event2D* o, __m256i pair, unsigned six) {
-    const __m128i offsets = _mm_load_si128(reinterpret_cast<const __m128i*>(kSixes[six].data()));
+    const auto* offsets = reinterpret_cast<const __m256i*>(kSixes[six].data());
     auto* dst = reinterpret_cast<__m256i*>(o);
-    _mm256_storeu_si256(dst, _mm256_add_epi64(pair, _mm256_cvtepu8_epi64(offsets)));
-    _mm256_storeu_si256(dst + 1,
-                        _mm256_add_epi64(pair, _mm256_cvtepu8_epi64(_mm_srli_si128(offsets, 4))));
-    _mm256_storeu_si256(dst + 2,
-                        _mm256_add_epi64(pair, _mm256_cvtepu8_epi64(_mm_srli_si128(offsets, 8))));
+    _mm256_storeu_si256(dst, _mm256_add_epi64(pair, _mm256_load_si256(offsets)));
+    _mm256_storeu_si256(dst + 1, _mm256_add_epi64(pair, _mm256_load_si256(offsets + 1)));
+    _mm256_storeu_si256(dst + 2, _mm256_add_epi64(pair, _mm256_load_si256(offsets + 2)));
 }
 
-// One lane's events: `first` is the event at bit 0 of `mask`. Single events and
-// sparse vectors (real cameras' vectors mostly hold one or two events) take two
-// stores; fuller vectors write all their candidates, two per store.
-__attribute__((target("avx2,bmi,popcnt"))) inline void storeLane(Event2D*& o, __m128i first,
-                                                                 uint32_t mask) {
+// One lane's events, `first` being the event at bit 0 of `mask`: at most two
+// (single events, and real cameras' vectors mostly), in two stores.
+__attribute__((target("avx2,bmi,popcnt"))) inline void storeTwo(Event2D*& o, __m128i first,
+                                                                uint32_t mask) {
     const uint32_t rest = _blsr_u32(mask);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(o),
                      _mm_add_epi64(first, _mm_cvtsi32_si128(static_cast<int>(_tzcnt_u32(mask)))));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 1),
                      _mm_add_epi64(first, _mm_cvtsi32_si128(static_cast<int>(_tzcnt_u32(rest)))));
-    if (_blsr_u32(rest) != 0) {
-        const __m256i pair = _mm256_broadcastsi128_si256(first);
-        storeSix(o, pair, mask & 63);
-        storeSix(o + _mm_popcnt_u32(mask & 63),
-                 _mm256_add_epi64(pair, _mm256_setr_epi64x(6, 0, 6, 0)), mask >> 6);
-    }
+    o += _mm_popcnt_u32(mask);
+}
+
+// Any number of events: every candidate, two per store.
+__attribute__((target("avx2,popcnt"))) inline void storeTwelve(Event2D*& o, __m128i first,
+                                                               uint32_t mask) {
+    const __m256i pair = _mm256_broadcastsi128_si256(first);
+    storeSix(o, pair, mask & 63);
+    storeSix(o + _mm_popcnt_u32(mask & 63), _mm256_add_epi64(pair, _mm256_setr_epi64x(6, 0, 6, 0)),
+             mask >> 6);
     o += _mm_popcnt_u32(mask);
 }
 
@@ -363,6 +363,20 @@ __attribute__((target("avx2"))) inline __m256i timesOf(const Block& b, __m256i o
                            offsetLow);
 }
 
+// Each lane's events, in lane order.
+template <void (*kStore)(Event2D*&, __m128i, uint32_t)>
+__attribute__((target("avx2,bmi,popcnt"), always_inline)) inline void storeLanes(
+    Event2D*& o, const Pairs& e, const uint32_t* m) {
+    kStore(o, _mm256_castsi256_si128(e.e01), m[0]);
+    kStore(o, _mm256_extracti128_si256(e.e01, 1), m[1]);
+    kStore(o, _mm256_castsi256_si128(e.e23), m[2]);
+    kStore(o, _mm256_extracti128_si256(e.e23, 1), m[3]);
+    kStore(o, _mm256_castsi256_si128(e.e45), m[4]);
+    kStore(o, _mm256_extracti128_si256(e.e45, 1), m[5]);
+    kStore(o, _mm256_castsi256_si128(e.e67), m[6]);
+    kStore(o, _mm256_extracti128_si256(e.e67, 1), m[7]);
+}
+
 // A block with a vector word of two or more events: every lane, in order,
 // stores its own events. Out of line, so that the loops over the other blocks
 // keep their registers.
@@ -372,14 +386,20 @@ __attribute__((target("avx2,bmi,popcnt"), noinline)) void storeVectorBlock(
         pairsOf(xy, polarity, time, offsetHigh, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
     alignas(32) uint32_t m[8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(m), masks);
-    storeLane(o, _mm256_castsi256_si128(e.e01), m[0]);
-    storeLane(o, _mm256_extracti128_si256(e.e01, 1), m[1]);
-    storeLane(o, _mm256_castsi256_si128(e.e23), m[2]);
-    storeLane(o, _mm256_extracti128_si256(e.e23, 1), m[3]);
-    storeLane(o, _mm256_castsi256_si128(e.e45), m[4]);
-    storeLane(o, _mm256_extracti128_si256(e.e45, 1), m[5]);
-    storeLane(o, _mm256_castsi256_si128(e.e67), m[6]);
-    storeLane(o, _mm256_extracti128_si256(e.e67, 1), m[7]);
+    // One choice per block rather than per lane: rows of full vectors take the
+    // second branch every time, real data almost never.
+    const __m256i rest = _mm256_and_si256(masks, _mm256_sub_epi32(masks, _mm256_set1_epi32(1)));
+    const __m256i atMostTwo =
+        _mm256_cmpeq_epi32(_mm256_and_si256(rest, _mm256_sub_epi32(rest, _mm256_set1_epi32(1))),
+                           _mm256_setzero_si256());
+    // A local pointer: the stores could alias `o`, which would be reloaded after each.
+    Event2D* p = o;
+    if (_mm256_movemask_ps(_mm256_castsi256_ps(atMostTwo)) == 0xFF) {
+        storeLanes<storeTwo>(p, e, m);
+    } else {
+        storeLanes<storeTwelve>(p, e, m);
+    }
+    o = p;
 }
 
 // The lanes that hold an event, compacted: four stores of two events.
