@@ -193,8 +193,7 @@ struct Lanes {
 // its lane above the polarity and its x less the increments before it, so that
 // adding the increments up to any later lane gives that lane's base (modulo
 // 2^16, with the borrow falling into bit 16, which is masked off).
-__attribute__((target("avx2"))) inline Lanes vectorLanes(const Block& b, uint32_t carry) {
-    const __m256i carryVector = _mm256_set1_epi32(static_cast<int>(carry));
+__attribute__((target("avx2"))) inline Lanes vectorLanes(const Block& b, __m256i carryVector) {
     const __m256i lane = _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 8);
     const __m256i isBase = _mm256_cmpeq_epi32(b.type, _mm256_set1_epi32(3));
     const __m256i is12 = _mm256_cmpeq_epi32(b.type, _mm256_set1_epi32(4));
@@ -249,31 +248,32 @@ __attribute__((target("avx2"))) inline __m256i carryOf(__m256i rowLow, unsigned 
     return _mm256_and_si256(laneOf(rowLow, taken), _mm256_set1_epi32(0x0FFF07FF));
 }
 
-__attribute__((target("avx2"))) inline uint32_t loadState(const BlockState& s, __m256i& rowLow,
-                                                          __m256i& high) {
+__attribute__((target("avx2"))) inline __m256i loadState(const BlockState& s, __m256i& rowLow,
+                                                         __m256i& high) {
     rowLow = _mm256_set1_epi32(static_cast<int>(s.y | (s.low << 16)));
     high = _mm256_set1_epi32(static_cast<int>(s.high));
-    return s.baseX | (s.vectorPolarity << 20);
+    return _mm256_set1_epi32(static_cast<int>(s.baseX | (s.vectorPolarity << 20)));
 }
 
-__attribute__((target("avx2"))) void storeState(__m256i rowLow, __m256i high, uint32_t vector,
+__attribute__((target("avx2"))) void storeState(__m256i rowLow, __m256i high, __m256i vector,
                                                 BlockState& s) {
     const uint32_t rl = static_cast<uint32_t>(_mm256_cvtsi256_si32(rowLow));
     s.y = rl & 0x7FF;
     s.low = (rl >> 16) & 0xFFF;
     s.high = static_cast<uint32_t>(_mm256_cvtsi256_si32(high));
-    s.baseX = vector & 0xFFFF;
-    s.vectorPolarity = (vector >> 20) & 1;
+    const uint32_t v = static_cast<uint32_t>(_mm256_cvtsi256_si32(vector));
+    s.baseX = v & 0xFFFF;
+    s.vectorPolarity = (v >> 20) & 1;
 }
 
 // The vector lanes among the words taken, or none with `taken` cut before the
 // first of them while the base x is too close to saturation.
-__attribute__((target("bmi"))) inline unsigned vectorsTaken(const Block& b, unsigned& taken,
-                                                            uint32_t carryVector) {
+__attribute__((target("avx2,bmi"))) inline unsigned vectorsTaken(const Block& b, unsigned& taken,
+                                                                 __m256i carryVector) {
     const unsigned vectors = b.vectorLanes & ((1u << taken) - 1);
     // Tested without a branch on `vectors`, which the predictor cannot learn.
-    const unsigned nearSaturation =
-        0u - static_cast<unsigned>((carryVector & 0xFFFF) > kMaxBlockBaseX);
+    const uint32_t base = static_cast<uint32_t>(_mm256_cvtsi256_si32(carryVector)) & 0xFFFF;
+    const unsigned nearSaturation = 0u - static_cast<unsigned>(base > kMaxBlockBaseX);
     if ((vectors & nearSaturation) != 0) {
         taken = static_cast<unsigned>(__builtin_ctz(vectors));
         return 0;
@@ -418,9 +418,11 @@ __attribute__((target("avx2,popcnt"))) inline void storeCompacted(Event2D*& o, _
     o += __builtin_popcount(lanes);
 }
 
+// The state carried from block to block. A block that continues the loop took
+// all eight words, so its carry comes from lane 7, which keeps the number of
+// words taken off the path from one block to the next.
 struct Carry {
-    __m256i rowLow, high;
-    uint32_t vector;
+    __m256i rowLow, high, vector;
 };
 
 // Blocks after which the vector mode, seeing no vector word, hands back to the
@@ -446,6 +448,7 @@ __attribute__((target("avx2,bmi,popcnt"), always_inline)) inline size_t decodeMo
         if (taken == 0) {
             break;
         }
+        __m256i vectorAfter = c.vector;
         if constexpr (kVectors) {
             const Lanes lanes = vectorLanes(b, c.vector);
             const __m256i masks = _mm256_and_si256(lanes.mask, takenLanes(taken));
@@ -470,8 +473,7 @@ __attribute__((target("avx2,bmi,popcnt"), always_inline)) inline size_t decodeMo
                 storeVectorBlock(_mm256_or_si256(lanes.x, y), lanes.polarity, time, offsetHigh,
                                  masks, o);
             }
-            c.vector =
-                static_cast<uint32_t>(_mm256_cvtsi256_si32(laneOf(lanes.carryVector, taken)));
+            vectorAfter = lanes.carryVector;
             // Counted without a branch: whether a block has vectors is what the
             // predictor cannot learn.
             quiet = (quiet + 1) & (0u - static_cast<unsigned>(vectors == 0));
@@ -485,12 +487,16 @@ __attribute__((target("avx2,bmi,popcnt"), always_inline)) inline size_t decodeMo
                            static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(b.isX))) &
                                ((1u << taken) - 1));
         }
-        c.rowLow = carryOf(b.rowLow, taken);
-        c.high = laneOf(b.high, taken);
         if (taken < 8) {
+            c.rowLow = carryOf(b.rowLow, taken);
+            c.high = laneOf(b.high, taken);
+            c.vector = laneOf(vectorAfter, taken);
             i += taken;
             break;
         }
+        c.rowLow = carryOf(b.rowLow, 8);
+        c.high = laneOf(b.high, 8);
+        c.vector = laneOf(vectorAfter, 8);
         if constexpr (kVectors) {
             if (quiet == kQuietBlocks) {
                 modeEnds = true;
@@ -532,7 +538,7 @@ __attribute__((target("avx2,bmi,popcnt"))) size_t countBlocksAvx2(const uint8_t*
                                                                   size_t count, BlockState& state,
                                                                   uint64_t& events) {
     __m256i carryRowLow, carryHigh;
-    uint32_t carryVector = loadState(state, carryRowLow, carryHigh);
+    __m256i carryVector = loadState(state, carryRowLow, carryHigh);
     uint64_t n = 0;
     size_t i = 0;
     for (; i + 8 <= count; i += 8) {
@@ -545,8 +551,7 @@ __attribute__((target("avx2,bmi,popcnt"))) size_t countBlocksAvx2(const uint8_t*
         if (vectors != 0) {
             const Lanes lanes = vectorLanes(b, carryVector);
             n += sumBytes(eventsPerLane(_mm256_and_si256(lanes.mask, takenLanes(taken))));
-            carryVector =
-                static_cast<uint32_t>(_mm256_cvtsi256_si32(laneOf(lanes.carryVector, taken)));
+            carryVector = laneOf(lanes.carryVector, taken);
         } else {
             n += static_cast<unsigned>(__builtin_popcount(
                 static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(b.isX))) &
