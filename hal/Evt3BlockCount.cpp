@@ -44,21 +44,27 @@ __attribute__((target("avx2,bmi,popcnt"))) size_t countBlocksAvx2(const uint8_t*
         if (taken == 0) {
             break;
         }
+        __m256i vectorAfter = carryVector;
         if (vectors != 0) {
             const Lanes lanes = vectorLanes(b, carryVector);
             n += sumBytes(eventsPerLane(_mm256_and_si256(lanes.mask, takenLanes(taken))));
-            carryVector = laneOf(lanes.carryVector, taken);
+            vectorAfter = lanes.carryVector;
         } else {
             n += static_cast<unsigned>(__builtin_popcount(
                 static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(b.isX))) &
                 ((1u << taken) - 1)));
         }
-        carryRowLow = carryOf(b.rowLow, taken);
-        carryHigh = laneOf(b.high, taken);
+        // As in the decoding blocks, a block that continues carries from lane 7.
         if (taken < 8) {
+            carryRowLow = carryOf(b.rowLow, taken);
+            carryHigh = laneOf(b.high, taken);
+            carryVector = laneOf(vectorAfter, taken);
             i += taken;
             break;
         }
+        carryRowLow = carryOf(b.rowLow, 8);
+        carryHigh = laneOf(b.high, 8);
+        carryVector = laneOf(vectorAfter, 8);
     }
     storeState(carryRowLow, carryHigh, carryVector, state);
     events += n;
