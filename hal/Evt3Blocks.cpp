@@ -249,7 +249,10 @@ __attribute__((target("avx2,bmi,popcnt"), always_inline)) inline size_t decodeMo
     for (; i + 8 <= count && o <= limit; i += 8) {
         const Block b = classify(words + 2 * i, c.rowLow, c.high);
         unsigned taken = lanesTaken(b);
-        const unsigned vectors = vectorsTaken(b, taken, c.vector);
+        // The plain mode leaves the vector state alone: a block with a vector
+        // word ends it, and the vector mode checks the base x.
+        const unsigned vectors =
+            kVectors ? vectorsTaken(b, taken, c.vector) : b.vectorLanes & ((1u << taken) - 1);
         if (taken == 0) {
             break;
         }
@@ -295,13 +298,17 @@ __attribute__((target("avx2,bmi,popcnt"), always_inline)) inline size_t decodeMo
         if (taken < 8) {
             c.rowLow = carryOf(b.rowLow, taken);
             c.high = laneOf(b.high, taken);
-            c.vector = laneOf(vectorAfter, taken);
+            if constexpr (kVectors) {
+                c.vector = laneOf(vectorAfter, taken);
+            }
             i += taken;
             break;
         }
         c.rowLow = carryOf(b.rowLow, 8);
         c.high = laneOf(b.high, 8);
-        c.vector = laneOf(vectorAfter, 8);
+        if constexpr (kVectors) {
+            c.vector = laneOf(vectorAfter, 8);
+        }
         if constexpr (kVectors) {
             if (quiet == kQuietBlocks) {
                 modeEnds = true;
