@@ -59,10 +59,11 @@ void Evt3Decoder::flush(size_t count) {
 
 // The hot loop of live streaming, indexing and every file query. Where the CPU
 // has AVX2, blocks of eight words go through the wide path, and the scalar loop
-// below takes the words it refuses (triggers, wraps of the time counter). The scalar loop folds the
-// state into few scalars so that it runs from registers: the time as `timeBase` (wraps and high
-// part) plus `t`, the row as bits 16..31 of the packed event, the vector state as the packed event
-// of the next vector pixel. With kEmit false it only tracks the state and counts.
+// below takes the words it refuses (triggers, wraps of the time counter). The
+// scalar loop folds the state into few scalars so that it runs from registers:
+// the time as `timeBase` (wraps and high part) plus `t`, the row as bits 16..31
+// of the packed event, the vector state as the packed event of the next vector
+// pixel. With kEmit false it only tracks the state and counts.
 template <bool kEmit>
 size_t Evt3Decoder::run(const uint8_t* words, size_t count) {
     uint64_t timeBase = state_.offset + (uint64_t{state_.high} << kTimeLowBits);
