@@ -1,3 +1,6 @@
+// The wide path: whether it may run, and its decoding blocks, which write the
+// events of eight words per step.
+
 #include "Evt3Blocks.h"
 
 #include <array>
@@ -5,12 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Evt3BlockLanes.h"
 #include "orvane/hal/Evt3Scan.h"
-
-#if defined(__x86_64__) || defined(__i386__)
-#define ORVANE_X86 1
-#include <immintrin.h>
-#endif
 
 namespace orvane {
 
@@ -64,6 +63,8 @@ bool useAvx2() {
 
 namespace {
 
+using namespace blocks;
+
 // For each mask of single-event lanes, where each output slot takes its event
 // from: the set lanes in order, arranged so that the unpacks below leave events
 // 0..7 in store order (the unpacks pair slot j with j + 4 in one register).
@@ -86,88 +87,237 @@ constexpr std::array<std::array<uint8_t, 8>, 256> makeCompaction() {
 }
 alignas(64) constexpr std::array<std::array<uint8_t, 8>, 256> kCompaction = makeCompaction();
 
-// A block's words, classified, with the row, high and low time in effect at each
-// word. Every lane is a 32-bit word. The row and the low time are the values of
-// the last word that set them: keys (lane + 1) << bits | value, whose running
-// maximum picks the latest lane. The high time only grows inside a block that
-// does not wrap, so its running maximum is the value in effect.
-struct Block {
-    __m256i payload, x11, isX, bad;
-    __m256i rowLow;  // row in bits 0..10 (key in 0..15), low time in 16..27 (key in 16..31)
-    __m256i high;
+// For each six bits of a vector mask, the x offsets of the set bits in order,
+// as three registers of two events (x offset, then 0 for the time).
+constexpr std::array<std::array<int64_t, 12>, 64> makeSixes() {
+    std::array<std::array<int64_t, 12>, 64> table{};
+    for (unsigned mask = 0; mask < 64; ++mask) {
+        unsigned n = 0;
+        for (unsigned bit = 0; bit < 6; ++bit) {
+            if ((mask >> bit) & 1) {
+                table[mask][2 * n++] = bit;
+            }
+        }
+    }
+    return table;
+}
+alignas(64) constexpr std::array<std::array<int64_t, 12>, 64> kSixes = makeSixes();
+
+// Six candidates above the event `pair` holds twice, two per store, for the
+// set bits of `six`.
+__attribute__((target("avx2"))) inline void storeSix(Event2D* o, __m256i pair, unsigned six) {
+    const auto* offsets = reinterpret_cast<const __m256i*>(kSixes[six].data());
+    auto* dst = reinterpret_cast<__m256i*>(o);
+    _mm256_storeu_si256(dst, _mm256_add_epi64(pair, _mm256_load_si256(offsets)));
+    _mm256_storeu_si256(dst + 1, _mm256_add_epi64(pair, _mm256_load_si256(offsets + 1)));
+    _mm256_storeu_si256(dst + 2, _mm256_add_epi64(pair, _mm256_load_si256(offsets + 2)));
+}
+
+// One lane's events, `first` being the event at bit 0 of `mask`: at most two
+// (single events, and real cameras' vectors mostly), in two stores.
+__attribute__((target("avx2,bmi,popcnt"))) inline void storeTwo(Event2D*& o, __m128i first,
+                                                                uint32_t mask) {
+    const uint32_t rest = _blsr_u32(mask);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o),
+                     _mm_add_epi64(first, _mm_cvtsi32_si128(static_cast<int>(_tzcnt_u32(mask)))));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 1),
+                     _mm_add_epi64(first, _mm_cvtsi32_si128(static_cast<int>(_tzcnt_u32(rest)))));
+    o += _mm_popcnt_u32(mask);
+}
+
+// Any number of events: every candidate, two per store.
+__attribute__((target("avx2,popcnt"))) inline void storeTwelve(Event2D*& o, __m128i first,
+                                                               uint32_t mask) {
+    const __m256i pair = _mm256_broadcastsi128_si256(first);
+    storeSix(o, pair, mask & 63);
+    storeSix(o + _mm_popcnt_u32(mask & 63), _mm256_add_epi64(pair, _mm256_setr_epi64x(6, 0, 6, 0)),
+             mask >> 6);
+    o += _mm_popcnt_u32(mask);
+}
+
+// Events with x | y << 16, polarity and the time's low 32 bits from the lanes
+// `pick` chooses: slots 0 and 1, 2 and 3, 4 and 5, 6 and 7 per register.
+struct Pairs {
+    __m256i e01, e23, e45, e67;
 };
 
-__attribute__((target("avx2"))) inline __m256i prefixMax16(__m256i v, __m256i carry) {
-    const __m256i upper = _mm256_setr_epi32(0, 0, 0, 0, -1, -1, -1, -1);
-    v = _mm256_max_epu16(v, _mm256_slli_si256(v, 4));
-    v = _mm256_max_epu16(v, _mm256_slli_si256(v, 8));
-    v = _mm256_max_epu16(
-        v, _mm256_and_si256(_mm256_permutevar8x32_epi32(v, _mm256_set1_epi32(3)), upper));
-    return _mm256_max_epu16(v, carry);
+__attribute__((target("avx2"))) inline Pairs pairsOf(__m256i xy, __m256i polarity, __m256i time,
+                                                     __m256i timeHigh, __m256i pick) {
+    const __m256i cxy = _mm256_permutevar8x32_epi32(xy, pick);
+    const __m256i cp = _mm256_permutevar8x32_epi32(polarity, pick);
+    const __m256i ct = _mm256_permutevar8x32_epi32(time, pick);
+    const __m256i a0 = _mm256_unpacklo_epi32(cxy, cp);
+    const __m256i a1 = _mm256_unpackhi_epi32(cxy, cp);
+    const __m256i t0 = _mm256_unpacklo_epi32(ct, timeHigh);
+    const __m256i t1 = _mm256_unpackhi_epi32(ct, timeHigh);
+    return {_mm256_unpacklo_epi64(a0, t0), _mm256_unpackhi_epi64(a0, t0),
+            _mm256_unpacklo_epi64(a1, t1), _mm256_unpackhi_epi64(a1, t1)};
 }
 
-__attribute__((target("avx2"))) inline __m256i prefixMax32(__m256i v, __m256i carry) {
-    const __m256i upper = _mm256_setr_epi32(0, 0, 0, 0, -1, -1, -1, -1);
-    v = _mm256_max_epu32(v, _mm256_slli_si256(v, 4));
-    v = _mm256_max_epu32(v, _mm256_slli_si256(v, 8));
-    v = _mm256_max_epu32(
-        v, _mm256_and_si256(_mm256_permutevar8x32_epi32(v, _mm256_set1_epi32(3)), upper));
-    return _mm256_max_epu32(v, carry);
+// The row of each lane in bits 16..26.
+__attribute__((target("avx2"))) inline __m256i rowsOf(const Block& b) {
+    return _mm256_slli_epi32(_mm256_and_si256(b.rowLow, _mm256_set1_epi32(0x7FF)), 16);
 }
 
-__attribute__((target("avx2"))) inline Block classify(const uint8_t* words, __m256i carryRowLow,
-                                                      __m256i carryHigh) {
-    const __m256i lane = _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 8);
-    Block b;
-    const __m256i w =
-        _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(words)));
-    const __m256i type = _mm256_srli_epi32(w, 12);
-    b.payload = _mm256_and_si256(w, _mm256_set1_epi32(0xFFF));
-    b.x11 = _mm256_and_si256(w, _mm256_set1_epi32(0x7FF));
-    b.isX = _mm256_cmpeq_epi32(type, _mm256_set1_epi32(2));
-    const __m256i isY = _mm256_cmpeq_epi32(type, _mm256_setzero_si256());
-    const __m256i isLow = _mm256_cmpeq_epi32(type, _mm256_set1_epi32(6));
-    const __m256i isHigh = _mm256_cmpeq_epi32(type, _mm256_set1_epi32(8));
-    // Vector words (3, 4, 5) and triggers (0xA) are the scalar decoder's.
-    const __m256i refused =
-        _mm256_and_si256(_mm256_srlv_epi32(_mm256_set1_epi32(0x438), type), _mm256_set1_epi32(1));
-
-    const __m256i rowKey =
-        _mm256_and_si256(isY, _mm256_or_si256(_mm256_slli_epi32(lane, 11), b.x11));
-    // A high time word clears the low time: its key carries value 0.
-    const __m256i lowKey = _mm256_and_si256(
-        _mm256_or_si256(isLow, isHigh),
-        _mm256_or_si256(_mm256_slli_epi32(lane, 12), _mm256_and_si256(isLow, b.payload)));
-    b.rowLow = prefixMax16(_mm256_or_si256(rowKey, _mm256_slli_epi32(lowKey, 16)), carryRowLow);
-    b.high = prefixMax32(_mm256_and_si256(isHigh, b.payload), carryHigh);
-    // A high word below the high in effect wraps the counter: the scalar code's case.
-    const __m256i wraps = _mm256_andnot_si256(_mm256_cmpeq_epi32(b.high, b.payload), isHigh);
-    b.bad = _mm256_or_si256(refused, wraps);
-    return b;
+// The low 32 bits of each lane's time (the offset is a multiple of 2^24, so
+// the 24-bit time never carries into its high 32 bits).
+__attribute__((target("avx2"))) inline __m256i timesOf(const Block& b, __m256i offsetLow) {
+    return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(b.high, 12),
+                                           _mm256_and_si256(_mm256_srli_epi32(b.rowLow, 16),
+                                                            _mm256_set1_epi32(0xFFF))),
+                           offsetLow);
 }
 
-// The words before the first one the scalar code must take.
-__attribute__((target("avx2,bmi"))) inline unsigned lanesTaken(const Block& b) {
-    const unsigned good = static_cast<unsigned>(
-        _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(b.bad, _mm256_setzero_si256()))));
-    return static_cast<unsigned>(__builtin_ctz(~good));  // bit 8 of ~good is set
+// Each lane's events, in lane order.
+template <void (*kStore)(Event2D*&, __m128i, uint32_t)>
+__attribute__((target("avx2,bmi,popcnt"), always_inline)) inline void storeLanes(
+    Event2D*& o, const Pairs& e, const uint32_t* m) {
+    kStore(o, _mm256_castsi256_si128(e.e01), m[0]);
+    kStore(o, _mm256_extracti128_si256(e.e01, 1), m[1]);
+    kStore(o, _mm256_castsi256_si128(e.e23), m[2]);
+    kStore(o, _mm256_extracti128_si256(e.e23, 1), m[3]);
+    kStore(o, _mm256_castsi256_si128(e.e45), m[4]);
+    kStore(o, _mm256_extracti128_si256(e.e45, 1), m[5]);
+    kStore(o, _mm256_castsi256_si128(e.e67), m[6]);
+    kStore(o, _mm256_extracti128_si256(e.e67, 1), m[7]);
 }
 
-// Lane `taken - 1` in every lane: the state after the words taken.
-__attribute__((target("avx2"))) inline __m256i laneOf(__m256i v, unsigned taken) {
-    return _mm256_permutevar8x32_epi32(v, _mm256_set1_epi32(static_cast<int>(taken) - 1));
+// A block with a vector word of two or more events: every lane, in order,
+// stores its own events. Out of line, so that the loops over the other blocks
+// keep their registers.
+__attribute__((target("avx2,bmi,popcnt"), noinline)) void storeVectorBlock(
+    __m256i xy, __m256i polarity, __m256i time, __m256i offsetHigh, __m256i masks, Event2D*& o) {
+    const Pairs e =
+        pairsOf(xy, polarity, time, offsetHigh, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
+    alignas(32) uint32_t m[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(m), masks);
+    // One choice per block rather than per lane: rows of full vectors take the
+    // second branch every time, real data almost never.
+    const __m256i rest = _mm256_and_si256(masks, _mm256_sub_epi32(masks, _mm256_set1_epi32(1)));
+    const __m256i atMostTwo =
+        _mm256_cmpeq_epi32(_mm256_and_si256(rest, _mm256_sub_epi32(rest, _mm256_set1_epi32(1))),
+                           _mm256_setzero_si256());
+    // A local pointer: the stores could alias `o`, which would be reloaded after each.
+    Event2D* p = o;
+    if (_mm256_movemask_ps(_mm256_castsi256_ps(atMostTwo)) == 0xFF) {
+        storeLanes<storeTwo>(p, e, m);
+    } else {
+        storeLanes<storeTwelve>(p, e, m);
+    }
+    o = p;
 }
 
-// The state after the words taken: keys lose their lane part.
-__attribute__((target("avx2"))) inline __m256i carryOf(__m256i rowLow, unsigned taken) {
-    return _mm256_and_si256(laneOf(rowLow, taken), _mm256_set1_epi32(0x0FFF07FF));
+// The lanes that hold an event, compacted: four stores of two events.
+__attribute__((target("avx2,popcnt"))) inline void storeCompacted(Event2D*& o, __m256i xy,
+                                                                  __m256i polarity, __m256i time,
+                                                                  __m256i offsetHigh,
+                                                                  unsigned lanes) {
+    const Pairs e = pairsOf(xy, polarity, time, offsetHigh,
+                            _mm256_cvtepu8_epi32(_mm_loadl_epi64(
+                                reinterpret_cast<const __m128i*>(kCompaction[lanes].data()))));
+    auto* dst = reinterpret_cast<__m256i*>(o);
+    _mm256_storeu_si256(dst, e.e01);
+    _mm256_storeu_si256(dst + 1, e.e23);
+    _mm256_storeu_si256(dst + 2, e.e45);
+    _mm256_storeu_si256(dst + 3, e.e67);
+    o += __builtin_popcount(lanes);
 }
 
-__attribute__((target("avx2"))) void storeState(__m256i rowLow, __m256i high, BlockState& s) {
-    const uint32_t rl = static_cast<uint32_t>(_mm256_cvtsi256_si32(rowLow));
-    s.y = rl & 0x7FF;
-    s.low = (rl >> 16) & 0xFFF;
-    s.high = static_cast<uint32_t>(_mm256_cvtsi256_si32(high));
+// The state carried from block to block. A block that continues the loop took
+// all eight words, so its carry comes from lane 7, which keeps the number of
+// words taken off the path from one block to the next.
+struct Carry {
+    __m256i rowLow, high, vector;
+};
+
+// Blocks after which the vector mode, seeing no vector word, hands back to the
+// plain mode.
+constexpr unsigned kQuietBlocks = 16;
+
+// Decodes blocks in one of two modes: the plain one for blocks without vector
+// words, which stops before the first block with one, and the vector one, which
+// takes every block and stops after kQuietBlocks without vector words. Streams
+// with and without vectors each stay in one mode, whose branches predict well.
+// Returns the words decoded; `modeEnds` tells whether the other mode goes on.
+template <bool kVectors>
+__attribute__((target("avx2,bmi,popcnt"), always_inline)) inline size_t decodeMode(
+    const uint8_t* words, size_t count, Carry& c, Event2D*& o, const Event2D* limit,
+    __m256i offsetLow, __m256i offsetHigh, bool& modeEnds) {
+    modeEnds = false;
+    unsigned quiet = 0;
+    size_t i = 0;
+    for (; i + 8 <= count && o <= limit; i += 8) {
+        const Block b = classify(words + 2 * i, c.rowLow, c.high);
+        unsigned taken = lanesTaken(b);
+        // The plain mode leaves the vector state alone: a block with a vector
+        // word ends it, and the vector mode checks the base x.
+        const unsigned vectors =
+            kVectors ? vectorsTaken(b, taken, c.vector) : b.vectorLanes & ((1u << taken) - 1);
+        if (taken == 0) {
+            break;
+        }
+        __m256i vectorAfter = c.vector;
+        if constexpr (kVectors) {
+            const Lanes lanes = vectorLanes(b, c.vector);
+            const __m256i masks = _mm256_and_si256(lanes.mask, takenLanes(taken));
+            const __m256i zero = _mm256_setzero_si256();
+            const __m256i atMostOne = _mm256_cmpeq_epi32(
+                _mm256_and_si256(masks, _mm256_sub_epi32(masks, _mm256_set1_epi32(1))), zero);
+            const __m256i y = rowsOf(b);
+            const __m256i time = timesOf(b, offsetLow);
+            if (_mm256_movemask_ps(_mm256_castsi256_ps(atMostOne)) == 0xFF) {
+                // At most one event per lane: at the x of its one bit, the exponent
+                // of the mask as a float.
+                const __m256i bit = _mm256_sub_epi32(
+                    _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(masks)), 23),
+                    _mm256_set1_epi32(127));
+                const unsigned eventLanes =
+                    ~static_cast<unsigned>(
+                        _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(masks, zero)))) &
+                    0xFF;
+                storeCompacted(o, _mm256_or_si256(_mm256_add_epi32(lanes.x, bit), y),
+                               lanes.polarity, time, offsetHigh, eventLanes);
+            } else {
+                storeVectorBlock(_mm256_or_si256(lanes.x, y), lanes.polarity, time, offsetHigh,
+                                 masks, o);
+            }
+            vectorAfter = lanes.carryVector;
+            // Counted without a branch: whether a block has vectors is what the
+            // predictor cannot learn.
+            quiet = (quiet + 1) & (0u - static_cast<unsigned>(vectors == 0));
+        } else {
+            if (vectors != 0) {
+                modeEnds = true;
+                break;
+            }
+            storeCompacted(o, _mm256_or_si256(b.x11, rowsOf(b)), _mm256_srli_epi32(b.payload, 11),
+                           timesOf(b, offsetLow), offsetHigh,
+                           static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(b.isX))) &
+                               ((1u << taken) - 1));
+        }
+        if (taken < 8) {
+            c.rowLow = carryOf(b.rowLow, taken);
+            c.high = laneOf(b.high, taken);
+            if constexpr (kVectors) {
+                c.vector = laneOf(vectorAfter, taken);
+            }
+            i += taken;
+            break;
+        }
+        c.rowLow = carryOf(b.rowLow, 8);
+        c.high = laneOf(b.high, 8);
+        if constexpr (kVectors) {
+            c.vector = laneOf(vectorAfter, 8);
+        }
+        if constexpr (kVectors) {
+            if (quiet == kQuietBlocks) {
+                modeEnds = true;
+                i += 8;
+                break;
+            }
+        }
+    }
+    return i;
 }
 
 }  // namespace
@@ -176,94 +326,29 @@ __attribute__((target("avx2,bmi,popcnt"))) size_t decodeBlocksAvx2(const uint8_t
                                                                    size_t count, BlockState& state,
                                                                    Event2D*& out,
                                                                    const Event2D* limit) {
-    __m256i carryRowLow = _mm256_set1_epi32(static_cast<int>(state.y | (state.low << 16)));
-    __m256i carryHigh = _mm256_set1_epi32(static_cast<int>(state.high));
+    Carry c;
+    c.vector = loadState(state, c.rowLow, c.high);
     const __m256i offsetLow =
         _mm256_set1_epi32(static_cast<int>(static_cast<uint32_t>(state.offset)));
     const __m256i offsetHigh =
         _mm256_set1_epi32(static_cast<int>(static_cast<uint32_t>(state.offset >> 32)));
     Event2D* o = out;
     size_t i = 0;
-    for (; i + 8 <= count && o <= limit; i += 8) {
-        const Block b = classify(words + 2 * i, carryRowLow, carryHigh);
-        const unsigned taken = lanesTaken(b);
-        if (taken == 0) {
-            break;
-        }
-        // Event halves: x | y << 16, polarity, then the time's low and high 32 bits
-        // (the offset is a multiple of 2^24, so the 24-bit time never carries into it).
-        const __m256i xy = _mm256_or_si256(
-            b.x11, _mm256_slli_epi32(_mm256_and_si256(b.rowLow, _mm256_set1_epi32(0x7FF)), 16));
-        const __m256i polarity = _mm256_srli_epi32(b.payload, 11);
-        const __m256i time = _mm256_or_si256(
-            _mm256_or_si256(
-                _mm256_slli_epi32(b.high, 12),
-                _mm256_and_si256(_mm256_srli_epi32(b.rowLow, 16), _mm256_set1_epi32(0xFFF))),
-            offsetLow);
-        const unsigned mask =
-            static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(b.isX))) &
-            ((1u << taken) - 1);
-        const __m256i pick = _mm256_cvtepu8_epi32(
-            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kCompaction[mask].data())));
-        const __m256i cxy = _mm256_permutevar8x32_epi32(xy, pick);
-        const __m256i cp = _mm256_permutevar8x32_epi32(polarity, pick);
-        const __m256i ct = _mm256_permutevar8x32_epi32(time, pick);
-        const __m256i a0 = _mm256_unpacklo_epi32(cxy, cp);
-        const __m256i a1 = _mm256_unpackhi_epi32(cxy, cp);
-        const __m256i t0 = _mm256_unpacklo_epi32(ct, offsetHigh);
-        const __m256i t1 = _mm256_unpackhi_epi32(ct, offsetHigh);
-        auto* dst = reinterpret_cast<__m256i*>(o);
-        _mm256_storeu_si256(dst, _mm256_unpacklo_epi64(a0, t0));
-        _mm256_storeu_si256(dst + 1, _mm256_unpackhi_epi64(a0, t0));
-        _mm256_storeu_si256(dst + 2, _mm256_unpacklo_epi64(a1, t1));
-        _mm256_storeu_si256(dst + 3, _mm256_unpackhi_epi64(a1, t1));
-        o += __builtin_popcount(mask);
-        carryRowLow = carryOf(b.rowLow, taken);
-        carryHigh = laneOf(b.high, taken);
-        if (taken < 8) {
-            i += taken;
-            break;
-        }
+    bool vectors = false;
+    for (bool modeEnds = true; modeEnds; vectors = !vectors) {
+        i += vectors ? decodeMode<true>(words + 2 * i, count - i, c, o, limit, offsetLow,
+                                        offsetHigh, modeEnds)
+                     : decodeMode<false>(words + 2 * i, count - i, c, o, limit, offsetLow,
+                                         offsetHigh, modeEnds);
     }
-    storeState(carryRowLow, carryHigh, state);
+    storeState(c.rowLow, c.high, c.vector, state);
     out = o;
-    return i;
-}
-
-__attribute__((target("avx2,bmi,popcnt"))) size_t countBlocksAvx2(const uint8_t* words,
-                                                                  size_t count, BlockState& state,
-                                                                  uint64_t& events) {
-    __m256i carryRowLow = _mm256_set1_epi32(static_cast<int>(state.y | (state.low << 16)));
-    __m256i carryHigh = _mm256_set1_epi32(static_cast<int>(state.high));
-    uint64_t n = 0;
-    size_t i = 0;
-    for (; i + 8 <= count; i += 8) {
-        const Block b = classify(words + 2 * i, carryRowLow, carryHigh);
-        const unsigned taken = lanesTaken(b);
-        if (taken == 0) {
-            break;
-        }
-        n += static_cast<unsigned>(__builtin_popcount(
-            static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(b.isX))) &
-            ((1u << taken) - 1)));
-        carryRowLow = carryOf(b.rowLow, taken);
-        carryHigh = laneOf(b.high, taken);
-        if (taken < 8) {
-            i += taken;
-            break;
-        }
-    }
-    storeState(carryRowLow, carryHigh, state);
-    events += n;
     return i;
 }
 
 #else
 
 size_t decodeBlocksAvx2(const uint8_t*, size_t, BlockState&, Event2D*&, const Event2D*) {
-    return 0;
-}
-size_t countBlocksAvx2(const uint8_t*, size_t, BlockState&, uint64_t&) {
     return 0;
 }
 

@@ -1,9 +1,8 @@
 #pragma once
 
-// The EVT 3.0 decoder's wide path: eight words per step with AVX2, for the
-// words real cameras send most (rows, single events, time words). It lives
-// apart from the decoder because it is compiled for AVX2 and runs only where
-// the CPU has it.
+// The EVT 3.0 decoder's wide path: eight words per step with AVX2, for every
+// word but triggers and wraps of the time counter. It lives apart from the
+// decoder because it is compiled for AVX2 and runs only where the CPU has it.
 
 #include <cstddef>
 #include <cstdint>
@@ -23,11 +22,17 @@ struct BlockState {
     uint32_t high = 0;
     uint32_t low = 0;
     uint64_t offset = 0;  // a multiple of 2^24; the blocks never change it
+    uint32_t baseX = 0;   // below 2^16
+    uint32_t vectorPolarity = 0;
 };
 
-// Decodes blocks of eight words from `words` up to the first vector word,
-// trigger or wrap of the time counter, which is the scalar decoder's, while `out`
-// stays at or below `limit` (each block may write eight events past `out`).
+// Events one block writes at most past `out`: eight vector words of twelve.
+constexpr size_t kMaxBlockEvents = 96;
+
+// Decodes blocks of eight words from `words` up to the first trigger or wrap of
+// the time counter, which are the scalar decoder's (and vector words once the
+// base x nears saturation), while `out` stays at or below `limit` (each block
+// may write kMaxBlockEvents past `out`).
 // Returns the number of words decoded; `state` and `out` (or `events`) follow
 // them.
 size_t decodeBlocksAvx2(const uint8_t* words, size_t count, BlockState& state, Event2D*& out,

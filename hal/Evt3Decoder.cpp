@@ -58,13 +58,12 @@ void Evt3Decoder::flush(size_t count) {
 }
 
 // The hot loop of live streaming, indexing and every file query. Where the CPU
-// has AVX2, blocks of eight words that hold only rows, single events and time
-// words (most of what cameras send) go through the wide path, and the scalar
-// loop below takes the words it refuses. The scalar loop folds the state
-// into few scalars so that it runs from registers: the time as `timeBase` (wraps
-// and high part) plus `t`, the row as bits 16..31 of the packed event, the
-// vector state as the packed event of the next vector pixel. With kEmit false
-// it only tracks the state and counts.
+// has AVX2, blocks of eight words go through the wide path, and the scalar loop
+// below takes the words it refuses (triggers, wraps of the time counter). The
+// scalar loop folds the state into few scalars so that it runs from registers:
+// the time as `timeBase` (wraps and high part) plus `t`, the row as bits 16..31
+// of the packed event, the vector state as the packed event of the next vector
+// pixel. With kEmit false it only tracks the state and counts.
 template <bool kEmit>
 size_t Evt3Decoder::run(const uint8_t* words, size_t count) {
     uint64_t timeBase = state_.offset + (uint64_t{state_.high} << kTimeLowBits);
@@ -72,8 +71,9 @@ size_t Evt3Decoder::run(const uint8_t* words, size_t count) {
     uint64_t row = uint64_t{state_.y} << 16;
     uint64_t vector = packXYP(state_.baseX, state_.y, state_.vectorPolarity);
     Event2D* const range = range_.get();
-    // Room for one more vector word's 12 candidates.
+    // Room for one more vector word's 12 candidates, or one more wide block.
     Event2D* const limit = range + (kRangeCapacity - 12);
+    Event2D* const wideLimit = range + (kRangeCapacity - kMaxBlockEvents);
     Event2D* out = range;
     size_t total = 0;
 
@@ -101,9 +101,11 @@ size_t Evt3Decoder::run(const uint8_t* words, size_t count) {
         s.high = static_cast<uint32_t>((timeBase >> kTimeLowBits) & kPayloadMask);
         s.low = static_cast<uint32_t>(t - timeBase);
         s.y = static_cast<uint32_t>(row >> 16);
+        s.baseX = static_cast<uint32_t>(vector & 0xFFFF);
+        s.vectorPolarity = static_cast<uint32_t>(vector >> 32);
         size_t done;
         if constexpr (kEmit) {
-            done = decodeBlocksAvx2(p, left, s, out, limit);
+            done = decodeBlocksAvx2(p, left, s, out, wideLimit);
         } else {
             uint64_t counted = 0;
             done = countBlocksAvx2(p, left, s, counted);
@@ -112,15 +114,14 @@ size_t Evt3Decoder::run(const uint8_t* words, size_t count) {
         timeBase = s.offset + (uint64_t{s.high} << kTimeLowBits);
         t = timeBase + s.low;
         row = uint64_t{s.y} << 16;
-        vector = (vector & ~uint64_t{0xFFFF0000}) | row;
+        vector = s.baseX | row | (uint64_t{s.vectorPolarity} << 32);
         return done;
     };
 
     const uint8_t* const end = words + count * kWordSize;
     const uint8_t* p = words;
-    // Words the scalar loop takes after the wide path refuses a word: about a
-    // group of vector words, more while the wide path takes less than a block
-    // between refusals (vector-heavy streams).
+    // Words the scalar loop takes after the wide path refuses a word: a few,
+    // more while the wide path takes less than a block between refusals.
     size_t scalarWords = 4;
     while (p != end) {
         const uint8_t* stop = end;
@@ -128,7 +129,7 @@ size_t Evt3Decoder::run(const uint8_t* words, size_t count) {
             const size_t done = blocks(p, static_cast<size_t>(end - p) / kWordSize);
             p += done * kWordSize;
             if constexpr (kEmit) {
-                if (out > limit) {
+                if (out > wideLimit) {
                     handOver();
                 }
             }

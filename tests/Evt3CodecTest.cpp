@@ -222,6 +222,49 @@ TEST(Evt3Codec, StateWordsLetACutStreamDecodeOnItsOwn) {
     EXPECT_TRUE(evt3StateWords(NotEvt3()).empty());
 }
 
+// Words that put vectors in every lane of the decoder's blocks: base, 12- and
+// 8-bit vectors with no, one, some and all bits (and the unused bits of VECT_8),
+// between rows, single events, time words and triggers, each group shifted by
+// one more word than the last.
+std::vector<uint8_t> vectorWords(uint32_t seed, size_t groups) {
+    std::mt19937 random(seed);
+    std::vector<uint16_t> words;
+    uint32_t high = 0;
+    const uint16_t masks[] = {0, 0xFFF, 0x001, 0x800, 0x0C0, 0x03F, 0xFC0};
+    for (size_t g = 0; g < groups; ++g) {
+        words.insert(words.end(), g % 8, static_cast<uint16_t>(0x6000 | (random() & 0xFFF)));
+        for (int w = 0; w < 24; ++w) {
+            const uint32_t pick = random() % 16;
+            const uint16_t mask = random() % 2 ? masks[random() % 7] : (random() & 0xFFF);
+            if (pick < 5) {
+                words.push_back(static_cast<uint16_t>(0x4000 | mask));
+            } else if (pick < 8) {
+                words.push_back(static_cast<uint16_t>(0x5000 | mask));
+            } else if (pick < 10) {
+                words.push_back(static_cast<uint16_t>(0x3000 | (random() & 0xFFF)));
+            } else if (pick < 12) {
+                words.push_back(static_cast<uint16_t>(0x2000 | (random() & 0xFFF)));
+            } else if (pick < 13) {
+                words.push_back(static_cast<uint16_t>(random() & 0x7FF));
+            } else if (pick < 14) {
+                words.push_back(static_cast<uint16_t>(0x6000 | (random() & 0xFFF)));
+            } else if (pick < 15) {
+                high = (high + 1) & 0xFFF;
+                words.push_back(static_cast<uint16_t>(0x8000 | high));
+            } else {
+                words.push_back(static_cast<uint16_t>(random() % 64 == 0 ? 0xA101 : 0xE000));
+            }
+        }
+    }
+    // A base pushed to the decoder's saturation by vectors that never re-base, then re-based.
+    words.push_back(0x37F0);
+    for (int w = 0; w < 8000; ++w) {
+        words.push_back(w % 3 == 0 ? 0x5F81 : (w % 7 == 0 ? 0x2005 : 0x4801));
+    }
+    words.insert(words.end(), {0x3010, 0x4FFF, 0x5FFF, 0x4001});
+    return test::evt3Words(words);
+}
+
 // Every real stream, and generated ones, cut at random offsets and fed piece by
 // piece, decodes as the plain decoder does; in both the wide and the scalar code.
 TEST(Evt3Codec, StreamsCutAtRandomAgreeWithThePlainDecoder) {
@@ -234,6 +277,7 @@ TEST(Evt3Codec, StreamsCutAtRandomAgreeWithThePlainDecoder) {
             "[ info     ] no real recordings (../shared/data/evt3); generated streams only\n");
     }
     streams.emplace_back("random stream", test::encode(test::randomStream(5, 40000, 2)));
+    streams.emplace_back("vector words in every lane", vectorWords(11, 400));
     std::mt19937 random(17);
     for (bool scalar : {false, true}) {
         test::ForceScalar force(scalar);

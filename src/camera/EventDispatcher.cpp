@@ -1,6 +1,9 @@
 // Callback fan-out and batching of decoded events, shared by the camera families.
 #include "camera/EventDispatcher.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "orvane/base/Logger.h"
 #include "orvane/hal/EventSearch.h"
 
@@ -92,18 +95,22 @@ EventDispatcher::BatchSettings EventDispatcher::settings() {
 
 // The full batch becomes the ready one; the storage of the previous ready batch
 // is recycled as the next filling vector.
-bool EventDispatcher::BatchStore::handOver() {
+bool EventDispatcher::BatchStore::handOver(size_t most) {
     bool replaced;
     {
         std::lock_guard<std::mutex> lock(mutex);
         replaced = !readyTaken;
         ready.clear();
         ready.swap(filling);
-        // The next batch starts with room for the largest one yet: a batch only
-        // allocates when it outgrows every batch before it.
-        if (filling.capacity() < ready.capacity()) {
-            filling.reserve(ready.capacity());
+        // The next batch starts with room for twice the largest batch yet, in
+        // powers of two: time batches vary in size, and a steady stream then never
+        // allocates, not even for a batch a little larger than every one before.
+        largest = std::max(largest, ready.size());
+        size_t room = 1024;
+        while (room < 2 * largest && room < most) {
+            room *= 2;
         }
+        filling.reserve(std::min(room, most));
         readyTaken = false;
         ++handOvers;
     }
@@ -113,8 +120,8 @@ bool EventDispatcher::BatchStore::handOver() {
 
 // The newest batch wins over one the consumer has not taken yet; that loss is
 // counted and, once per run, logged.
-void EventDispatcher::handOver(BatchStore& store) {
-    if (!store.handOver()) {
+void EventDispatcher::handOver(BatchStore& store, size_t most) {
+    if (!store.handOver(most)) {
         return;
     }
     ++droppedBatches_;
@@ -152,7 +159,7 @@ void EventDispatcher::countBatches(const Event2D* p, const Event2D* end, uint64_
     std::vector<Event2D>& filling = countBatch_.filling;
     // The size was lowered below what is already filling: that batch goes at once.
     if (filling.size() > target) {
-        handOver(countBatch_);
+        handOver(countBatch_, target);
     }
     uint64_t n = static_cast<uint64_t>(end - p);
     while (n > 0) {
@@ -162,7 +169,7 @@ void EventDispatcher::countBatches(const Event2D* p, const Event2D* end, uint64_
             return;
         }
         filling.insert(filling.end(), p, p + room);
-        handOver(countBatch_);
+        handOver(countBatch_, target);
         n -= room;
         p += room;
     }
@@ -201,7 +208,7 @@ void EventDispatcher::timeBatches(const Event2D* p, const Event2D* end, uint64_t
         const Event2D* q = binarySearchTimestamp(boundary, p, end);
         if (q != p || !filling.empty()) {
             filling.insert(filling.end(), p, q);
-            handOver(timeBatch_);
+            handOver(timeBatch_, SIZE_MAX);
         }
         boundary = boundaryReaching(boundary, slice, q->timestamp);
         p = q;

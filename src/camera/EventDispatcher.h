@@ -64,8 +64,10 @@ class EventDispatcher {
         uint64_t handOvers = 0;
         uint64_t wakeUps = 0;  // endRun() releases waiters without a batch
         bool readyTaken = true;
-        // Returns true when the ready batch it replaced was never taken.
-        bool handOver();
+        size_t largest = 0;  // the largest batch handed over yet
+        // Returns true when the ready batch it replaced was never taken. No batch
+        // holds more than `most` events.
+        bool handOver(size_t most);
     };
 
     BatchStore countBatch_;
@@ -78,7 +80,7 @@ class EventDispatcher {
         uint64_t microseconds;
     };
     BatchSettings settings();
-    void handOver(BatchStore& store);
+    void handOver(BatchStore& store, size_t most);
     template <typename Callback, typename... Args>
     void callContained(std::unordered_set<uint32_t>& failed, uint32_t id, const char* kind,
                        Callback& callback, Args... args);
