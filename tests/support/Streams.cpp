@@ -165,11 +165,15 @@ std::vector<Event2D> singleEvents(size_t count) {
     events.reserve(count);
     std::mt19937 random(7);
     uint64_t t = 0;
+    uint16_t y = 0;
     while (events.size() < count) {
-        // A few events per microsecond, scattered over the sensor.
-        for (int i = 0; i < 4 && events.size() < count; ++i) {
-            events.emplace_back(static_cast<uint16_t>(random() % 1280),
-                                static_cast<uint16_t>(random() % 720),
+        // Ten events a microsecond at scattered columns; one in five moves to a
+        // random row, so no decoder can learn which word comes next.
+        for (int i = 0; i < 10 && events.size() < count; ++i) {
+            if (random() % 5 == 0) {
+                y = static_cast<uint16_t>(random() % 720);
+            }
+            events.emplace_back(static_cast<uint16_t>(random() % 1280), y,
                                 static_cast<uint8_t>(random() & 1), t);
         }
         ++t;

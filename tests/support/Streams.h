@@ -46,7 +46,8 @@ std::vector<uint8_t> endingOnItsLastKey();
 
 // Dense rows: every readout fills long runs of neighbouring pixels (vector words).
 std::vector<Event2D> denseRowEvents(size_t count);
-// Scattered single events whose row changes nearly every event (single-event words).
+// Scattered single events whose row changes at random, one event in five
+// (single-event words, about 1.3 words an event).
 std::vector<Event2D> singleEvents(size_t count);
 
 // Collects what a decoder hands to its callbacks, in order.
