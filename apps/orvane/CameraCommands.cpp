@@ -311,6 +311,8 @@ void runRecord(const CameraOptions& options) {
     });
     stopEventRecording(camera);
     eventsAtStop = counters.events;
+    // Buffers stop() leaves undecoded come after the recording.
+    const uint64_t dropped = droppedBuffers(camera) - droppedBefore;
     stopRecording(camera);
     stopStreaming(camera);
     status.finish();
@@ -332,8 +334,7 @@ void runRecord(const CameraOptions& options) {
     std::printf("%s %s to %s: %s, %s, %" PRIu64 " dropped buffers\n",
                 interrupted ? "stopped by Ctrl-C; recorded" : "recorded",
                 formatSeconds(seconds).c_str(), files.names().c_str(), summary.c_str(),
-                formatBytes(static_cast<double>(files.bytes())).c_str(),
-                droppedBuffers(camera) - droppedBefore);
+                formatBytes(static_cast<double>(files.bytes())).c_str(), dropped);
 }
 
 }  // namespace
