@@ -63,11 +63,13 @@ class Clock {
     uint64_t base() const { return base_; }
     uint32_t high() const { return high_; }
 
-    // The time after a run of time words none of which changes the high part:
-    // their last one alone sets it, without a branch on its type.
+    // The time after a run of words whose time words keep the high part: their
+    // last one alone sets it, and a word that is no time word leaves it. No
+    // branch: whether a block holds time words at all is not predictable.
     void settle(uint32_t w) {
-        const uint32_t low = (w >> 12) == kTimeLow ? w & kPayloadMask : 0;
-        now_ = base_ + low;
+        const uint64_t low = (w >> 12) == kTimeLow ? w & kPayloadMask : 0;
+        const uint64_t keep = uint64_t{0} - uint64_t{!isTimeWord(w)};
+        now_ = (now_ & keep) | ((base_ + low) & ~keep);
     }
 
   private:
@@ -112,12 +114,8 @@ class Blocks {
             const unsigned timeWords =
                 static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(lows, highs))) & 0x5555u;
             if (_mm_movemask_epi8(stops) == 0) {
-                const unsigned last =
-                    (31 - static_cast<unsigned>(__builtin_clz(timeWords | 1))) / 2;
-                const uint32_t w = wordAt(words, i + last);
-                if (timeWords != 0) {
-                    clock.settle(w);
-                }
+                // Without time words, lane 0 (no time word) is settled on.
+                clock.settle(wordAt(words, i + (31 - unsigned(__builtin_clz(timeWords | 1))) / 2));
             } else {
                 for (unsigned pending = timeWords; pending != 0; pending &= pending - 1) {
                     const unsigned lane = static_cast<unsigned>(__builtin_ctz(pending)) / 2;
