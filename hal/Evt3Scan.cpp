@@ -143,8 +143,9 @@ class Blocks {
 
   private:
     // What stops a block under the clock's high part: a time-high with another
-    // one, or a time-low above `lowBelow` (every time-low when the threshold is
-    // not above the high part's base, none when it is a high part away).
+    // high part, or a time-low above `lowBelow` (every time-low when the
+    // threshold is not above the high part's base, none when it is 4096 us or
+    // more past it).
     static void stopsFor(const Clock& clock, uint64_t threshold, __m128i& high, __m128i& lowBelow) {
         const uint64_t base = clock.base();
         const int below =
