@@ -1,5 +1,6 @@
 #include "orvane/hal/Evt3Scan.h"
 
+#include <algorithm>
 #include <array>
 
 #if defined(__SSE2__)
@@ -59,6 +60,17 @@ class Clock {
         now_ = base_;
     }
     uint64_t now() const { return now_; }
+    uint64_t base() const { return base_; }
+    uint32_t high() const { return high_; }
+
+    // The time after a run of words whose time words keep the high part: their
+    // last one alone sets it, and a word that is no time word leaves it. No
+    // branch: whether a block holds time words at all is not predictable.
+    void settle(uint32_t w) {
+        const uint64_t low = (w >> 12) == kTimeLow ? w & kPayloadMask : 0;
+        const uint64_t keep = uint64_t{0} - uint64_t{!isTimeWord(w)};
+        now_ = (now_ & keep) | ((base_ + low) & ~keep);
+    }
 
   private:
     uint64_t offset_;
@@ -68,8 +80,13 @@ class Clock {
 };
 
 #if defined(__SSE2__)
-// Eight words per step: their events counted without a branch, and the step
-// left only for the time words among them, which are checked one by one.
+// Eight words per step, their events counted without a branch. Real cameras
+// send a time word every few words, mostly time-lows and time-highs that repeat
+// the high part, and only a time-low at or above the threshold's low part can
+// reach the threshold while the high part stays: so a block steps word by word
+// only when it holds such a time-low or a time-high that changes the high part
+// (about once per threshold and once per 4 ms), and otherwise its last time
+// word alone sets the time.
 class Blocks {
   public:
     static constexpr size_t kWords = 8;
@@ -81,25 +98,36 @@ class Blocks {
         __m128i sum = _mm_setzero_si128();
         unsigned blocks = 0;
         found = false;
+        __m128i high, lowBelow;
+        stopsFor(clock, threshold, high, lowBelow);
         for (; i + kWords <= count; i += kWords) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 2 * i));
             const __m128i types = _mm_srli_epi16(v, 12);
             __m128i events = eventsPerWord(v, types);
-            const __m128i timeWords =
-                _mm_or_si128(_mm_cmpeq_epi16(types, _mm_set1_epi16(kTimeLow)),
-                             _mm_cmpeq_epi16(types, _mm_set1_epi16(kTimeHigh)));
+            const __m128i payload = _mm_and_si128(v, _mm_set1_epi16(kPayloadMask));
+            const __m128i lows = _mm_cmpeq_epi16(types, _mm_set1_epi16(kTimeLow));
+            const __m128i highs = _mm_cmpeq_epi16(types, _mm_set1_epi16(kTimeHigh));
+            const __m128i stops =
+                _mm_or_si128(_mm_and_si128(lows, _mm_cmpgt_epi16(payload, lowBelow)),
+                             _mm_andnot_si128(_mm_cmpeq_epi16(payload, high), highs));
             // One bit per word (movemask gives two per 16-bit lane).
-            unsigned pending = static_cast<unsigned>(_mm_movemask_epi8(timeWords)) & 0x5555u;
-            while (pending != 0) {
-                const unsigned lane = static_cast<unsigned>(__builtin_ctz(pending)) / 2;
-                pending &= pending - 1;
-                clock.apply(wordAt(words, i + lane));
-                if (clock.now() >= threshold) {
-                    events = _mm_and_si128(events, lanesBefore(lane));
-                    seen += total(_mm_add_epi16(sum, events));
-                    found = true;
-                    return i + lane;
+            const unsigned timeWords =
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(lows, highs))) & 0x5555u;
+            if (_mm_movemask_epi8(stops) == 0) {
+                // Without time words, lane 0 (no time word) is settled on.
+                clock.settle(wordAt(words, i + (31 - unsigned(__builtin_clz(timeWords | 1))) / 2));
+            } else {
+                for (unsigned pending = timeWords; pending != 0; pending &= pending - 1) {
+                    const unsigned lane = static_cast<unsigned>(__builtin_ctz(pending)) / 2;
+                    clock.apply(wordAt(words, i + lane));
+                    if (clock.now() >= threshold) {
+                        events = _mm_and_si128(events, lanesBefore(lane));
+                        seen += total(_mm_add_epi16(sum, events));
+                        found = true;
+                        return i + lane;
+                    }
                 }
+                stopsFor(clock, threshold, high, lowBelow);
             }
             sum = _mm_add_epi16(sum, events);
             // At most 12 events per word: 4096 blocks fit 16-bit lanes.
@@ -114,6 +142,20 @@ class Blocks {
     }
 
   private:
+    // What stops a block under the clock's high part: a time-high with another
+    // high part, or a time-low above `lowBelow` (every time-low when the
+    // threshold is not above the high part's base, none when it is 4096 us or
+    // more past it).
+    static void stopsFor(const Clock& clock, uint64_t threshold, __m128i& high, __m128i& lowBelow) {
+        const uint64_t base = clock.base();
+        const int below =
+            threshold > base
+                ? static_cast<int>(std::min<uint64_t>(threshold - base - 1, kPayloadMask))
+                : -1;
+        high = _mm_set1_epi16(static_cast<int16_t>(clock.high()));
+        lowBelow = _mm_set1_epi16(static_cast<int16_t>(below));
+    }
+
     static __m128i eventsPerWord(__m128i v, __m128i types) {
         const __m128i single = _mm_cmpeq_epi16(types, _mm_set1_epi16(kAddrX));
         const __m128i valid = _mm_or_si128(
@@ -128,12 +170,12 @@ class Blocks {
         return _mm_sub_epi16(x, single);  // a single-event word's lane is -1 in `single`
     }
 
+    // A window on eight ones then eight zeros: no loop of `lane` steps, whose
+    // exit is mispredicted once per bookmark.
     static __m128i lanesBefore(unsigned lane) {
-        alignas(16) uint16_t mask[kWords] = {};
-        for (unsigned l = 0; l < lane; ++l) {
-            mask[l] = 0xFFFF;
-        }
-        return _mm_load_si128(reinterpret_cast<const __m128i*>(mask));
+        static constexpr uint16_t kOnesThenZeros[2 * kWords] = {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF,
+                                                                0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kOnesThenZeros + kWords - lane));
     }
 
     static uint64_t total(__m128i lanes) {

@@ -106,8 +106,9 @@ void BookmarkIndex::build(std::istream& in, BookmarkMap& bookmarks, EventCountMa
                 pending.timestamp = time;
             } else {
                 pending.timestamp = last;
-                // Keys only grow here (each is 2000 us past the one before).
-                bookmarks.emplace(last, pending);
+                // Keys only grow here (each is 2000 us past the one before): no
+                // descent of the tree per bookmark.
+                bookmarks.emplace_hint(bookmarks.end(), last, pending);
                 eventsBefore.push_back(pendingEvents);
                 pending.position = chunkStart + pos;
                 pendingEvents = events;
@@ -142,7 +143,7 @@ void BookmarkIndex::build(std::istream& in, BookmarkMap& bookmarks, EventCountMa
         const uint64_t sBefore = before(++i);
         count += static_cast<uint32_t>(sBefore - eBefore);
         s->second.eventIndex = count;
-        eventCountIndex.emplace(count, s->first);
+        eventCountIndex.emplace_hint(eventCountIndex.end(), count, s->first);  // counts grow
         eBefore = sBefore;
     }
     eventCountIndex.emplace(bookmarks.begin()->second.eventIndex,
