@@ -24,10 +24,6 @@ inline void store(Event2D* out, uint64_t xyp, uint64_t t) {
     std::memcpy(static_cast<void*>(out), words, sizeof words);
 }
 
-// Base x only grows on a malformed stream that never re-bases; saturating keeps
-// the x of a vector event from carrying into its y.
-constexpr uint64_t kMaxBaseX = 0xF000;
-
 }  // namespace
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
