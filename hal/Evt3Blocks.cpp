@@ -354,7 +354,13 @@ __attribute__((target("avx2,bmi,popcnt"))) size_t decodeBlocksAvx2(const uint8_t
     size_t i = 0;
     bool vectors = true;
     unsigned runHold = 0;
-    Next next = Next::kOtherMode;
+    // A dense row's words go to the runs at once, rather than after a block in
+    // each mode; the decoder calls in again after every full range.
+    uint16_t first[2] = {0, 0};
+    std::memcpy(first, words, std::min<size_t>(count, 2) * kWordSize);
+    constexpr uint16_t kFull12 = word(kVect12, kPayloadMask);
+    Next next =
+        o <= limit && (first[0] == kFull12 || first[1] == kFull12) ? Next::kRuns : Next::kOtherMode;
     do {
         if (next == Next::kRuns) {
             storeState(c.rowLow, c.high, c.vector, state);

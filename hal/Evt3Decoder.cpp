@@ -126,7 +126,9 @@ size_t Evt3Decoder::run(const uint8_t* words, size_t count) {
             p += done * kWordSize;
             if constexpr (kEmit) {
                 if (out > wideLimit) {
+                    // A full range, not a word the wide path refuses: on with it.
                     handOver();
+                    continue;
                 }
             }
             scalarWords = done < 8 ? std::min<size_t>(2 * scalarWords, 512) : 4;

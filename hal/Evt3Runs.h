@@ -14,12 +14,11 @@
 
 namespace orvane::evt3 {
 
-// Decodes words from `words` up to the first that is not a row, base, vector,
-// single event or low time word, or a vector word while the base x is at
-// saturation (the scalar decoder's), while `out` stays at or below `limit`
-// (each word may write kMaxBlockEvents past `out`, as the blocks do). Needs
-// `out` at or below `limit`. Returns the words decoded; `state` and `out`
-// follow them.
+// Decodes words from `words` up to the first that is not a row, base, vector or
+// low time word (single events are the blocks' strength), while the base x
+// stays clear of saturation (the scalar decoder's) and `out` at or below
+// `limit` (each word may write kMaxBlockEvents past `out`, as the blocks do).
+// Returns the words decoded; `state` and `out` follow them.
 size_t decodeRunsAvx2(const uint8_t* words, size_t count, BlockState& state, Event2D*& out,
                       const Event2D* limit);
 
