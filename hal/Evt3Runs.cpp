@@ -70,9 +70,11 @@ __attribute__((target("avx2,bmi,popcnt"))) size_t decodeRunsAvx2(const uint8_t* 
         }
         const size_t n = i + std::min({count - i, static_cast<size_t>(limit - o) / 12 + 1,
                                        size_t{(kMaxBaseX - highestBase + 11) / 12}});
-        for (; i < n; ++i) {
+        const uint8_t* p = words + 2 * i;
+        const uint8_t* const stop = words + 2 * n;
+        for (; p != stop; p += 2) {
             uint16_t w;
-            std::memcpy(&w, words + 2 * i, sizeof w);
+            std::memcpy(&w, p, sizeof w);
             // Full vectors first: most of a dense row's words.
             if (w == word(kVect12, kPayloadMask)) {
                 storeTwelve(o, pair, k);
@@ -118,6 +120,7 @@ __attribute__((target("avx2,bmi,popcnt"))) size_t decodeRunsAvx2(const uint8_t* 
                 break;
             }
         }
+        i = static_cast<size_t>(p - words) / kWordSize;
     }
     const uint64_t vector = static_cast<uint64_t>(_mm256_extract_epi64(pair, 0));
     state.y = static_cast<uint32_t>(row >> 16);
