@@ -51,7 +51,8 @@ __attribute__((target("avx2,bmi,popcnt"))) size_t decodeRunsAvx2(const uint8_t* 
     const __m256i rowBits = _mm256_setr_epi64x(0xFFFF0000, 0, 0xFFFF0000, 0);
     const __m256i timeLanes = _mm256_setr_epi64x(0, -1, 0, -1);
     // What a VECT_12 and a VECT_8 add to the base x.
-    const __m256i steps[2] = {_mm256_setr_epi64x(12, 0, 12, 0), _mm256_setr_epi64x(8, 0, 8, 0)};
+    const __m256i steps[3] = {_mm256_setr_epi64x(12, 0, 12, 0), _mm256_setr_epi64x(8, 0, 8, 0),
+                              _mm256_setr_epi64x(24, 0, 24, 0)};
     const Offsets k{_mm256_setr_epi64x(0, 0, 1, 0), _mm256_setr_epi64x(2, 0, 3, 0),
                     _mm256_setr_epi64x(4, 0, 5, 0), _mm256_setr_epi64x(6, 0, 7, 0),
                     _mm256_setr_epi64x(8, 0, 9, 0), _mm256_setr_epi64x(10, 0, 11, 0)};
@@ -75,8 +76,20 @@ __attribute__((target("avx2,bmi,popcnt"))) size_t decodeRunsAvx2(const uint8_t* 
         for (; p != stop; p += 2) {
             uint16_t w;
             std::memcpy(&w, p, sizeof w);
-            // Full vectors first: most of a dense row's words.
+            // Full vectors first: most of a dense row's words, often two in a row.
             if (w == word(kVect12, kPayloadMask)) {
+                uint16_t next = 0;
+                if (p + kWordSize != stop) {
+                    std::memcpy(&next, p + kWordSize, sizeof next);
+                }
+                if (next == w) {
+                    storeTwelve(o, pair, k);
+                    storeTwelve(o + 12, _mm256_add_epi64(pair, steps[0]), k);
+                    o += 24;
+                    pair = _mm256_add_epi64(pair, steps[2]);
+                    p += kWordSize;
+                    continue;
+                }
                 storeTwelve(o, pair, k);
                 o += 12;
                 pair = _mm256_add_epi64(pair, steps[0]);
