@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "Evt3Blocks.h"
+#include "Evt3Format.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #define ORVANE_X86 1
@@ -35,7 +36,7 @@ constexpr int kCarriedVector = 0x10FFFF;
 // Above this base x, a block's eight increments could reach the decoder's
 // saturation, which the scalar code applies (only a malformed stream that never
 // re-bases gets there).
-constexpr uint32_t kMaxBlockBaseX = 0xF000 - 8 * 12;
+constexpr uint32_t kMaxBlockBaseX = kMaxBaseX - 8 * 12;
 
 __attribute__((target("avx2"))) inline __m256i upperHalf() {
     return _mm256_setr_epi32(0, 0, 0, 0, -1, -1, -1, -1);

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "Evt3BlockLanes.h"
+#include "Evt3Runs.h"
 #include "orvane/hal/Evt3Scan.h"
 
 namespace orvane {
@@ -234,16 +235,26 @@ struct Carry {
 // plain mode.
 constexpr unsigned kQuietBlocks = 16;
 
+// What follows the words a mode decoded: the end, the other mode, or a run of
+// vector words (Evt3Runs.h).
+enum class Next { kStop, kOtherMode, kRuns };
+
+// Full 12-bit vectors in a block that hand it to the runs: two of them are a
+// dense row's, which real cameras seldom send.
+constexpr int kRunFullVectors = 2;
+
 // Decodes blocks in one of two modes: the plain one for blocks without vector
 // words, which stops before the first block with one, and the vector one, which
 // takes every block and stops after kQuietBlocks without vector words. Streams
 // with and without vectors each stay in one mode, whose branches predict well.
-// Returns the words decoded; `modeEnds` tells whether the other mode goes on.
+// The vector mode hands blocks with full vectors to the runs, unless `runHold`
+// (counted down per block) holds them back after a short run.
+// Returns the words decoded; `next` tells what goes on.
 template <bool kVectors>
 __attribute__((target("avx2,bmi,popcnt"), always_inline)) inline size_t decodeMode(
     const uint8_t* words, size_t count, Carry& c, Event2D*& o, const Event2D* limit,
-    __m256i offsetLow, __m256i offsetHigh, bool& modeEnds) {
-    modeEnds = false;
+    __m256i offsetLow, __m256i offsetHigh, Next& next, unsigned& runHold) {
+    next = Next::kStop;
     unsigned quiet = 0;
     size_t i = 0;
     for (; i + 8 <= count && o <= limit; i += 8) {
@@ -278,6 +289,12 @@ __attribute__((target("avx2,bmi,popcnt"), always_inline)) inline size_t decodeMo
                 storeCompacted(o, _mm256_or_si256(_mm256_add_epi32(lanes.x, bit), y),
                                lanes.polarity, time, offsetHigh, eventLanes);
             } else {
+                const unsigned full = static_cast<unsigned>(_mm256_movemask_ps(
+                    _mm256_castsi256_ps(_mm256_cmpeq_epi32(masks, _mm256_set1_epi32(0xFFF)))));
+                if (runHold == 0 && __builtin_popcount(full) >= kRunFullVectors) {
+                    next = Next::kRuns;
+                    break;
+                }
                 storeVectorBlock(_mm256_or_si256(lanes.x, y), lanes.polarity, time, offsetHigh,
                                  masks, o);
             }
@@ -285,9 +302,10 @@ __attribute__((target("avx2,bmi,popcnt"), always_inline)) inline size_t decodeMo
             // Counted without a branch: whether a block has vectors is what the
             // predictor cannot learn.
             quiet = (quiet + 1) & (0u - static_cast<unsigned>(vectors == 0));
+            runHold -= runHold != 0;
         } else {
             if (vectors != 0) {
-                modeEnds = true;
+                next = Next::kOtherMode;
                 break;
             }
             storeCompacted(o, _mm256_or_si256(b.x11, rowsOf(b)), _mm256_srli_epi32(b.payload, 11),
@@ -311,7 +329,7 @@ __attribute__((target("avx2,bmi,popcnt"), always_inline)) inline size_t decodeMo
         }
         if constexpr (kVectors) {
             if (quiet == kQuietBlocks) {
-                modeEnds = true;
+                next = Next::kOtherMode;
                 i += 8;
                 break;
             }
@@ -334,13 +352,32 @@ __attribute__((target("avx2,bmi,popcnt"))) size_t decodeBlocksAvx2(const uint8_t
         _mm256_set1_epi32(static_cast<int>(static_cast<uint32_t>(state.offset >> 32)));
     Event2D* o = out;
     size_t i = 0;
-    bool vectors = false;
-    for (bool modeEnds = true; modeEnds; vectors = !vectors) {
+    bool vectors = true;
+    unsigned runHold = 0;
+    // A dense row's words go to the runs at once, rather than after a block in
+    // each mode; the decoder calls in again after every full range.
+    uint16_t first[2] = {0, 0};
+    std::memcpy(first, words, std::min<size_t>(count, 2) * kWordSize);
+    constexpr uint16_t kFull12 = word(kVect12, kPayloadMask);
+    Next next =
+        o <= limit && (first[0] == kFull12 || first[1] == kFull12) ? Next::kRuns : Next::kOtherMode;
+    do {
+        if (next == Next::kRuns) {
+            storeState(c.rowLow, c.high, c.vector, state);
+            const size_t done = decodeRunsAvx2(words + 2 * i, count - i, state, o, limit);
+            c.vector = loadState(state, c.rowLow, c.high);
+            i += done;
+            // A run that ended soon leaves the next blocks to the vector mode,
+            // which always moves on.
+            runHold = done < 16 ? 4 : 0;
+        } else {
+            vectors = !vectors;
+        }
         i += vectors ? decodeMode<true>(words + 2 * i, count - i, c, o, limit, offsetLow,
-                                        offsetHigh, modeEnds)
+                                        offsetHigh, next, runHold)
                      : decodeMode<false>(words + 2 * i, count - i, c, o, limit, offsetLow,
-                                         offsetHigh, modeEnds);
-    }
+                                         offsetHigh, next, runHold);
+    } while (next != Next::kStop);
     storeState(c.rowLow, c.high, c.vector, state);
     out = o;
     return i;

@@ -39,7 +39,10 @@ class Evt3Decoder final : public Decoder {
     void flush(size_t count);
 
     State state_;
-    std::unique_ptr<Event2D[]> range_;
+    // Events beyond the range that let it start on a cache line (new aligns to 16 bytes).
+    static constexpr size_t kAlignSlack = 3;
+    std::unique_ptr<Event2D[]> storage_;
+    Event2D* range_ = nullptr;
     bool haveOddByte_ = false;
     uint8_t oddByte_ = 0;
 };

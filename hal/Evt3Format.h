@@ -26,6 +26,9 @@ constexpr unsigned kPolarityBit = 11;
 constexpr unsigned kTimeLowBits = 12;
 constexpr uint64_t kTimePeriod = uint64_t{1} << 24;  // the 24-bit counter wraps every 16.777216 s
 constexpr uint8_t kWordSize = 2;
+// Base x only grows on a malformed stream that never re-bases; it stops at this
+// value so that the x of a vector event never carries into its y.
+constexpr uint32_t kMaxBaseX = 0xF000;
 
 constexpr std::array<uint8_t, 4096> makePopcount12() {
     std::array<uint8_t, 4096> table{};

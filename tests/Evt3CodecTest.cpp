@@ -265,6 +265,64 @@ std::vector<uint8_t> vectorWords(uint32_t seed, size_t groups) {
     return test::evt3Words(words);
 }
 
+// Rows of dense activity: runs of full VECT_12 words after a base anywhere up to
+// x 2047 (so runs pass the width), each ended by a vector whose valid bits
+// start at bit 0, have gaps, or are none, or by a single event; time words
+// between. Then full vectors that never re-base, through the base x's
+// saturation, and a re-base.
+std::vector<uint8_t> denseVectorWords(uint32_t seed, size_t rows) {
+    std::mt19937 random(seed);
+    std::vector<uint16_t> words;
+    uint32_t high = 0;
+    const uint16_t ends[] = {0x40FF, 0x4007, 0x50FF, 0x5F0F, 0x4F7F,
+                             0x4001, 0x4000, 0x5000, 0x4FFE, 0x2123};
+    for (size_t row = 0; row < rows; ++row) {
+        if (row % 5 == 0) {
+            words.push_back(static_cast<uint16_t>(0x6000 | (random() & 0xFFF)));
+        }
+        if (row % 97 == 0) {
+            high = (high + 1) & 0xFFF;
+            words.push_back(static_cast<uint16_t>(0x8000 | high));
+        }
+        words.push_back(static_cast<uint16_t>(random() & 0x7FF));
+        for (int run = 0; run < 3; ++run) {
+            words.push_back(static_cast<uint16_t>(0x3000 | (random() & 0xFFF)));
+            words.insert(words.end(), random() % 6, 0x4FFF);
+            words.push_back(ends[random() % 10]);
+        }
+    }
+    words.push_back(0x37F8);
+    words.insert(words.end(), 5200, 0x4FFF);
+    words.insert(words.end(), {0x3010, 0x4FFF, 0x4FFF, 0x50FF});
+    return test::evt3Words(words);
+}
+
+// Dense rows split at every byte: a run of full vectors may end at the split,
+// with its last word whole or halved.
+TEST(Evt3Codec, DenseRowsSplitAnywhereDecodeAsThePlainDecoder) {
+    const auto bytes = denseVectorWords(5, 40);
+    test::PlainEvt3Decoder plain;
+    std::vector<Event2D> expected;
+    std::vector<EventTriggerIn> triggers;
+    plain.decode(bytes.data(), bytes.data() + 2 * 400, expected, triggers);
+    std::vector<Item> items;
+    for (const Event2D& e : expected) {
+        items.push_back(event(e.x, e.y, e.polarity, e.timestamp));
+    }
+    for (size_t split = 0; split <= 800; ++split) {
+        auto decoder = test::evt3Decoder();
+        Collector seen(*decoder);
+        decoder->decode(
+            std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(split)));
+        decoder->decode(
+            std::vector<uint8_t>(bytes.begin() + static_cast<long>(split), bytes.begin() + 800));
+        expectSameStream(items, seen.items, "split at byte " + std::to_string(split));
+        if (HasFatalFailure()) {
+            return;
+        }
+    }
+}
+
 // Every real stream, and generated ones, cut at random offsets and fed piece by
 // piece, decodes as the plain decoder does; in both the wide and the scalar code.
 TEST(Evt3Codec, StreamsCutAtRandomAgreeWithThePlainDecoder) {
@@ -278,6 +336,7 @@ TEST(Evt3Codec, StreamsCutAtRandomAgreeWithThePlainDecoder) {
     }
     streams.emplace_back("random stream", test::encode(test::randomStream(5, 40000, 2)));
     streams.emplace_back("vector words in every lane", vectorWords(11, 400));
+    streams.emplace_back("dense vector rows", denseVectorWords(23, 3000));
     std::mt19937 random(17);
     for (bool scalar : {false, true}) {
         test::ForceScalar force(scalar);
