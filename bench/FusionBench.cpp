@@ -128,6 +128,19 @@ double record(TandroCamera& camera, const std::string& base, double seconds, STR
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 }
 
+// Each preset the live recording could use, and the converter's default ("").
+template <typename Function>
+int registerPresets(const char* name, Function function) {
+    for (const char* preset : {"ultrafast", "superfast", "veryfast", ""}) {
+        const std::string full = std::string(name) + "/" + (*preset ? preset : "default");
+        benchmark::RegisterBenchmark(full.c_str(), function, preset)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->Iterations(1);
+    }
+    return 0;
+}
+
 // Pictures kept per second of 4K at 30/s, by encoder preset ("" = the
 // encoder's default, which the general converter keeps).
 void BM_Record4KPreset(benchmark::State& state, const char* preset) {
@@ -157,22 +170,7 @@ void BM_Record4KPreset(benchmark::State& state, const char* preset) {
                   took - kSeconds);
     bench::addNote(note);
 }
-BENCHMARK_CAPTURE(BM_Record4KPreset, ultrafast, "ultrafast")
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Iterations(1);
-BENCHMARK_CAPTURE(BM_Record4KPreset, superfast, "superfast")
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Iterations(1);
-BENCHMARK_CAPTURE(BM_Record4KPreset, veryfast, "veryfast")
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Iterations(1);
-BENCHMARK_CAPTURE(BM_Record4KPreset, default, "")
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Iterations(1);
+const int kRecord4KPresetRegistered = registerPresets("BM_Record4KPreset", BM_Record4KPreset);
 
 // The same presets on a camera-like 4K scene (soft bands under a fine texture,
 // panning), which costs the encoder more than the simulator's plain bands:
@@ -210,22 +208,8 @@ void BM_Encode4KScenePreset(benchmark::State& state, const char* preset) {
                   *preset ? preset : "default", rate, rate / 30.0);
     bench::addNote(note);
 }
-BENCHMARK_CAPTURE(BM_Encode4KScenePreset, ultrafast, "ultrafast")
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Iterations(1);
-BENCHMARK_CAPTURE(BM_Encode4KScenePreset, superfast, "superfast")
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Iterations(1);
-BENCHMARK_CAPTURE(BM_Encode4KScenePreset, veryfast, "veryfast")
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Iterations(1);
-BENCHMARK_CAPTURE(BM_Encode4KScenePreset, default, "")
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Iterations(1);
+const int kEncode4KScenePresetRegistered =
+    registerPresets("BM_Encode4KScenePreset", BM_Encode4KScenePreset);
 
 // Resident set size figures of this process, kB: "VmRSS" or "VmHWM" (peak).
 long statusKb(const std::string& field) {
