@@ -12,6 +12,7 @@ extern "C" {
 #include "orvane/base/Logger.h"
 #include "tools/FFmpegHandles.h"
 #include "tools/FFmpegLog.h"
+#include "tools/FFmpegPictures.h"
 
 namespace orvane {
 
@@ -20,73 +21,15 @@ namespace {
 constexpr const char* kLogModule = "src/tools/DataToVideoConverter";
 
 constexpr int64_t kBitRate = 60000000;
-constexpr int kPictureAlignment = 32;
 constexpr int kPixelGroup = 16;
 
-// Sizes and formats of a conversion. Caller pictures are laid out by it with
-// rows packed tightly (alignment 1), FFmpeg's pictures with their own strides.
-struct Geometry {
-    int srcWidth = 0, srcHeight = 0, srcFormat = AV_PIX_FMT_NONE;
-    int dstWidth = 0, dstHeight = 0, dstFormat = AV_PIX_FMT_NONE;
-
-    bool operator==(const Geometry& o) const {
-        return srcWidth == o.srcWidth && srcHeight == o.srcHeight && srcFormat == o.srcFormat &&
-               dstWidth == o.dstWidth && dstHeight == o.dstHeight && dstFormat == o.dstFormat;
-    }
-    bool operator!=(const Geometry& o) const { return !(*this == o); }
-};
-
-struct Planes {
-    uint8_t* data[4] = {};
-    int strides[4] = {};
-};
-
-// A caller's tightly packed picture seen as FFmpeg planes. False for a format or
-// size FFmpeg cannot lay out.
-bool packedPlanes(const uint8_t* picture, int format, int width, int height, Planes& planes) {
-    return av_image_fill_arrays(planes.data, planes.strides, picture,
-                                static_cast<AVPixelFormat>(format), width, height, 1) >= 0;
-}
-
-int scale(SwsContext* scaler, uint8_t* const src[], const int srcStrides[], int srcHeight,
-          uint8_t* const dst[], const int dstStrides[]) {
-    if (sws_scale(scaler, src, srcStrides, 0, srcHeight, dst, dstStrides) < 0) {
-        ORVANE_LOG(LOG_ERROR, "Picture conversion failed.");
-        return -1;
-    }
-    return 0;
-}
-
-// Row by row, so that each side keeps its own stride.
-void copyPicture(uint8_t* dst[], int dstStrides[], uint8_t* const src[], const int srcStrides[],
-                 int format, int width, int height) {
-    const uint8_t* planes[4] = {src[0], src[1], src[2], src[3]};
-    av_image_copy(dst, dstStrides, planes, srcStrides, static_cast<AVPixelFormat>(format), width,
-                  height);
-}
-
-av::FramePtr allocatePicture(int format, int width, int height) {
-    av::FramePtr picture(av_frame_alloc());
-    if (!picture) {
-        ORVANE_LOG(LOG_ERROR, "Could not allocate video frame");
-        return nullptr;
-    }
-    picture->format = format;
-    picture->width = width;
-    picture->height = height;
-    if (av_frame_get_buffer(picture.get(), kPictureAlignment) < 0) {
-        ORVANE_LOG(LOG_ERROR, "Could not allocate the video frame data");
-        return nullptr;
-    }
-    return picture;
-}
-
-bool ensurePicture(av::FramePtr& picture, int format, int width, int height) {
-    if (!picture) {
-        picture = allocatePicture(format, width, height);
-    }
-    return static_cast<bool>(picture);
-}
+using av::allocatePicture;
+using av::copyPicture;
+using av::ensurePicture;
+using av::Geometry;
+using av::packedPlanes;
+using av::Planes;
+using av::scale;
 
 }  // namespace
 
