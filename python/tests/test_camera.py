@@ -103,7 +103,8 @@ def test_waiting_loops_end_on_stop_unplug_and_ctrl_c(camera):
         with pytest.raises(KeyboardInterrupt):
             for _ in camera.batches(time_us=1_000, timeout=20):
                 pass
-        assert time.monotonic() - began < 2
+        # Well before the 20 s timeout, with room for a loaded machine.
+        assert time.monotonic() - began < 10
     finally:
         signal.setitimer(signal.ITIMER_REAL, 0)
         signal.signal(signal.SIGALRM, previous)
