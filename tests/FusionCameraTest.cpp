@@ -398,7 +398,7 @@ TEST_F(FusionRecording, BaseNamesAndRefusals) {
     EXPECT_EQ(camera.startRecording(missing, STREAM_DVS), -1);
     EXPECT_TRUE(log.count("Unable to open " + missing + ".raw for writing."));
     EXPECT_EQ(camera.startRecording(missing, STREAM_APS), 0) << "the writer opens the video";
-    ASSERT_EQ(camera.stopRecording(STREAM_APS), 0);
+    EXPECT_EQ(camera.stopRecording(STREAM_APS), -1) << "a video that was never opened";
     EXPECT_TRUE(log.count(
         "Video converter initialization failed, please confirm that the input file is correct."));
     EXPECT_EQ(camera.startRecording(missing, STREAM_BOTH), -1);
