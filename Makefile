@@ -17,9 +17,10 @@ INSTALL_BUILD ?= build-install-$(INSTALL_TYPE)
 PACKAGES = g++ cmake ninja-build pkg-config make \
            libgtest-dev libgmock-dev libbenchmark-dev \
            libavformat-dev libavcodec-dev libswscale-dev libavutil-dev \
-           libcli11-dev nlohmann-json3-dev \
+           libcli11-dev nlohmann-json3-dev libboost-dev zlib1g-dev \
            clang libclang-rt-14-dev clang-format \
-           python3 python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
+           python3 python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest \
+           chromium python3-websocket
 
 CMAKE = cmake -G Ninja -Wno-dev
 
@@ -67,6 +68,7 @@ tsan: deps
 
 bench: build
 	ORVANE_LOG_LEVEL=3 ./$(BUILD)/bench/orvane_bench --benchmark_color=false
+	PYTHONPATH=$(BUILD)/python ORVANE_CLI=$(abspath $(BUILD))/apps/orvane /usr/bin/python3 tests/view/bench_view.py
 
 fuzz:
 	CC=clang CXX=clang++ $(CMAKE) -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -14,5 +14,7 @@ void addCameraCommands(CLI::App& app);
 void addFileCommands(CLI::App& app);
 // cut, export, render, csv
 void addConvertCommands(CLI::App& app);
+// view
+void addViewCommand(CLI::App& app);
 
 }  // namespace orvane::cli

@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
     addCameraCommands(app);
     addFileCommands(app);
     addConvertCommands(app);
+    addViewCommand(app);
 
     LibraryLog::capture();
     // FFmpeg's own lines would come beside ours; ORVANE_LOG_LEVEL lets them through.
