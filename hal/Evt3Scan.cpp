@@ -270,17 +270,54 @@ uint64_t evt3CountEvents(const uint8_t* begin, const uint8_t* end) {
     return events;
 }
 
+bool evt3ScanPastTime(const uint8_t* begin, const uint8_t* end, uint64_t threshold, uint64_t& time,
+                      uint64_t& events, Evt3Earlier& earlier) {
+    const size_t count = end > begin ? static_cast<size_t>(end - begin) / kWordSize : 0;
+    Clock clock(time);
+    uint64_t seen = events;
+    bool settled = false;
+    size_t i = 0;
+    // Word by word: it walks a few milliseconds of recording at most, once per seek.
+    for (; i < count; ++i) {
+        const uint32_t w = wordAt(begin, i);
+        if (isTimeWord(w)) {
+            clock.apply(w);
+            if ((w >> 12) == kTimeHigh && clock.base() >= threshold) {
+                settled = true;
+                break;
+            }
+        } else if (const uint32_t n = eventsOf(w); n != 0) {
+            seen += n;
+            if (clock.now() < threshold) {
+                earlier.found = true;
+                earlier.offset = (i + 1) * kWordSize;
+                earlier.time = clock.now();
+                earlier.events = seen;
+            }
+        }
+    }
+    time = clock.now();
+    events = seen;
+    return settled;
+}
+
 Evt3StateStart evt3StateStart(const uint8_t* begin, const uint8_t* end) {
     const size_t count = end > begin ? static_cast<size_t>(end - begin) / kWordSize : 0;
     Evt3StateStart start;
     start.offset = count * kWordSize;
+    bool vectors = false;
     for (size_t i = count; i-- > 0 && !(start.row && start.vectorBase);) {
         const uint32_t type = wordAt(begin, i) >> 12;
+        vectors = vectors || type == kVect12 || type == kVect8;
         if ((type == kAddrY && !start.row) || (type == kVectBaseX && !start.vectorBase)) {
             start.row = start.row || type == kAddrY;
             start.vectorBase = start.vectorBase || type == kVectBaseX;
             start.offset = i * kWordSize;
         }
+    }
+    if (vectors && !start.vectorBase) {
+        start.baseBefore = true;
+        start.offset = 0;
     }
     return start;
 }

@@ -138,6 +138,13 @@ bool RawFileReader::load() {
         return false;
     }
     payloadOffset = header.size;
+    if (payloadOffset == 0) {
+        // A bare EVT 3.0 dump is still readable; anything else under a .raw name
+        // is told apart only by this warning and the look at its data below.
+        ORVANE_LOG(LOG_WARNING,
+                   "Raw file %s has no header ('%%' lines); it is read as EVT 3.0 at 1280x720.",
+                   filePath.c_str());
+    }
     fileStream.clear();
     fileStream.seekg(static_cast<std::streamoff>(payloadOffset));
 
@@ -151,8 +158,13 @@ bool RawFileReader::load() {
         std::filesystem::equivalent(bookmarkPath, filePath, unknown)) {
         bookmarkPath.clear();
     }
+    if (!bookmarkPath.empty()) {
+        contentHash = BookmarkFile::contentHash(fileStream, fileSize, payloadOffset);
+        fileStream.clear();
+        fileStream.seekg(static_cast<std::streamoff>(payloadOffset));
+    }
     if (!bookmarkPath.empty() &&
-        index.load(bookmarkPath, filePath, fileSize, payloadOffset, width, height)) {
+        index.load(bookmarkPath, contentHash, fileSize, payloadOffset, width, height)) {
         ORVANE_LOG(LOG_DEBUG, "Bookmarks loaded from %s: %zu", bookmarkPath.c_str(),
                    index.bookmarks().size());
     } else {
@@ -168,6 +180,7 @@ bool RawFileReader::load() {
     endTimestamp = bookmarks.rbegin()->first;
     maxEvents = bookmarks.rbegin()->second.eventIndex;
     warnIfNotEvt3();
+    findEventTimes();
     loaded = true;
     seekTime(startTimestamp);
     ORVANE_LOG(LOG_INFO, "Loading raw file succeeded.");
@@ -197,7 +210,7 @@ void RawFileReader::warnIfNotEvt3() {
     if (survey.timeHighWords == 0 && survey.words >= kWordsWithTime) {
         reason("no time word in its first " + std::to_string(sample.size()) + " bytes");
     }
-    const uint64_t span = endTimestamp - startTimestamp;
+    const uint64_t span = index.bookmarks().rbegin()->first - index.bookmarks().begin()->first;
     if (span / kTimeHighStepUs > payloadBytes / kWordBytes) {
         char text[96];
         std::snprintf(text, sizeof text, "times spanning %.1f hours in %" PRIu64 " bytes",
@@ -210,6 +223,56 @@ void RawFileReader::warnIfNotEvt3() {
                    "be meaningless.",
                    filePath.c_str(), reasons.c_str());
     }
+}
+
+// The index's keys are times its words reach, not its events' times: events
+// before the first time word have time 0, and events after the last time-high
+// word can be later than the time the last word leaves (a closing time-high that
+// repeats the high part clears the low part). The recording spans from its first
+// event (or first key, if earlier) to its last event, so that every time query
+// reaches every event. Both ends are found by decoding the little before the
+// first bookmark with events past it and after the last one with events past it.
+void RawFileReader::findEventTimes() {
+    if (maxEvents == 0) {
+        return;
+    }
+    const BookmarkMap& bookmarks = index.bookmarks();
+    auto decodeTimes = [&](const Bookmark& from, uint64_t to, bool firstOnly) {
+        bool any = false;
+        uint64_t first = 0, latest = 0;
+        auto times =
+            DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
+        times->setCurrentTimestamp(decoderTimeAt(from));
+        times->setEventsStreamHandleCallback([&](const Event2D* begin, const Event2D* end) {
+            for (const Event2D* e = begin; e < end; ++e) {
+                first = any ? first : e->timestamp;
+                latest = any ? std::max(latest, e->timestamp) : e->timestamp;
+                any = true;
+            }
+        });
+        for (uint64_t at = from.position; at < to && !(firstOnly && any);) {
+            const uint64_t got = readChunk(at);
+            readBuffer.resize(evenDown(std::min(got, to - at)));
+            if (readBuffer.empty()) {
+                break;
+            }
+            times->decode(readBuffer);
+            at += got;
+        }
+        return firstOnly ? first : latest;
+    };
+    // The first bookmark past which events have been counted ends the first's search.
+    auto firstWith = std::find_if(bookmarks.begin(), bookmarks.end(),
+                                  [](const auto& entry) { return entry.second.eventIndex > 0; });
+    const uint64_t firstEvent =
+        decodeTimes(bookmarks.begin()->second, firstWith->second.position, true);
+    startTimestamp = std::min(startTimestamp, firstEvent);
+    // The last bookmark with events after it starts the last's.
+    auto lastFrom = std::prev(bookmarks.end());
+    while (lastFrom != bookmarks.begin() && lastFrom->second.eventIndex >= maxEvents) {
+        --lastFrom;
+    }
+    endTimestamp = decodeTimes(lastFrom->second, fileSize, false);
 }
 
 void RawFileReader::buildBookmarks(std::istream& in, BookmarkMap& bookmarks,
@@ -230,7 +293,7 @@ void RawFileReader::initBookmark() {
     if (bookmarkPath.empty()) {
         return;
     }
-    index.save(bookmarkPath, fileSize, width, height);
+    index.save(bookmarkPath, contentHash, fileSize, width, height);
 }
 
 // --- Seeking -----------------------------------------------------------------
@@ -269,7 +332,7 @@ void RawFileReader::restoreDecoder(uint64_t position, uint64_t time) {
             const bool fromStart = span == distance;
             // Past kMaxLookBack a missing row stays as it was (a stream silent for
             // minutes on one row); it is never missing in what sensors write.
-            if (from.row || fromStart || span >= kMaxLookBack || got < span) {
+            if ((from.row && !from.baseBefore) || fromStart || span >= kMaxLookBack || got < span) {
                 if (fromStart && !(from.row && from.vectorBase)) {
                     makeDecoder();  // what the payload never set is a fresh decoder's
                 }
@@ -294,6 +357,55 @@ bool RawFileReader::refuseUnloaded(const char* operation) {
     return true;
 }
 
+// The seek rule (see DvsFileReader.h): the position after the last event earlier
+// than `timestamp`. A bookmark's position is where the time first reached its
+// key, so every event before it is earlier than the key; the walk starts at the
+// last one not beyond the time. The first word where the time reaches the
+// request is not the answer on real streams: a time-low word can run ahead and
+// come back within one time-high period, and the events after it are earlier.
+RawFileReader::Position RawFileReader::timePosition(uint64_t timestamp, const Bookmark& from) {
+    Position at{from.position, decoderTimeAt(from), from.eventIndex};
+    uint64_t time = at.time;
+    uint64_t events = 0;
+    uint64_t chunkStart = from.position;
+    // The first word where the time reaches the request: every event before it is
+    // earlier.
+    for (;;) {
+        const uint64_t got = readChunk(chunkStart);
+        const uint64_t whole = evenDown(got);
+        const uint64_t off =
+            evt3ScanToTime(readBuffer.data(), readBuffer.data() + whole, timestamp, time, events);
+        if (off < whole) {
+            // A seek to a key with no event before that word stands on the bookmark
+            // itself (the payload start for the first one), as it always has.
+            if (events > 0 || from.timestamp != timestamp) {
+                at = {chunkStart + off, time, from.eventIndex + events};
+            }
+            chunkStart += off;
+            break;
+        }
+        if (got < chunkSize) {
+            return {chunkStart + whole, time, from.eventIndex + events};  // all are earlier
+        }
+        chunkStart += got;
+    }
+    // From there to where no earlier event can follow, the last earlier one.
+    for (;;) {
+        const uint64_t got = readChunk(chunkStart);
+        const uint64_t whole = evenDown(got);
+        Evt3Earlier earlier;
+        const bool settled = evt3ScanPastTime(readBuffer.data(), readBuffer.data() + whole,
+                                              timestamp, time, events, earlier);
+        if (earlier.found) {
+            at = {chunkStart + earlier.offset, earlier.time, from.eventIndex + earlier.events};
+        }
+        if (settled || got < chunkSize) {
+            return at;
+        }
+        chunkStart += got;
+    }
+}
+
 bool RawFileReader::seekTime(uint64_t timestamp) {
     if (refuseUnloaded("seekTime")) {
         return false;
@@ -306,44 +418,12 @@ bool RawFileReader::seekTime(uint64_t timestamp) {
         currentTimestamp = startTimestamp - 1;
         return false;
     }
-    Bookmark bookmark;
-    if (!index.atTime(timestamp, bookmark)) {
-        return false;
-    }
+    const Bookmark bookmark = index.seekStart(timestamp);
     std::lock_guard<std::mutex> lock(readMutex);
-    uint64_t targetPosition = bookmark.position;
-    uint64_t targetTime = decoderTimeAt(bookmark);
-    uint64_t eventCount = bookmark.eventIndex;
-    if (bookmark.timestamp != timestamp) {
-        // The word where the time first reaches the request, and the events of the
-        // words before it: the number of the first event at or after the time.
-        // (Counting on to the end of that word's chunk would put the position up
-        // to a chunk's worth of events ahead of the events the next query returns.)
-        uint64_t time = targetTime;
-        uint64_t counted = 0;
-        uint64_t chunkStart = bookmark.position;
-        for (;;) {
-            const uint64_t got = readChunk(chunkStart);
-            const uint64_t whole = evenDown(got);
-            uint64_t before = 0;
-            const uint64_t off = evt3ScanToTime(readBuffer.data(), readBuffer.data() + whole,
-                                                timestamp, time, before);
-            counted += before;
-            if (off < whole) {
-                targetPosition = chunkStart + off;
-                targetTime = time;
-                break;
-            }
-            if (got < chunkSize) {
-                return false;  // the end of the file came first
-            }
-            chunkStart += got;
-        }
-        eventCount = static_cast<uint32_t>(eventCount + counted);
-    }
-    restoreDecoder(targetPosition, targetTime);
+    const Position target = timePosition(timestamp, bookmark);
+    restoreDecoder(target.offset, target.time);
     currentTimestamp = timestamp;
-    currentEventNum = eventCount;
+    currentEventNum = target.events;
     pendingEvents->clear();
     decodedEvents->clear();
     return true;
@@ -411,7 +491,7 @@ bool RawFileReader::seekNEvents(uint64_t eventNum) {
         }
     }
     currentTimestamp = positionTime;
-    currentEventNum = static_cast<uint32_t>(eventNum);
+    currentEventNum = eventNum;
     return true;
 }
 
