@@ -141,6 +141,15 @@ class Blocks {
         return i;
     }
 
+    // Whether the eight words from word `i` hold a time word.
+    static bool holdsTimeWord(const uint8_t* words, size_t i) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 2 * i));
+        const __m128i types = _mm_srli_epi16(v, 12);
+        const __m128i time = _mm_or_si128(_mm_cmpeq_epi16(types, _mm_set1_epi16(kTimeLow)),
+                                          _mm_cmpeq_epi16(types, _mm_set1_epi16(kTimeHigh)));
+        return _mm_movemask_epi8(time) != 0;
+    }
+
   private:
     // What stops a block under the clock's high part: a time-high with another
     // high part, or a time-low above `lowBelow` (every time-low when the
@@ -275,10 +284,26 @@ bool evt3ScanPastTime(const uint8_t* begin, const uint8_t* end, uint64_t thresho
     const size_t count = end > begin ? static_cast<size_t>(end - begin) / kWordSize : 0;
     Clock clock(time);
     uint64_t seen = events;
+    size_t counted = 0;  // the words whose events `seen` holds
+    bool below = clock.now() < threshold;
     bool settled = false;
     size_t i = 0;
-    // Word by word: it walks a few milliseconds of recording at most, once per seek.
+    // Word by word, but only the time words cost: the time is rarely below the
+    // threshold here, and the events are counted in one pass over the words
+    // walked (the blocks) where one must be noted.
     for (; i < count; ++i) {
+#if defined(__SSE2__)
+        // Not below the threshold, only a time word can matter: skip blocks of
+        // eight words without one.
+        if (!below && evt3::useSse2()) {
+            while (i + Blocks::kWords <= count && !Blocks::holdsTimeWord(begin, i)) {
+                i += Blocks::kWords;
+            }
+            if (i >= count) {
+                break;
+            }
+        }
+#endif
         const uint32_t w = wordAt(begin, i);
         if (isTimeWord(w)) {
             clock.apply(w);
@@ -286,16 +311,17 @@ bool evt3ScanPastTime(const uint8_t* begin, const uint8_t* end, uint64_t thresho
                 settled = true;
                 break;
             }
-        } else if (const uint32_t n = eventsOf(w); n != 0) {
-            seen += n;
-            if (clock.now() < threshold) {
-                earlier.found = true;
-                earlier.offset = (i + 1) * kWordSize;
-                earlier.time = clock.now();
-                earlier.events = seen;
-            }
+            below = clock.now() < threshold;
+        } else if (below && eventsOf(w) != 0) {
+            seen += evt3CountEvents(begin + counted * kWordSize, begin + (i + 1) * kWordSize);
+            counted = i + 1;
+            earlier.found = true;
+            earlier.offset = counted * kWordSize;
+            earlier.time = clock.now();
+            earlier.events = seen;
         }
     }
+    seen += evt3CountEvents(begin + counted * kWordSize, begin + i * kWordSize);
     time = clock.now();
     events = seen;
     return settled;

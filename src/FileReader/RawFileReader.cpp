@@ -368,41 +368,45 @@ RawFileReader::Position RawFileReader::timePosition(uint64_t timestamp, const Bo
     uint64_t time = at.time;
     uint64_t events = 0;
     uint64_t chunkStart = from.position;
+    uint64_t got = readChunk(chunkStart);
+    uint64_t whole = evenDown(got);
     // The first word where the time reaches the request: every event before it is
     // earlier.
+    uint64_t off = 0;
     for (;;) {
-        const uint64_t got = readChunk(chunkStart);
-        const uint64_t whole = evenDown(got);
-        const uint64_t off =
-            evt3ScanToTime(readBuffer.data(), readBuffer.data() + whole, timestamp, time, events);
+        off = evt3ScanToTime(readBuffer.data(), readBuffer.data() + whole, timestamp, time, events);
         if (off < whole) {
             // A seek to a key with no event before that word stands on the bookmark
             // itself (the payload start for the first one), as it always has.
             if (events > 0 || from.timestamp != timestamp) {
                 at = {chunkStart + off, time, from.eventIndex + events};
             }
-            chunkStart += off;
             break;
         }
         if (got < chunkSize) {
             return {chunkStart + whole, time, from.eventIndex + events};  // all are earlier
         }
         chunkStart += got;
+        got = readChunk(chunkStart);
+        whole = evenDown(got);
     }
-    // From there to where no earlier event can follow, the last earlier one.
+    // From there (that word again, in the same chunk) to where no earlier event
+    // can follow, the last earlier one.
     for (;;) {
-        const uint64_t got = readChunk(chunkStart);
-        const uint64_t whole = evenDown(got);
         Evt3Earlier earlier;
-        const bool settled = evt3ScanPastTime(readBuffer.data(), readBuffer.data() + whole,
+        const bool settled = evt3ScanPastTime(readBuffer.data() + off, readBuffer.data() + whole,
                                               timestamp, time, events, earlier);
         if (earlier.found) {
-            at = {chunkStart + earlier.offset, earlier.time, from.eventIndex + earlier.events};
+            at = {chunkStart + off + earlier.offset, earlier.time,
+                  from.eventIndex + earlier.events};
         }
         if (settled || got < chunkSize) {
             return at;
         }
         chunkStart += got;
+        got = readChunk(chunkStart);
+        whole = evenDown(got);
+        off = 0;
     }
 }
 
