@@ -231,8 +231,8 @@ BookmarkFile::Verdict BookmarkFile::check(const std::vector<uint8_t>& bytes, uin
 // can be checked without decoding the payload is: the exact length for the
 // record count; keys equal to their times and increasing; positions increasing,
 // on words of the payload, the first at its start (with no events before it)
-// and the last, the end entry, just after its last byte; counts never falling. An index alone in
-// its file is that end entry, with nothing before it.
+// and the last, the end entry, just after its last byte; counts never falling.
+// An index alone in its file is that end entry, with nothing before it.
 bool BookmarkFile::recordsAgree(const std::vector<uint8_t>& bytes, uint64_t rawFileSize,
                                 uint64_t payloadOffset) {
     size_t pos = 0;
