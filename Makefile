@@ -27,36 +27,40 @@ CMAKE = cmake -G Ninja -Wno-dev
 
 all: build
 
+# Installs only what is missing; one dpkg query, so a no-op costs next to
+# nothing and every target that builds starts with it.
 deps:
-	@missing=""; for p in $(PACKAGES); do \
-	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
-	if [ -z "$$missing" ]; then echo "deps: all installed"; exit 0; fi; \
+	@installed=$$(dpkg-query -W -f='$${Package} $${db:Status-Abbrev}\n' $(PACKAGES) 2>/dev/null | \
+	  awk '$$2 == "ii" {print $$1}'); missing=""; \
+	for p in $(PACKAGES); do \
+	  echo "$$installed" | grep -qx "$$p" || missing="$$missing $$p"; done; \
+	[ -z "$$missing" ] && exit 0; \
 	echo "deps: installing$$missing"; \
 	SUDO=""; [ "$$(id -u)" -eq 0 ] || SUDO=sudo; \
 	$$SUDO apt-get update -q && \
 	DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -q --no-install-recommends $$missing
 
-$(BUILD)/build.ninja:
+$(BUILD)/build.ninja: | deps
 	$(CMAKE) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_BUILD_BENCH=ON
 
-build: $(BUILD)/build.ninja
+build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
 # Only the library and the demo: the tests and benchmarks wait for `make test`.
-demo: $(BUILD)/build.ninja
+demo: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target orvane-demo
 	./$(BUILD)/apps/orvane-demo $(BUILD)/orvane-demo.raw
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-sanitize:
+sanitize: deps
 	$(CMAKE) -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=address,undefined
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
-tsan:
+tsan: deps
 	$(CMAKE) -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=thread
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS)

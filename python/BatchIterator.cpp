@@ -67,9 +67,13 @@ py::array BatchIterator::triggers() {
     return triggerArray(queue_->takeTriggers());
 }
 
+void BatchIterator::close() {
+    py::gil_scoped_release nogil;
+    finish();
+}
+
 void BatchIterator::finish() {
-    if (!finished_) {
-        finished_ = true;
+    if (!finished_.exchange(true)) {
         source_.removeEvents(eventsId_);
         source_.removeTriggers(triggersId_);
     }
@@ -96,6 +100,10 @@ void BatchIterator::bind(py::module_& m) {
         .def("__iter__", [](BatchIterator& b) -> BatchIterator& { return b; })
         .def("__next__", &BatchIterator::next)
         .def("triggers", &BatchIterator::triggers, doc::kTriggers)
+        .def(
+            "close", [](BatchIterator& b) { b.close(); }, doc::kBatchClose)
+        .def("__enter__", [](BatchIterator& b) -> BatchIterator& { return b; })
+        .def("__exit__", [](BatchIterator& b, py::args) { b.close(); })
         .def_property_readonly("dropped", &BatchIterator::dropped, doc::kDropped);
 }
 

@@ -6,6 +6,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -40,6 +41,9 @@ class BatchIterator {
     py::array next();
     py::array triggers();
     uint64_t dropped() const { return queue_->dropped(); }
+    // Stops filling: the camera's callbacks are removed, later next() ends the
+    // loop. The iterator does the same when it goes.
+    void close();
 
     // Checks the arguments of batches(time_us=..., count=...) and makes one.
     static std::unique_ptr<BatchIterator> make(BatchSource source, std::optional<uint64_t> timeUs,
@@ -54,7 +58,7 @@ class BatchIterator {
     std::shared_ptr<BatchQueue> queue_;
     std::optional<double> timeout_;
     uint32_t eventsId_ = 0, triggersId_ = 0;
-    bool finished_ = false;
+    std::atomic<bool> finished_{false};  // close() may come from another thread
 };
 
 }  // namespace orvane::python

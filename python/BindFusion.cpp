@@ -257,7 +257,7 @@ void bindFusion(py::module_& m) {
 
     py::class_<Fusion>(m, "FusionCamera", doc::kFusionCamera)
         .def_property_readonly("serial", &Fusion::serial, doc::kSerial)
-        .def_property_readonly("product", &Fusion::product, doc::kProduct)
+        .def_property_readonly("product", &Fusion::product, doc::kFusionProduct)
         .def_property_readonly(
             "width", [](Fusion& f) { return f.width(STREAM_DVS); }, doc::kWidth)
         .def_property_readonly(

@@ -177,6 +177,35 @@ class RawReader {
 
     const std::string& path() const { return path_; }
 
+    // Lets the file go; every later query raises.
+    void close() {
+        py::gil_scoped_release nogil;
+        std::lock_guard<std::mutex> lock(mutex_);
+        reader_.reset();
+        loaded_ = false;
+    }
+
+    std::string repr() {
+        py::gil_scoped_release nogil;
+        std::lock_guard<std::mutex> lock(mutex_);
+        const std::string name = "<RawReader '" + path_ + "'";
+        if (!reader_) {
+            return name + " (closed)>";
+        }
+        if (!loaded_) {
+            return name + " (not loaded)>";
+        }
+        uint64_t events = 0, start = 0, end = 0;
+        reader_->getMaxEvents(events);
+        reader_->getStartTimeStamp(start);
+        reader_->getEndTimeStamp(end);
+        char text[160];
+        std::snprintf(text, sizeof text, " %ux%u, %llu events, %.6f s to %.6f s>",
+                      reader_->getWidth(), reader_->getHeight(),
+                      static_cast<unsigned long long>(events), start / 1e6, end / 1e6);
+        return name + text;
+    }
+
   private:
     RawFileReader& loaded() {
         if (!loaded_) {
@@ -186,6 +215,9 @@ class RawReader {
     }
 
     void loadLocked(py::handle progress) {
+        if (!reader_) {
+            throw py::value_error("RawReader of " + path_ + " is closed");
+        }
         LogErrors errors;
         {
             ProgressScope reporting(*reader_, progress);
@@ -366,6 +398,10 @@ void bindReaders(py::module_& m) {
         .def(py::init<std::string>(), py::arg("path"))
         .def("load", &RawReader::load, py::arg("progress") = py::none(), doc::kLoad)
         .def_property_readonly("path", &RawReader::path, doc::kPath)
+        .def("close", &RawReader::close, doc::kReaderClose)
+        .def("__enter__", [](std::shared_ptr<RawReader> r) { return r; })
+        .def("__exit__", [](RawReader& r, py::args) { r.close(); })
+        .def("__repr__", &RawReader::repr)
         .def_property_readonly("header", &RawReader::header, doc::kHeader)
         .def_property_readonly("width", property([](RawFileReader& f) { return f.getWidth(); }),
                                doc::kWidth)

@@ -8,8 +8,9 @@ constexpr const char* kDecode =
     "decode(data) -> (events, triggers)\n\nDecodes an EVT 3.0 byte stream (any bytes-like "
     "object, without the '%' header) into an EVENT_DTYPE and a TRIGGER_DTYPE array.";
 constexpr const char* kSetLogLevel =
-    "Minimum level of the library's log lines shown on stderr: 1 debug, 2 info (default, or "
-    "ORVANE_LOG_LEVEL), 3 warning, 4 error, 5 none. Exceptions carry the messages anyway.";
+    "Minimum level of the library's log lines shown on stderr: 1 debug, 2 info, 3 warning "
+    "(default, unless ORVANE_LOG_LEVEL is set), 4 error, 5 none. Exceptions carry the messages "
+    "anyway.";
 constexpr const char* kLogLevel = "The minimum level of log lines shown on stderr.";
 
 constexpr const char* kRawReader =
@@ -119,8 +120,15 @@ constexpr const char* kRecording = "True while recording.";
 constexpr const char* kConnected = "False once the device is gone.";
 constexpr const char* kSerial = "The camera's serial number.";
 constexpr const char* kProduct = "The product name, e.g. 'EVK4'.";
+constexpr const char* kFusionProduct = "The product name, e.g. 'Tandro'.";
 
 constexpr const char* kBatchIterator = "Batches of a camera (see Camera.batches).";
+constexpr const char* kReaderClose =
+    "Closes the recording; later queries raise ValueError. 'with RawReader(path) as r:' closes "
+    "it at the block's end.";
+constexpr const char* kBatchClose =
+    "Stops collecting batches: the iterator leaves the camera and the loop ends. Leaving a "
+    "'with' block or dropping the iterator does the same.";
 constexpr const char* kTriggers = "Trigger edges received since the last call (TRIGGER_DTYPE).";
 constexpr const char* kDropped = "Batches dropped because the loop fell behind.";
 

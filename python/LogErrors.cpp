@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 
 #include "orvane/base/Logger.h"
 
@@ -14,7 +15,7 @@ namespace orvane::python {
 namespace {
 
 thread_local LogErrors* current = nullptr;
-std::atomic<int> shownLevel{LOG_INFO};
+std::atomic<int> shownLevel{LOG_WARNING};
 
 const char* levelName(int level) {
     static const char* const names[] = {"log", "debug", "info", "warning", "error"};
@@ -25,7 +26,9 @@ const char* levelName(int level) {
 
 void installLogSink() {
     Logger& logger = Logger::Instance();
-    shownLevel = logger.level();
+    // A Python session shows warnings and errors unless ORVANE_LOG_LEVEL asks
+    // for more: the library's information lines would drown a notebook.
+    shownLevel = std::getenv("ORVANE_LOG_LEVEL") != nullptr ? logger.level() : int(LOG_WARNING);
     // Warnings and errors must reach the sink whatever is shown.
     logger.setLevel(std::min(logger.level(), int(LOG_WARNING)));
     logger.setSink([](LogLevelType level, const char* file, int line, const std::string& text) {

@@ -13,6 +13,7 @@
 #include "orvane/orvane.h"
 #include "orvane/sim/sim.h"
 #include "support/BusWalk.h"
+#include "support/LogCapture.h"
 #include "support/SimDevices.h"
 #include "support/Streams.h"
 
@@ -63,7 +64,8 @@ TEST(DvsCameraManager, ScansKeepOneObjectPerSerialInSerialOrder) {
     test::PluggedDevice b(deviceOf(sim::Product::EVK4, "B"));
     test::PluggedDevice a(deviceOf(sim::Product::Brisca, "A"));
     DvsCameraManager manager;
-    EXPECT_EQ(manager.openCamera("A"), nullptr) << "a serial is known only after a scan";
+    auto opened = manager.openCamera("A");
+    EXPECT_NE(opened, nullptr) << "a serial no scan has seen yet makes one";
     EXPECT_EQ(manager.updateCameras(), 2);
     EXPECT_EQ(manager.updateCameras(), 2);
     auto descriptions = manager.getCameraDescs();
@@ -76,7 +78,12 @@ TEST(DvsCameraManager, ScansKeepOneObjectPerSerialInSerialOrder) {
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(manager.updateCameras(), 2);
     EXPECT_EQ(manager.openCamera("B"), first) << "an open camera is kept across scans";
-    EXPECT_EQ(manager.openCamera("C"), nullptr);
+    {
+        test::LogCapture log;
+        EXPECT_EQ(manager.openCamera("C"), nullptr);
+        EXPECT_EQ(log.count(LOG_ERROR, "Camera C cannot be opened: no such camera is attached"),
+                  1u);
+    }
 
     ASSERT_TRUE(sim::SimulatedBus::instance().unplug("B"));
     EXPECT_FALSE(first->isConnected());

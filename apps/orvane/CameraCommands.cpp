@@ -1,5 +1,7 @@
 // list, tools, stream, record: the attached cameras.
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -9,7 +11,9 @@
 #include "CameraSession.h"
 #include "Commands.h"
 #include "Output.h"
+#include "OutputFiles.h"
 #include "Progress.h"
+#include "RawScan.h"
 #include "TimeText.h"
 
 namespace orvane::cli {
@@ -76,13 +80,33 @@ void runTools(const CameraOptions& options) {
         printJson(tools);
         return;
     }
+    // Columns as wide as their widest entry, over all the tools.
+    size_t widths[4] = {0, 0, 0, 0};
+    auto cells = [](const std::string& param, const Json& p) {
+        return std::array<std::string, 4>{param, p["type"].get<std::string>(), parameterRange(p),
+                                          plainText(p.value("default", Json()))};
+    };
     for (const auto& [name, tool] : tools.items()) {
-        std::printf("%s: %s\n", name.c_str(), tool["description"].get<std::string>().c_str());
         for (const auto& [param, p] : tool["parameters"].items()) {
-            const std::string range = parameterRange(p);
-            std::printf("  %-18s %-5s %-24s default %-8s now %s\n", param.c_str(),
-                        p["type"].get<std::string>().c_str(), range.c_str(),
-                        plainText(p.value("default", Json())).c_str(),
+            const auto row = cells(param, p);
+            for (size_t c = 0; c < row.size(); ++c) {
+                widths[c] = std::max(widths[c], row[c].size());
+            }
+        }
+    }
+    for (const auto& [name, tool] : tools.items()) {
+        std::string description = tool["description"];
+        // The descriptor's text is part of the library's interface and keeps its
+        // spelling there; people read it corrected.
+        if (const size_t typo = description.find("sonsors"); typo != std::string::npos) {
+            description.replace(typo, 7, "sensors");
+        }
+        std::printf("%s: %s\n", name.c_str(), description.c_str());
+        for (const auto& [param, p] : tool["parameters"].items()) {
+            const auto row = cells(param, p);
+            std::printf("  %-*s  %-*s  %-*s  default %-*s  now %s\n", int(widths[0]),
+                        row[0].c_str(), int(widths[1]), row[1].c_str(), int(widths[2]),
+                        row[2].c_str(), int(widths[3]), row[3].c_str(),
                         plainText(p.value("value", Json())).c_str());
         }
     }
@@ -153,8 +177,10 @@ void stopStreaming(const OpenedCamera& camera) {
 void runStream(const CameraOptions& options) {
     const uint64_t duration = parseTime(options.duration, "--duration");
     DvsCameraManager manager;
-    const OpenedCamera camera = openCamera(manager, findCamera(manager, options.serial));
-    applySettings(camera.facade(), options.settings);
+    const CameraDescription description = findCamera(manager, options.serial);
+    const std::vector<Setting> settings = checkSettings(options.settings, familyOf(description));
+    const OpenedCamera camera = openCamera(manager, description);
+    applySettings(camera.facade(), settings);
     LiveCounters counters(camera);
     StatusLine status(options.quiet);
     uint64_t previousEvents = 0, previousPictures = 0;
@@ -202,49 +228,33 @@ void runStream(const CameraOptions& options) {
 
 // The files of a recording: the events in OUT, the pictures in the MP4 of the
 // same base name, which is where the fusion camera writes them.
-struct RecordingFiles {
-    std::string events, video;
-    std::vector<std::string> written;
-
-    RecordingFiles(const std::string& output, const std::string& stream) {
-        events = output;
-        video = output.substr(0, output.rfind('.')) + ".mp4";
-        if (stream != "frames") {
-            written.push_back(events);
-        }
-        if (stream != "events") {
-            written.push_back(video);
-        }
+std::vector<std::string> recordingFiles(const std::string& output, const std::string& stream) {
+    std::vector<std::string> files;
+    if (stream != "frames") {
+        files.push_back(output);
     }
-
-    uint64_t bytes() const {
-        uint64_t total = 0;
-        for (const std::string& path : written) {
-            total += std::filesystem::exists(path) ? fileSize(path) : 0;
-        }
-        return total;
+    if (stream != "events") {
+        files.push_back(output.substr(0, output.rfind('.')) + ".mp4");
     }
-
-    std::string names() const {
-        return written.size() == 1 ? written[0] : written[0] + " and " + written[1];
-    }
-};
-
-// The video may take a while to finish; events go on arriving meanwhile.
-void stopEventRecording(const OpenedCamera& camera) {
-    if (camera.fusion) {
-        camera.fusion->stopRecording(STREAM_DVS);
-    } else {
-        camera.events->stopRecording();
-    }
+    return files;
 }
 
-void stopRecording(const OpenedCamera& camera) {
-    if (camera.fusion) {
-        camera.fusion->stopRecording(STREAM_BOTH);
-    } else {
-        camera.events->stopRecording();
+std::string joinNames(const std::vector<std::string>& names) {
+    return names.size() == 1 ? names[0] : names[0] + " and " + names[1];
+}
+
+uint64_t totalBytes(const std::vector<std::string>& paths) {
+    uint64_t total = 0;
+    for (const std::string& path : paths) {
+        total += fileSize(path);
     }
+    return total;
+}
+
+// 0, or -1 when a file could not be written in full.
+int stopRecording(const OpenedCamera& camera) {
+    return camera.fusion ? camera.fusion->stopRecording(STREAM_BOTH)
+                         : camera.events->stopRecording();
 }
 
 STREAM_TYPE streamType(const std::string& stream) {
@@ -254,87 +264,102 @@ STREAM_TYPE streamType(const std::string& stream) {
 void runRecord(const CameraOptions& options) {
     const uint64_t duration = parseTime(options.duration, "--duration");
     requireExtension(options.output, ".raw");
-    const RecordingFiles files(options.output, options.stream);
-    for (const std::string& path : files.written) {
-        refuseExisting(path, options.force);
-    }
     DvsCameraManager manager;
     const CameraDescription description = findCamera(manager, options.serial);
     if (familyOf(description) == "event" && options.stream != "events") {
         throw UsageError("--stream " + options.stream + ": " + options.serial +
                          " is an event camera and has no frames (only --stream events)");
     }
-    const OpenedCamera camera = openCamera(manager, description);
-    applySettings(camera.facade(), options.settings);
-    LiveCounters counters(camera);
+    const std::vector<Setting> settings = checkSettings(options.settings, familyOf(description));
+    const std::vector<std::string> names = recordingFiles(options.output, options.stream);
+    OutputFiles output(names, {}, options.force);
+    std::vector<std::string> temporaries;
+    for (size_t n = 0; n < names.size(); ++n) {
+        temporaries.push_back(output.temporary(n));
+    }
+    // The fusion camera derives both names from the base name it is given.
+    const std::string& first = temporaries.front();
+    const std::string recordingPath = first.substr(0, first.rfind('.')) + ".raw";
+    const bool events = options.stream != "frames";
     const bool frames = options.stream != "events";
+
+    const OpenedCamera camera = openCamera(manager, description);
+    applySettings(camera.facade(), settings);
+    LiveCounters counters(camera);
     startStreaming(camera, options.serial, frames);
     try {
-        // The fusion camera derives both names from OUT's base name.
-        const int status = camera.fusion ? camera.fusion->startRecording(options.output,
-                                                                         streamType(options.stream))
-                                         : camera.events->startRecording(options.output);
+        const int status =
+            camera.fusion ? camera.fusion->startRecording(recordingPath, streamType(options.stream))
+                          : camera.events->startRecording(recordingPath);
         if (status != 0) {
-            throw failed(files.names() + ": cannot record");
+            throw failed(joinNames(names) + ": cannot record");
         }
     } catch (const std::exception& e) {
         stopRecording(camera);
         stopStreaming(camera);
-        throw Failure(files.names() + ": cannot be written (" + e.what() + ")");
+        throw Failure(joinNames(names) + ": cannot be written (" + e.what() + ")");
     }
     const uint64_t eventsBefore = counters.events;
     const uint64_t picturesBefore = counters.pictures;
     const uint64_t droppedBefore = droppedBuffers(camera);
-    // Events delivered after the recording stopped are not in the file.
-    std::optional<uint64_t> eventsAtStop;
-    auto eventsRecorded = [&] { return eventsAtStop.value_or(counters.events) - eventsBefore; };
-    // What was recorded: "1.20 M events", "12 pictures kept", or both.
-    auto recorded = [&](const char* separator) {
-        std::string text;
-        if (options.stream != "frames") {
-            text = millions(eventsRecorded()) + " events";
-        }
-        if (frames) {
-            text += (text.empty() ? "" : separator) + std::to_string(picturesKept(camera)) +
-                    " pictures kept";
-        }
-        return text;
-    };
     StatusLine status(options.quiet);
     double seconds = runFor(duration, [&](double elapsed) {
-        char text[240];
-        std::snprintf(text, sizeof text, "recording %s  %s  %s written  %" PRIu64 " dropped",
-                      formatSeconds(elapsed).c_str(), recorded("  ").c_str(),
-                      formatBytes(static_cast<double>(files.bytes())).c_str(),
-                      droppedBuffers(camera) - droppedBefore);
+        std::string text = "recording " + formatSeconds(elapsed);
+        if (events) {
+            // Delivered, so about what the file holds; the summary counts the file.
+            text += "  " + millions(counters.events - eventsBefore) + " events";
+        }
+        if (frames) {
+            text += "  " + std::to_string(picturesKept(camera)) + " pictures kept";
+        }
+        text += "  " + formatBytes(static_cast<double>(totalBytes(temporaries))) + " written  " +
+                std::to_string(droppedBuffers(camera) - droppedBefore) + " dropped";
         status.show(text);
     });
-    stopEventRecording(camera);
-    eventsAtStop = counters.events;
-    // Buffers stop() leaves undecoded come after the recording.
+    // The video may take a while to finish; buffers stop() leaves undecoded
+    // come after the event recording.
+    int stopped = 0;
+    if (camera.fusion && frames && events) {
+        stopped |= camera.fusion->stopRecording(STREAM_DVS);
+    }
     const uint64_t dropped = droppedBuffers(camera) - droppedBefore;
-    stopRecording(camera);
+    stopped |= stopRecording(camera);
     stopStreaming(camera);
     status.finish();
-    if (options.stream != "frames" && eventsRecorded() == 0) {
-        std::fprintf(stderr, "warning: no events arrived while recording; %s holds none\n",
-                     files.events.c_str());
-    }
-    // The fusion camera opens its video on a writer thread and only logs when
-    // it cannot.
-    if (frames && !std::filesystem::exists(files.video)) {
-        throw failed(files.video + ": cannot be written");
-    }
+    const uint64_t kept = picturesKept(camera);
+    const uint64_t offered = counters.pictures - picturesBefore;
+
+    // What was written is kept under its name even when the recording failed
+    // part way: it is valid up to the failure, and a take cannot be repeated.
+    output.commit();
     const bool interrupted = seconds < 0;
     seconds = std::abs(seconds);
-    std::string summary = recorded(", ");
+    std::string summary;
+    uint64_t eventsInFile = 0;
+    if (events) {
+        try {
+            eventsInFile =
+                scanRecording(options.output, readRawHeader(options.output), true).events;
+        } catch (const Failure&) {
+            stopped = -1;  // not even the header could be written
+        }
+        summary = millions(eventsInFile) + " events";
+    }
     if (frames) {
-        summary += " of " + std::to_string(counters.pictures - picturesBefore);
+        summary += (summary.empty() ? "" : ", ") + std::to_string(kept) + " pictures kept of " +
+                   std::to_string(offered);
     }
     std::printf("%s %s to %s: %s, %s, %" PRIu64 " dropped buffers\n",
                 interrupted ? "stopped by Ctrl-C; recorded" : "recorded",
-                formatSeconds(seconds).c_str(), files.names().c_str(), summary.c_str(),
-                formatBytes(static_cast<double>(files.bytes())).c_str(), dropped);
+                formatSeconds(seconds).c_str(), joinNames(names).c_str(), summary.c_str(),
+                formatBytes(static_cast<double>(totalBytes(names))).c_str(), dropped);
+    if (stopped != 0 || (frames && fileSize(names.back()) == 0)) {
+        throw failed(joinNames(names) + ": the recording is incomplete, not all could be written");
+    }
+    if (events && eventsInFile == 0) {
+        std::fprintf(stderr, "warning: no events arrived while recording; %s holds none\n",
+                     options.output.c_str());
+    }
 }
 
 }  // namespace

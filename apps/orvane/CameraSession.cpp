@@ -2,6 +2,7 @@
 
 #include "CameraSession.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "Output.h"
@@ -9,6 +10,16 @@
 #include "orvane/OrvaneBrisca.h"
 #include "orvane/PropheseeEVK4.h"
 #include "orvane/TandroCamera.h"
+#include "orvane/hal/Imx415ApsCtrl.h"
+#include "orvane/hal/Imx636AntiFlicker.h"
+#include "orvane/hal/Imx636Biases.h"
+#include "orvane/hal/Imx636EventRateControl.h"
+#include "orvane/hal/Imx636EventTrailFilter.h"
+#include "orvane/hal/Imx636ROI.h"
+#include "orvane/hal/Imx636Sync.h"
+#include "orvane/hal/Imx636TriggerIn.h"
+#include "orvane/hal/RegisterController.h"
+#include "orvane/hal/RegisterTables.h"
 
 namespace orvane::cli {
 
@@ -101,7 +112,7 @@ OpenedCamera openCamera(DvsCameraManager& manager, const CameraDescription& desc
     return camera;
 }
 
-Json describeTool(CameraTool& tool, const ToolInfo& info) {
+Json describeTool(CameraTool& tool, const ToolInfo& info, bool withValues) {
     Json parameters = Json::object();
     auto all = tool.getAllParamInfo();
     for (const std::string& name : info.paramNames) {
@@ -117,19 +128,19 @@ Json describeTool(CameraTool& tool, const ToolInfo& info) {
         bool bv = false;
         if (basic.type == ParameterType::Int && tool.getParamInfo(name, i)) {
             p.update({{"min", i.min}, {"max", i.max}, {"default", i.defaultValue}});
-            if (tool.getParam(name, iv))
+            if (withValues && tool.getParam(name, iv))
                 p["value"] = iv;
         } else if (basic.type == ParameterType::Float && tool.getParamInfo(name, f)) {
             p.update({{"min", f.min}, {"max", f.max}, {"default", f.defaultValue}});
-            if (tool.getParam(name, fv))
+            if (withValues && tool.getParam(name, fv))
                 p["value"] = fv;
         } else if (basic.type == ParameterType::Enum && tool.getParamInfo(name, e)) {
             p.update({{"values", e.values}, {"default", e.defaultValue}});
-            if (tool.getParam(name, ev))
+            if (withValues && tool.getParam(name, ev))
                 p["value"] = ev;
         } else if (basic.type == ParameterType::Bool && tool.getParamInfo(name, b)) {
             p["default"] = b.defaultValue;
-            if (tool.getParam(name, bv))
+            if (withValues && tool.getParam(name, bv))
                 p["value"] = bv;
         }
         parameters[name] = p;
@@ -137,58 +148,149 @@ Json describeTool(CameraTool& tool, const ToolInfo& info) {
     return parameters;
 }
 
-void applySettings(CameraFacade& camera, const std::vector<std::string>& settings) {
-    for (const std::string& setting : settings) {
-        const size_t dot = setting.find('.');
-        const size_t equals = setting.find('=');
-        if (dot == std::string::npos || equals == std::string::npos || equals < dot) {
-            throw UsageError("--set " + setting + ": write TOOL.PARAM=VALUE, e.g. roi.enable=true");
+namespace {
+
+// The tools of a family with their parameters, known without a camera: the
+// tools are made over register maps with no device behind them and are only
+// asked for their parameters.
+Json toolCatalogue(const std::string& family) {
+    auto events = std::make_shared<RegisterController>(nullptr, imx636RegisterTable,
+                                                       kImx636RegisterTableRows, "PSEE/IMX636/");
+    std::vector<std::shared_ptr<CameraTool>> tools = {
+        std::make_shared<Imx636Biases>(events),
+        std::make_shared<Imx636TriggerIn>(events),
+        std::make_shared<Imx636AntiFlicker>(events),
+        std::make_shared<Imx636EventRateControl>(events),
+        std::make_shared<Imx636EventTrailFilter>(events),
+        std::make_shared<Imx636ROI>(events)};
+    if (family == "event") {
+        tools.push_back(std::make_shared<Imx636Sync>(events));
+    } else {
+        tools.push_back(std::make_shared<Imx415ApsCtrl>(std::make_shared<RegisterController>(
+            nullptr, imx415RegisterTable, kImx415RegisterTableRows, " ")));
+    }
+    Json catalogue = Json::object();
+    for (const auto& tool : tools) {
+        const ToolInfo info = tool->getToolInfo();
+        catalogue[toolName(info.toolType)] = describeTool(*tool, info, false);
+    }
+    return catalogue;
+}
+
+bool parseBool(const std::string& value, bool& out) {
+    if (value == "true" || value == "on" || value == "1") {
+        out = true;
+        return true;
+    }
+    if (value == "false" || value == "off" || value == "0") {
+        out = false;
+        return true;
+    }
+    return false;
+}
+
+// The value as the parameter's JSON type when it is one the parameter takes.
+bool acceptedValue(const Json& p, const std::string& value, Json& out) {
+    const std::string type = p["type"];
+    try {
+        size_t used = 0;
+        if (type == "int") {
+            const int v = std::stoi(value, &used);
+            out = v;
+            return used == value.size() && v >= p["min"].get<int>() && v <= p["max"].get<int>();
         }
-        const std::string toolText = setting.substr(0, dot);
-        const std::string name = setting.substr(dot + 1, equals - dot - 1);
-        const std::string value = setting.substr(equals + 1);
+        if (type == "float") {
+            const float v = std::stof(value, &used);
+            out = v;
+            return used == value.size() && v >= p["min"].get<float>() && v <= p["max"].get<float>();
+        }
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (type == "bool") {
+        bool v = false;
+        if (!parseBool(value, v)) {
+            return false;
+        }
+        out = v;
+        return true;
+    }
+    out = value;
+    const auto& values = p["values"];
+    return std::find(values.begin(), values.end(), value) != values.end();
+}
+
+}  // namespace
+
+std::vector<Setting> checkSettings(const std::vector<std::string>& settings,
+                                   const std::string& family) {
+    const Json catalogue = toolCatalogue(family);
+    std::vector<Setting> checked;
+    for (const std::string& text : settings) {
+        const size_t dot = text.find('.');
+        const size_t equals = text.find('=');
+        if (dot == std::string::npos || equals == std::string::npos || equals < dot) {
+            throw UsageError("--set " + text + ": write TOOL.PARAM=VALUE, e.g. roi.enable=true");
+        }
+        Setting setting{text, text.substr(0, dot), text.substr(dot + 1, equals - dot - 1), Json()};
+        const std::string value = text.substr(equals + 1);
+        if (!catalogue.contains(setting.tool)) {
+            throw UsageError("--set " + text + ": the camera has no tool '" + setting.tool +
+                             "' ('orvane tools SERIAL' lists them)");
+        }
+        const Json& parameters = catalogue[setting.tool];
+        if (!parameters.contains(setting.name)) {
+            throw UsageError("--set " + text + ": " + setting.tool + " has no parameter '" +
+                             setting.name + "'");
+        }
+        const Json& p = parameters[setting.name];
+        if (!acceptedValue(p, value, setting.value)) {
+            throw UsageError("--set " + text + ": " + setting.tool + "." + setting.name +
+                             " takes " + p["type"].get<std::string>() + " " + parameterRange(p));
+        }
+        checked.push_back(std::move(setting));
+    }
+    return checked;
+}
+
+void applySettings(CameraFacade& camera, const std::vector<Setting>& settings) {
+    for (const Setting& setting : settings) {
         std::shared_ptr<CameraTool> tool;
-        ToolInfo info;
         for (const ToolInfo& candidate : camera.getAllToolsInfo()) {
-            if (toolName(candidate.toolType) == toolText) {
+            if (toolName(candidate.toolType) == setting.tool) {
                 tool = camera.getTool(candidate.toolType);
-                info = candidate;
             }
         }
         if (!tool) {
-            throw UsageError("--set " + setting + ": the camera has no tool '" + toolText +
-                             "' ('orvane tools SERIAL' lists them)");
+            throw Failure("--set " + setting.text + ": the camera has no tool '" + setting.tool +
+                          "'");
         }
-        Json parameters = describeTool(*tool, info);
-        if (!parameters.contains(name)) {
-            throw UsageError("--set " + setting + ": " + toolText + " has no parameter '" + name +
-                             "'");
-        }
-        const Json& p = parameters[name];
-        const std::string type = p["type"];
-        bool accepted = false;
-        try {
-            size_t used = 0;
-            if (type == "int") {
-                const int v = std::stoi(value, &used);
-                accepted = used == value.size() && tool->setParam(name, v);
-            } else if (type == "float") {
-                const float v = std::stof(value, &used);
-                accepted = used == value.size() && tool->setParam(name, v);
-            } else if (type == "bool") {
-                const bool yes = value == "true" || value == "on" || value == "1";
-                const bool no = value == "false" || value == "off" || value == "0";
-                accepted = (yes || no) && tool->setParam(name, yes);
-            } else {
-                accepted = tool->setParam(name, value);
+        const Json& v = setting.value;
+        // A window moved right or down keeps within the sensor: it narrows
+        // rather than the move being refused for the full-size default.
+        if (setting.tool == "roi" && (setting.name == "x" || setting.name == "y")) {
+            const std::string size = setting.name == "x" ? "x_width" : "y_height";
+            IntParameterInfo position;
+            int current = 0;
+            if (tool->getParamInfo(setting.name, position) && tool->getParam(size, current) &&
+                v.get<int>() + current > position.max + 1) {
+                tool->setParam(size, position.max + 1 - v.get<int>());
             }
-        } catch (const std::exception&) {
-            accepted = false;
         }
-        LibraryLog::takeLast();
+        bool accepted = false;
+        if (v.is_boolean()) {
+            accepted = tool->setParam(setting.name, v.get<bool>());
+        } else if (v.is_number_integer()) {
+            accepted = tool->setParam(setting.name, v.get<int>());
+        } else if (v.is_number_float()) {
+            accepted = tool->setParam(setting.name, v.get<float>());
+        } else {
+            accepted = tool->setParam(setting.name, v.get<std::string>());
+        }
+        const std::string reason = LibraryLog::takeLast();
         if (!accepted) {
-            throw Failure("--set " + setting + ": refused; " + toolText + "." + name + " takes " +
-                          type + " " + parameterRange(p));
+            throw Failure("--set " + setting.text + ": refused by the camera" +
+                          (reason.empty() ? "" : " (" + reason + ")"));
         }
     }
 }

@@ -36,17 +36,28 @@ CameraDescription findCamera(DvsCameraManager& manager, const std::string& seria
 // Brings the camera up. Throws Failure when it cannot be opened.
 OpenedCamera openCamera(DvsCameraManager& manager, const CameraDescription& description);
 
-// A tool's parameters as JSON: name -> {type, description, value, default, and
-// min/max or values}.
-Json describeTool(CameraTool& tool, const ToolInfo& info);
+// A tool's parameters as JSON: name -> {type, description, default, min/max or
+// values, and with `withValues` the value the camera reads back}.
+Json describeTool(CameraTool& tool, const ToolInfo& info, bool withValues = true);
 
 // What a parameter of describeTool accepts: "0..255", "trail|stc_cut_trail".
 std::string parameterRange(const Json& parameter);
 
-// Applies TOOL.PARAM=VALUE settings in order. Throws UsageError for a malformed
-// setting or an unknown tool or parameter, Failure when the camera refuses a
-// value (the message gives the accepted range).
-void applySettings(CameraFacade& camera, const std::vector<std::string>& settings);
+// A TOOL.PARAM=VALUE setting, checked: the value has the parameter's type.
+struct Setting {
+    std::string text, tool, name;
+    Json value;
+};
+
+// Checks TOOL.PARAM=VALUE settings against the tools of a camera family
+// ("event" or "fusion") before any camera is opened: throws UsageError for a
+// malformed setting, an unknown tool or parameter, or a value out of range
+// (the message gives the accepted range).
+std::vector<Setting> checkSettings(const std::vector<std::string>& settings,
+                                   const std::string& family);
+
+// Applies checked settings in order; throws Failure when the camera refuses one.
+void applySettings(CameraFacade& camera, const std::vector<Setting>& settings);
 
 // What the camera's callbacks have delivered, readable from any thread
 // (pictures only from a fusion camera streaming frames).

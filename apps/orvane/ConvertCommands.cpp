@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 
 #include "Commands.h"
 #include "Output.h"
+#include "OutputFiles.h"
 #include "Picture.h"
 #include "Progress.h"
 #include "RawScan.h"
@@ -67,27 +69,21 @@ std::string rangeText(TimeRange range) {
            (range.to == kToTheEnd ? std::string("the end") : formatTime(range.to));
 }
 
-// Removes a partial output unless the work finished.
-class OutputGuard {
-  public:
-    explicit OutputGuard(std::string path) : path_(std::move(path)) {}
-    ~OutputGuard() {
-        if (!kept_) {
-            std::error_code ignored;
-            std::filesystem::remove(path_, ignored);
+// Ctrl-C ends a long conversion from its progress callback; the output,
+// still under its temporary name, is removed on the way out.
+auto stopOnSignal(const StopSignal& signal, const std::string& output, Progress& progress) {
+    return [&signal, &output, &progress](uint64_t done, uint64_t total) {
+        if (signal.received()) {
+            throw Failure("stopped by Ctrl-C; " + output + " not written");
         }
-    }
-    void keep() { kept_ = true; }
-
-  private:
-    std::string path_;
-    bool kept_ = false;
-};
+        progress.update(done, total);
+    };
+}
 
 void runCut(const ConvertOptions& options) {
     requireExtension(options.output, ".raw");
     const AskedRange asked = parseRange(options);
-    refuseExisting(options.output, options.force);
+    OutputFiles output({options.output}, {options.input}, options.force);
     auto reader = openRecording(options.input, options.quiet);
     const TimeRange range = fitRange(asked, *reader, options.input);
     uint64_t end = 0;
@@ -95,13 +91,14 @@ void runCut(const ConvertOptions& options) {
     // The cut runs to the word where the time reaches its end, so the last time
     // of the recording is the way to say "to the end".
     const uint64_t to = std::min(range.to, end);
+    StopSignal signal;
     Progress progress("cutting", Progress::Unit::Bytes, options.quiet);
-    reader->setProgressCallback(
-        [&](uint64_t done, uint64_t total) { progress.update(done, total); });
-    OutputGuard guard(options.output);
+    reader->setProgressCallback(stopOnSignal(signal, options.output, progress));
     bool done = false;
     try {
-        done = reader->extractEventData(range.from, to, options.output);
+        done = reader->extractEventData(range.from, to, output.temporary());
+    } catch (const Failure&) {
+        throw;
     } catch (const std::exception& e) {
         throw Failure(options.output + ": the cut failed (" + e.what() + ")");
     }
@@ -109,7 +106,7 @@ void runCut(const ConvertOptions& options) {
         throw failed(options.input + ": cannot cut " + rangeText(range));
     }
     progress.finish();
-    guard.keep();
+    output.commit();
     std::printf("cut %s of %s into %s (%s)\n", rangeText(range).c_str(), options.input.c_str(),
                 options.output.c_str(),
                 formatBytes(static_cast<double>(fileSize(options.output))).c_str());
@@ -118,7 +115,7 @@ void runCut(const ConvertOptions& options) {
 // A slice other than the library's frame period: the pictures are drawn here
 // and encoded through the library's converter, still at 30 pictures a second.
 void exportSlices(RawFileReader& reader, TimeRange range, uint64_t slice, const std::string& path,
-                  Progress& progress) {
+                  const std::function<void(uint64_t, uint64_t)>& progress) {
     DataToVideoConverter video;
     const int w = reader.getWidth(), h = reader.getHeight();
     if (video.setConverterFrameSize(h, w, h, w) != 0 ||
@@ -134,7 +131,7 @@ void exportSlices(RawFileReader& reader, TimeRange range, uint64_t slice, const 
             picture.draw(begin, end);
             video.rgbToVideo(picture.bgr().data());
         },
-        [&](uint64_t done, uint64_t total) { progress.update(done, total); });
+        progress);
     if (video.flushAndCloseVideo() != 0) {
         throw failed(path + ": the video cannot be finished");
     }
@@ -148,24 +145,24 @@ void runExport(const ConvertOptions& options) {
         throw UsageError("--slice: must be longer than 0 us");
     }
     const AskedRange asked = parseRange(options);
-    refuseExisting(options.output, options.force);
+    OutputFiles output({options.output}, {options.input}, options.force);
     auto reader = openRecording(options.input, options.quiet);
     const TimeRange range = fitRange(asked, *reader, options.input);
+    StopSignal signal;
     Progress progress("exporting", Progress::Unit::Microseconds, options.quiet);
-    OutputGuard guard(options.output);
+    const auto onProgress = stopOnSignal(signal, options.output, progress);
     if (slice == kVideoFramePeriod) {
-        reader->setProgressCallback(
-            [&](uint64_t done, uint64_t total) { progress.update(done, total); });
+        reader->setProgressCallback(onProgress);
         // Its slices walk the range: one past the end time is the end.
         const uint64_t to = std::min(range.to, recordingRange(*reader).to);
-        if (!reader->exportEventDataToVideo(range.from, to, options.output)) {
+        if (!reader->exportEventDataToVideo(range.from, to, output.temporary())) {
             throw failed(options.output + ": cannot export");
         }
     } else {
-        exportSlices(*reader, range, slice, options.output, progress);
+        exportSlices(*reader, range, slice, output.temporary(), onProgress);
     }
     progress.finish();
-    guard.keep();
+    output.commit();
     std::printf("exported %s of %s into %s (%s per picture, %s)\n", rangeText(range).c_str(),
                 options.input.c_str(), options.output.c_str(), formatTime(slice).c_str(),
                 formatBytes(static_cast<double>(fileSize(options.output))).c_str());
@@ -178,7 +175,7 @@ void runRender(const ConvertOptions& options) {
     if (window == 0) {
         throw UsageError("--window: must be longer than 0 us");
     }
-    refuseExisting(options.output, options.force);
+    OutputFiles output({options.output}, {options.input}, options.force);
     auto reader = openRecording(options.input, options.quiet);
     // The window is centred on --at: [at - window/2, at + window - window/2).
     const uint64_t from = at > window / 2 ? at - window / 2 : 0;
@@ -192,7 +189,8 @@ void runRender(const ConvertOptions& options) {
             events += static_cast<uint64_t>(end - begin);
         },
         [](uint64_t, uint64_t) {});
-    writePng(options.output, picture.bgr().data(), picture.width(), picture.height());
+    writePng(output.temporary(), picture.bgr().data(), picture.width(), picture.height());
+    output.commit();
     std::printf("rendered %" PRIu64 " events of %s into %s (%u x %u)\n", events,
                 rangeText(range).c_str(), options.output.c_str(), picture.width(),
                 picture.height());
@@ -201,11 +199,10 @@ void runRender(const ConvertOptions& options) {
 void runCsv(const ConvertOptions& options) {
     requireExtension(options.output, ".csv");
     const AskedRange asked = parseRange(options);
-    refuseExisting(options.output, options.force);
+    OutputFiles output({options.output}, {options.input}, options.force);
     auto reader = openRecording(options.input, options.quiet);
     const TimeRange range = fitRange(asked, *reader, options.input);
-    OutputGuard guard(options.output);
-    std::ofstream out(options.output, std::ios::binary | std::ios::trunc);
+    std::ofstream out(output.temporary(), std::ios::binary | std::ios::trunc);
     if (!out) {
         throw Failure(options.output + ": cannot be written");
     }
@@ -233,18 +230,13 @@ void runCsv(const ConvertOptions& options) {
             out.write(text.data(), static_cast<std::streamsize>(text.size()));
             events += static_cast<uint64_t>(end - begin);
         },
-        [&](uint64_t done, uint64_t total) {
-            if (signal.received()) {
-                throw Failure("stopped by Ctrl-C; " + options.output + " removed");
-            }
-            progress.update(done, total);
-        });
+        stopOnSignal(signal, options.output, progress));
     out.close();
     if (!out) {
         throw Failure(options.output + ": cannot be written (disk full?)");
     }
     progress.finish();
-    guard.keep();
+    output.commit();
     std::printf("wrote %" PRIu64 " events of %s into %s\n", events, rangeText(range).c_str(),
                 options.output.c_str());
 }

@@ -3,9 +3,11 @@
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include "Commands.h"
 #include "Output.h"
+#include "OutputFiles.h"
 #include "Picture.h"
 #include "RawScan.h"
 #include "TimeText.h"
@@ -186,10 +188,26 @@ void runFrames(const FileOptions& options) {
         } catch (const std::exception&) {
             throw UsageError("--extract " + options.extract[0] + ": not a picture number");
         }
-        refuseExisting(options.extract[1], options.force);
+        requireExtension(options.extract[1], ".png");
+    }
+    std::optional<OutputFiles> output;
+    if (index >= 0) {
+        output.emplace(std::vector<std::string>{options.extract[1]},
+                       std::vector<std::string>{options.input}, options.force);
     }
     auto reader = openVideo(options.input);
     const std::vector<uint64_t> times = pictureTimes(*reader, options.input);
+    if (index < 0 && options.json) {
+        Json pictures = Json::array();
+        for (size_t n = 0; n < times.size(); ++n) {
+            pictures.push_back({{"index", n}, {"time_us", times[n]}});
+        }
+        printJson({{"file", options.input},
+                   {"width", reader->getWidth()},
+                   {"height", reader->getHeight()},
+                   {"pictures", pictures}});
+        return;
+    }
     if (index < 0) {
         std::printf("%zu pictures of %u x %u pixels\n", times.size(), reader->getWidth(),
                     reader->getHeight());
@@ -207,7 +225,8 @@ void runFrames(const FileOptions& options) {
     if (!reader->getNFrame(index, frame) || frame.data == nullptr) {
         throw failed(options.input + ": picture " + std::to_string(index) + " cannot be decoded");
     }
-    writePng(options.extract[1], frame.data, reader->getWidth(), reader->getHeight());
+    writePng(output->temporary(), frame.data, reader->getWidth(), reader->getHeight());
+    output->commit();
     std::printf("wrote picture %d (%s) to %s\n", index, formatTime(times[index]).c_str(),
                 options.extract[1].c_str());
 }
@@ -231,6 +250,7 @@ void addFileCommands(CLI::App& app) {
         ->expected(2)
         ->type_name("N OUT.png");
     frames->add_flag("-f,--force", options->force, "Overwrite OUT.png if it exists");
+    frames->add_flag("--json", options->json, "List the pictures as JSON");
     frames->footer("Example:\n  orvane frames video.mp4 --extract 10 picture.png");
     frames->callback([options] { runFrames(*options); });
 }

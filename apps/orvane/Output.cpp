@@ -55,7 +55,12 @@ std::vector<LibraryLog::Line> LibraryLog::takeAll() {
 }
 
 Failure failed(const std::string& what) {
-    std::string reason = LibraryLog::takeLast();
+    // An error is the reason; warnings logged after it are side notes.
+    std::string lastError, lastWarning;
+    for (const LibraryLog::Line& line : LibraryLog::takeAll()) {
+        (line.level >= LOG_ERROR ? lastError : lastWarning) = line.message;
+    }
+    const std::string& reason = lastError.empty() ? lastWarning : lastError;
     return Failure(reason.empty() ? what : what + ": " + reason);
 }
 

@@ -28,8 +28,9 @@ class DvsCameraManager {
     // Scans as updateCameras does, then describes every known camera: event
     // cameras first, each family in serial order.
     std::vector<CameraDescription> getCameraDescs();
-    // The camera of that serial (seen by a scan), brought up on first use
-    // (blocking for over 2.5 s); nullptr when unknown or when bring-up fails.
+    // The camera of that serial, brought up on first use (blocking for over
+    // 2.5 s); a serial no scan has seen yet makes one. nullptr (with an error
+    // log line saying why) when unknown or when bring-up fails.
     // A device is held by one camera object at a time: while another manager's
     // camera (or another program) holds it, opening fails with an error log
     // line that says so, until that camera is destroyed.

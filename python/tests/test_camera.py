@@ -30,6 +30,14 @@ def test_batches_by_time_and_by_count(camera):
     kept = [next(behind), next(behind)]
     assert all(len(b) == 1_000 for b in kept) and kept[0]["t"][-1] <= kept[1]["t"][0]
 
+    # A closed loop collects nothing more: no drops counted while it is left alone.
+    with camera.batches(count=1_000, capacity=2, timeout=10) as left:
+        next(left)
+    next(camera.batches(count=100_000, timeout=10))
+    assert left.dropped == 0
+    with pytest.raises(StopIteration):
+        next(left)
+
 
 def test_recording_reads_back_as_streamed(camera, tmp_path):
     path = str(tmp_path / "live.raw")

@@ -4,6 +4,7 @@ slices without gaps or overlaps, cuts and videos, and clear errors."""
 import os
 import pathlib
 import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -167,3 +168,30 @@ def test_times_reach_the_first_and_last_events(recordings, tmp_path):
     reader.seek_time(0)
     first = reader.read_events(5)
     assert list(first["t"]) == [0, 4112] and list(first["x"]) == [1, 2]
+
+
+def test_a_reader_closes_says_what_it_holds_and_never_writes_over_its_recording(recordings, tmp_path):
+    path = recordings[0]
+    with orvane.RawReader(path) as reader:
+        assert "not loaded" in repr(reader)
+        count = reader.event_count
+        assert f"{count} events" in repr(reader)
+        original = pathlib.Path(path).read_bytes()
+        link = tmp_path / "link.raw"
+        link.symlink_to(path)
+        hard = tmp_path / "hard.mp4"
+        os.link(path, hard)
+        for out, write in ((str(link), reader.cut), (path, reader.cut), (str(hard), reader.export_video)):
+            with pytest.raises(ValueError, match="file being read"):
+                write(reader.start_time, reader.end_time, out)
+        assert pathlib.Path(path).read_bytes() == original
+    assert "closed" in repr(reader)
+    with pytest.raises(ValueError, match="closed"):
+        reader.read_events(10)
+
+
+def test_information_lines_are_not_shown_by_default():
+    script = "import orvane; print(orvane.log_level())"
+    env = {k: v for k, v in os.environ.items() if k != "ORVANE_LOG_LEVEL"}
+    out = subprocess.run([sys.executable, "-c", script], env=env, check=True, capture_output=True, text=True)
+    assert out.stdout.strip() == "3"

@@ -181,6 +181,10 @@ bool RawFileReader::extractEventData(uint64_t startTime, uint64_t endTime, std::
     }
     backToStart();
     out.close();
+    if (!out) {
+        ORVANE_LOG(LOG_ERROR, "Failed to finish output file: %s.", outputPath.c_str());
+        return false;
+    }
     return true;
 }
 

@@ -77,17 +77,24 @@ std::vector<CameraDescription> DvsCameraManager::getCameraDescs() {
     return descriptions;
 }
 
-// Empty when the serial is unknown or its device is gone. A camera that is not
-// connected (not opened yet, or its device has gone) is replaced by a new scan,
-// so a device replugged under the same serial gets a new camera object.
+// Empty (logged) when the serial is unknown after a scan or its device is gone. A camera that is
+// not connected (not opened yet, or its device has gone) is replaced by a new scan, so a device
+// replugged under the same serial gets a new camera object.
 template <typename Camera>
 std::pair<std::shared_ptr<Camera>, bool> DvsCameraManager::bringUp(
     std::map<std::string, std::shared_ptr<Camera>>& cameras, const std::string& serial) {
     auto it = cameras.find(serial);
     if (it == cameras.end()) {
-        return {nullptr, false};
-    }
-    if (!it->second->isConnected()) {
+        // A program may open a serial it knows without listing the cameras first.
+        removeUnpluggedCameras();
+        findCameras();
+        it = cameras.find(serial);
+        if (it == cameras.end()) {
+            ORVANE_LOG(LOG_ERROR, "Camera %s cannot be opened: no such camera is attached",
+                       serial.c_str());
+            return {nullptr, false};
+        }
+    } else if (!it->second->isConnected()) {
         removeUnpluggedCameras();
         findCameras();
         it = cameras.find(serial);

@@ -46,7 +46,8 @@ int FusionFrameRecorder::start(const std::string& path, const std::string& prese
     state_ = State::Starting;
     stopping_ = false;
     waiting_.clear();
-    received_ = kept_ = dropped_ = 0;
+    received_ = kept_ = dropped_ = failed_ = 0;
+    closeFailed_ = false;
     haveOffset_ = false;
     offset_ = lastTimestamp_ = 0;
     lastPts_ = -1;
@@ -155,10 +156,13 @@ void FusionFrameRecorder::writerLoop(std::string path, std::string preset) {
         const bool encoded = converter.nv12ToViedo(picture.data->data(), picture.pts) == 0;
         lock.lock();
         kept_ += encoded;
+        failed_ += !encoded;
         spare_.push_back(std::move(picture.data));
     }
     lock.unlock();
-    converter.flushAndCloseVideo();
+    const bool closed = converter.flushAndCloseVideo() == 0;
+    lock.lock();
+    closeFailed_ = !closed;
 }
 
 int FusionFrameRecorder::stop() {
@@ -180,10 +184,16 @@ int FusionFrameRecorder::stop() {
                    static_cast<unsigned long long>(kept_),
                    static_cast<unsigned long long>(received_));
     }
+    if (failed_ > 0 || closeFailed_) {
+        ORVANE_LOG(LOG_ERROR, "Recording of %s: %llu pictures could not be encoded%s",
+                   owner_.c_str(), static_cast<unsigned long long>(failed_),
+                   closeFailed_ ? " and the video could not be finished" : "");
+    }
+    const bool written = state_ == State::Open && failed_ == 0 && !closeFailed_;
     state_ = State::Idle;
     waiting_.clear();
     spare_.clear();  // the memory goes back with the recording
-    return 0;
+    return written ? 0 : -1;
 }
 
 bool FusionFrameRecorder::isRecording() const {

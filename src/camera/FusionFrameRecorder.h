@@ -43,7 +43,9 @@ class FusionFrameRecorder {
     // Frame thread: queues a copy of the picture taken at `timestamp` (sensor
     // time, microseconds); nothing when not recording.
     void append(const uint8_t* nv12, uint64_t timestamp);
-    // Encodes what still waits, finishes the file and ends the writer: 0.
+    // Encodes what still waits, finishes the file and ends the writer: 0, or
+    // -1 (logged) when the file could not be opened, a picture could not be
+    // encoded or the file could not be finished. 0 when not recording.
     int stop();
 
     // True from start until stop, unless the file could not be opened.
@@ -78,7 +80,8 @@ class FusionFrameRecorder {
     bool stopping_ = false;
     std::deque<Picture> waiting_;
     std::vector<Buffer> spare_;
-    uint64_t received_ = 0, kept_ = 0, dropped_ = 0;
+    uint64_t received_ = 0, kept_ = 0, dropped_ = 0, failed_ = 0;
+    bool closeFailed_ = false;
     // Times: the first picture's sensor time, and the last picture's sensor
     // time, host arrival and presentation time.
     bool haveOffset_ = false;

@@ -362,13 +362,14 @@ int TandroCamera::startRecordingApsStream(const std::string& path) {
 
 int TandroCamera::stopRecording(STREAM_TYPE type) {
     std::lock_guard<std::mutex> lock(lifecycleMutex_);
-    if (type != STREAM_APS) {
-        eventRecorder_->stop();
+    int status = 0;
+    if (type != STREAM_APS && eventRecorder_->stop() != 0) {
+        status = -1;
     }
-    if (type != STREAM_DVS) {
-        frameRecorder_->stop();
+    if (type != STREAM_DVS && frameRecorder_->stop() != 0) {
+        status = -1;
     }
-    return 0;
+    return status;
 }
 
 void TandroCamera::setVideoPreset(std::string preset) {

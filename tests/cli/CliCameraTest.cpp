@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -85,9 +86,10 @@ TEST(CliCameras, StreamShowsEventsAndTriggerEdges) {
     // Status lines once a second when stderr is no terminal.
     EXPECT_NE(run.err.find("Mev/s"), std::string::npos) << run.err;
 
-    CliRun quiet = runOrvane({"stream", "SIM-BRISCA", "--duration", "300ms", "--quiet", "--set",
-                              "roi.enable=true", "--set", "biases.bias_diff=90"},
-                             kCameras);
+    CliRun quiet = runOrvane(
+        {"stream", "SIM-BRISCA", "--duration", "300ms", "--quiet", "--set", "roi.enable=true",
+         "--set", "biases.bias_diff=90", "--set", "roi.x=100", "--set", "roi.y=700"},
+        kCameras);
     EXPECT_EQ(quiet.status, 0) << describe(quiet);
     EXPECT_EQ(quiet.err, "");
 }
@@ -108,6 +110,10 @@ TEST(CliCameras, RecordGivesAFileThatInfoReads) {
     EXPECT_GT(facts["duration_us"].get<uint64_t>(), 300000u);
     EXPECT_GT(facts["trigger_edges"].get<uint64_t>(), 0u);
     EXPECT_EQ(facts["width"], 1280);
+    char held[32];
+    std::snprintf(held, sizeof held, ": %.2f M events,", facts["events"].get<uint64_t>() / 1e6);
+    EXPECT_NE(record.out.find(held), std::string::npos)
+        << "the summary counts the events the file holds (" << held << "): " << record.out;
 
     // Ctrl-C stops a recording without a duration cleanly: the file is finished.
     CliRun stopped = runOrvane({"record", "SIM-BRISCA", "long.raw", "--duration", "0"}, kCameras,

@@ -267,6 +267,11 @@ TEST_F(CliFiles, ExportedVideoListsItsPicturesAndWritesOne) {
     ASSERT_EQ(frames.status, 0) << describe(frames);
     EXPECT_NE(frames.out.find("10 pictures of 1280 x 720"), std::string::npos) << frames.out;
     EXPECT_NE(frames.out.find("299.997 ms"), std::string::npos) << frames.out;
+    CliRun listed = runOrvane({"frames", "video.mp4", "--json"}, {}, scratch.path());
+    ASSERT_EQ(listed.status, 0) << describe(listed);
+    const Json pictures = Json::parse(listed.out)["pictures"];
+    ASSERT_EQ(pictures.size(), 10u) << listed.out;
+    EXPECT_EQ(pictures[9]["time_us"], 299997) << listed.out;
     CliRun extract =
         runOrvane({"frames", "video.mp4", "--extract", "9", "last.png"}, {}, scratch.path());
     ASSERT_EQ(extract.status, 0) << describe(extract);

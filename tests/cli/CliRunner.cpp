@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,7 +28,7 @@ std::vector<std::string> CliRun::errLines() const {
 CliRun runOrvane(const std::vector<std::string>& args,
                  const std::map<std::string, std::string>& environment,
                  const std::string& directory, std::chrono::seconds timeout,
-                 const std::string& interruptOn) {
+                 const std::string& interruptOn, uint64_t fileSizeLimit) {
     CliRun run;
     int outPipe[2], errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
@@ -62,6 +63,12 @@ CliRun runOrvane(const std::vector<std::string>& args,
     if (child == 0) {
         dup2(outPipe[1], STDOUT_FILENO);
         dup2(errPipe[1], STDERR_FILENO);
+        if (fileSizeLimit > 0) {
+            // Ignored, SIGXFSZ lets the write fail with EFBIG instead of ending the program.
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{fileSizeLimit, fileSizeLimit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
         if (chdir(directory.c_str()) == 0) {
             execve(argvPointers[0], argvPointers.data(), envPointers.data());
         }
