@@ -141,6 +141,15 @@ class Blocks {
         return i;
     }
 
+    // Whether the eight words from word `i` hold a time word.
+    static bool holdsTimeWord(const uint8_t* words, size_t i) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 2 * i));
+        const __m128i types = _mm_srli_epi16(v, 12);
+        const __m128i time = _mm_or_si128(_mm_cmpeq_epi16(types, _mm_set1_epi16(kTimeLow)),
+                                          _mm_cmpeq_epi16(types, _mm_set1_epi16(kTimeHigh)));
+        return _mm_movemask_epi8(time) != 0;
+    }
+
   private:
     // What stops a block under the clock's high part: a time-high with another
     // high part, or a time-low above `lowBelow` (every time-low when the
@@ -270,17 +279,71 @@ uint64_t evt3CountEvents(const uint8_t* begin, const uint8_t* end) {
     return events;
 }
 
+bool evt3ScanPastTime(const uint8_t* begin, const uint8_t* end, uint64_t threshold, uint64_t& time,
+                      uint64_t& events, Evt3Earlier& earlier) {
+    const size_t count = end > begin ? static_cast<size_t>(end - begin) / kWordSize : 0;
+    Clock clock(time);
+    uint64_t seen = events;
+    size_t counted = 0;  // the words whose events `seen` holds
+    bool below = clock.now() < threshold;
+    bool settled = false;
+    size_t i = 0;
+    // Word by word, but only the time words cost: the time is rarely below the
+    // threshold here, and the events are counted in one pass over the words
+    // walked (the blocks) where one must be noted.
+    for (; i < count; ++i) {
+#if defined(__SSE2__)
+        // Not below the threshold, only a time word can matter: skip blocks of
+        // eight words without one.
+        if (!below && evt3::useSse2()) {
+            while (i + Blocks::kWords <= count && !Blocks::holdsTimeWord(begin, i)) {
+                i += Blocks::kWords;
+            }
+            if (i >= count) {
+                break;
+            }
+        }
+#endif
+        const uint32_t w = wordAt(begin, i);
+        if (isTimeWord(w)) {
+            clock.apply(w);
+            if ((w >> 12) == kTimeHigh && clock.base() >= threshold) {
+                settled = true;
+                break;
+            }
+            below = clock.now() < threshold;
+        } else if (below && eventsOf(w) != 0) {
+            seen += evt3CountEvents(begin + counted * kWordSize, begin + (i + 1) * kWordSize);
+            counted = i + 1;
+            earlier.found = true;
+            earlier.offset = counted * kWordSize;
+            earlier.time = clock.now();
+            earlier.events = seen;
+        }
+    }
+    seen += evt3CountEvents(begin + counted * kWordSize, begin + i * kWordSize);
+    time = clock.now();
+    events = seen;
+    return settled;
+}
+
 Evt3StateStart evt3StateStart(const uint8_t* begin, const uint8_t* end) {
     const size_t count = end > begin ? static_cast<size_t>(end - begin) / kWordSize : 0;
     Evt3StateStart start;
     start.offset = count * kWordSize;
+    bool vectors = false;
     for (size_t i = count; i-- > 0 && !(start.row && start.vectorBase);) {
         const uint32_t type = wordAt(begin, i) >> 12;
+        vectors = vectors || type == kVect12 || type == kVect8;
         if ((type == kAddrY && !start.row) || (type == kVectBaseX && !start.vectorBase)) {
             start.row = start.row || type == kAddrY;
             start.vectorBase = start.vectorBase || type == kVectBaseX;
             start.offset = i * kWordSize;
         }
+    }
+    if (vectors && !start.vectorBase) {
+        start.baseBefore = true;
+        start.offset = 0;
     }
     return start;
 }

@@ -17,20 +17,24 @@ constexpr const char* kRawReader =
     "RawReader(path)\n\nReads a raw EVT 3.0 recording. The first use (or load()) builds a "
     "time index, kept beside the file as <name>.ovmark.tmp so that the next opening is "
     "instant. Reads go on from the read position; every array returned is the caller's own. "
-    "Raises FileNotFoundError for a missing file, ValueError for one that is not EVT 3.0.";
+    "Raises FileNotFoundError for a missing file, ValueError for one whose header names "
+    "another format. A file with no '%' header is read as a bare EVT 3.0 stream at 1280x720, "
+    "with a warning.";
 constexpr const char* kLoad =
     "load(progress=None)\n\nLoads the file and its index now; progress(done, total) is "
     "called while the index is built (payload bytes). Ctrl-C ends it.";
 constexpr const char* kHeader = "The '%' header lines as {key: value}.";
-constexpr const char* kStartTime = "Time of the first index entry, us.";
-constexpr const char* kEndTime = "Time of the last index entry, us.";
+constexpr const char* kStartTime =
+    "Time of the first event (or of the first time word, if earlier), us.";
+constexpr const char* kEndTime = "Time of the last event, us.";
 constexpr const char* kDuration = "end_time - start_time, us.";
 constexpr const char* kEventCount = "Number of events in the recording.";
 constexpr const char* kTime = "Time of the read position, us.";
 constexpr const char* kEventNumber = "Event number of the read position.";
 constexpr const char* kAtEnd = "True once the read position is past the end.";
 constexpr const char* kSeekTime =
-    "Moves the read position to time t (us). ValueError outside the recording.";
+    "Moves the read position to time t (us): the next event read is the first at or after t "
+    "from where no earlier one follows. ValueError outside [start_time, end_time].";
 constexpr const char* kSeekEvent =
     "Moves the read position to event n. ValueError beyond the last event.";
 constexpr const char* kReadTime =

@@ -39,8 +39,20 @@ void expectEventsAt(const Events& all, size_t from, const Events& actual, const 
     }
 }
 
+// The content hash a reader ties the side file of the recording at `path` to.
+uint64_t contentOf(const std::string& path, uint64_t payloadOffset = 354) {
+    std::ifstream raw(path, std::ios::binary);
+    return BookmarkFile::contentHash(raw, fs::file_size(path), payloadOffset);
+}
+
 class RawFileReaderTest : public ::testing::Test {
   protected:
+    // A line of that level whose message holds `text`.
+    bool mentioned(LogLevelType level, const std::string& text) const {
+        return std::any_of(log.lines.begin(), log.lines.end(), [&](const auto& line) {
+            return line.level == level && line.message.find(text) != std::string::npos;
+        });
+    }
     bool logged(LogLevelType level, const std::string& message) const {
         return log.has(level, message, "src/FileReader/RawFileReader");
     }
@@ -241,6 +253,9 @@ TEST_F(RawFileReaderTest, EmptyShortOddAndGarbageFilesLoadWithoutHarm) {
     uint64_t end = 0;
     reader->getEndTimeStamp(end);
     EXPECT_TRUE(reader->seekTime(end));
+    got = *reader->getNTimeEvents(10);
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got.back().timestamp, all.back().timestamp);
     EXPECT_TRUE(reader->getNTimeEvents(10)->empty());
     const uint64_t middle = all[all.size() / 2].timestamp;
     ASSERT_TRUE(reader->seekTime(middle));
@@ -292,7 +307,8 @@ TEST_F(RawFileReaderTest, SideFileIsReusedAndRebuiltWhenItIsNotTheRecordingsOwn)
     EXPECT_EQ(progress.back().first, fs::file_size(path) - 354);
     EXPECT_EQ(progress.back().second, fs::file_size(path) - 354);
     EXPECT_EQ(test::fileBytes(side),
-              BookmarkFile::serialize(first.getBookmarks(), fs::file_size(path), 1280, 720));
+              BookmarkFile::serialize(first.getBookmarks(), fs::file_size(path), 1280, 720,
+                                      contentOf(path)));
 
     // A valid side file is used as it is: a shortened index proves it was read.
     BookmarkFile::BookmarkMap shortened = {*first.getBookmarks().begin(),
@@ -302,7 +318,7 @@ TEST_F(RawFileReaderTest, SideFileIsReusedAndRebuiltWhenItIsNotTheRecordingsOwn)
             .write(reinterpret_cast<const char*>(bytes.data()),
                    static_cast<std::streamsize>(bytes.size()));
     };
-    writeSide(BookmarkFile::serialize(shortened, fs::file_size(path), 1280, 720));
+    writeSide(BookmarkFile::serialize(shortened, fs::file_size(path), 1280, 720, contentOf(path)));
     progress.clear();
     RawFileReader second(path);
     second.setProgressCallback([&](uint64_t done, uint64_t total) {
@@ -384,6 +400,11 @@ void checkAgainstPlainDecode(RawFileReader& reader, const std::vector<uint8_t>& 
     reader.getMaxEvents(max);
     ASSERT_EQ(max, all.size());
     ASSERT_EQ(reader.getCurrentPosEventNum(), 0u);
+    if (!all.empty()) {
+        // The recording spans its events: the last one's time ends it.
+        ASSERT_EQ(end, all.back().timestamp);
+        ASSERT_LE(start, all.front().timestamp);
+    }
 
     Events walked;
     uint64_t sliceEnd = start;
@@ -495,7 +516,8 @@ TEST_F(RawFileReaderTest, SideFileIsTrustedOnlyWhenItFitsTheRecording) {
         EXPECT_EQ(got.size(), all.size());
         expectEventsAt(all, 0, got, what);
         EXPECT_EQ(test::fileBytes(side),
-                  BookmarkFile::serialize(reader.getBookmarks(), fs::file_size(path), 1280, 720));
+                  BookmarkFile::serialize(reader.getBookmarks(), fs::file_size(path), 1280, 720,
+                                          contentOf(path)));
     };
 
     // Cut short (a disk that filled) at every length, the CRC made to match.
@@ -553,7 +575,8 @@ TEST_F(RawFileReaderTest, SideFileIsTrustedOnlyWhenItFitsTheRecording) {
         ::close(release);
     }
     EXPECT_TRUE(loading.get());
-    EXPECT_TRUE(fs::is_regular_file(side));
+    EXPECT_TRUE(fs::is_fifo(side));  // not a side file: left alone
+    fs::remove(side);
 
     // Rewritten in place with the same size: the older index is not trusted.
     writeBytes(side, good);
@@ -722,7 +745,12 @@ TEST_F(RawFileReaderTest, PositionRulesAtTheEdgesOfTheRecording) {
     EXPECT_EQ(reader->getCurrentPosEventNum(), 0u);
     EXPECT_TRUE(logged(LOG_WARNING, "Requested interval is before start timestamp."));
 
+    // The end time is the last event's: a seek there reads the events at that time.
     EXPECT_TRUE(reader->seekTime(end));
+    const Events atEnd = *reader->getNEvents(all.size());
+    ASSERT_FALSE(atEnd.empty());
+    EXPECT_EQ(atEnd.front().timestamp, all.back().timestamp);
+    EXPECT_EQ(atEnd.back().timestamp, all.back().timestamp);
     EXPECT_TRUE(reader->getNEvents(10)->empty());
 
     EXPECT_FALSE(reader->seekNEvents(max + 1));
@@ -739,6 +767,254 @@ TEST_F(RawFileReaderTest, PositionRulesAtTheEdgesOfTheRecording) {
     EXPECT_EQ(reader->getCurrentPosTimeStamp(), end - 500 + 5000);
     EXPECT_TRUE(reader->reachedEndOfEvents());
     EXPECT_TRUE(logged(LOG_WARNING, "Requested interval exceeds end timestamp."));
+}
+
+// seekTime(t) stands after the last event earlier than t: where every event read
+// from there is at or after t. Its event number, from a plain decode.
+size_t afterLastEarlier(const Events& all, uint64_t t) {
+    size_t at = 0;
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (all[i].timestamp < t) {
+            at = i + 1;
+        }
+    }
+    return at;
+}
+
+TEST_F(RawFileReaderTest, TimeSeeksReachTheFirstAndLastEventsAndNeverLandBeforeTheirTime) {
+    // Events before the first time word (time 0) and after the last time-high
+    // word, whose repetition at the very end clears the time's low part; a
+    // time-low that runs ahead and comes back right after a time-high.
+    const std::vector<uint8_t> payload = test::evt3Words({
+        0x0005, 0x2001, 0x2002,                  // y 5; two events at time 0
+        0x8001, 0x6010, 0x0006, 0x2003,          // time 0x1010: one event
+        0x8002, 0x6F00, 0x6005, 0x2004, 0x2005,  // ahead to 0x2F00, back to 0x2005: two events
+        0x6F10, 0x2006,                          // 0x2F10: one event
+        0x8003, 0x6100, 0x2007,                  // 0x3100
+        0x8004, 0x67E7, 0x2008, 0x2009, 0x8004,  // 0x47E7: two events, then the high repeated
+    });
+    const std::string path = dir.file("edges.raw");
+    test::writeRawFile(path, test::recordingHeader(), payload);
+    const Events all = test::decodeEvents(payload);
+    ASSERT_EQ(all.size(), 9u);
+    for (int opening = 0; opening < 2; ++opening) {  // built, then from the side file
+        SCOPED_TRACE(opening == 0 ? "built" : "reloaded");
+        auto reader = load(path);
+        uint64_t start = 1, end = 0;
+        reader->getStartTimeStamp(start);
+        reader->getEndTimeStamp(end);
+        EXPECT_EQ(start, 0u);
+        EXPECT_EQ(end, 0x47E7u);
+        for (uint64_t t : {uint64_t{0}, uint64_t{1}, uint64_t{0x1010}, uint64_t{0x2004},
+                           uint64_t{0x2005}, uint64_t{0x2006}, uint64_t{0x2F00}, uint64_t{0x2F11},
+                           uint64_t{0x4000}, uint64_t{0x47E7}}) {
+            ASSERT_TRUE(reader->seekTime(t)) << t;
+            const size_t from = afterLastEarlier(all, t);
+            EXPECT_EQ(reader->getCurrentPosEventNum(), from) << t;
+            const Events got = *reader->getNEvents(100);
+            EXPECT_EQ(got.size(), all.size() - from) << t;
+            expectEventsAt(all, from, got, "seekTime " + std::to_string(t));
+        }
+        EXPECT_FALSE(reader->seekTime(0x47E8));
+    }
+
+    // Real streams: a time-low word runs ahead right after a time-high in the
+    // gen 4.1 sample; a closing time-high hides the last 268 events of the other.
+    for (const std::string& source : test::realRecordings()) {
+        SCOPED_TRACE(source);
+        const std::string copy = dir.file(fs::path(source).filename().string());
+        fs::copy_file(source, copy);
+        const Events real = test::decodeEvents(test::readRawFile(copy).payload);
+        auto reader = load(copy);
+        uint64_t end = 0;
+        reader->getEndTimeStamp(end);
+        EXPECT_EQ(end, real.back().timestamp);
+        std::vector<uint64_t> times = {real.front().timestamp, end, end - 1500};
+        if (source.find("gen41") != std::string::npos) {
+            times.push_back(11721463);
+            ASSERT_TRUE(reader->seekTime(11721463));
+            EXPECT_EQ(reader->getCurrentPosEventNum(), 71618u);
+        }
+        if (source.find("640x480") != std::string::npos) {
+            EXPECT_EQ(end, 9218023u);
+            ASSERT_TRUE(reader->seekTime(9216000));
+            EXPECT_EQ(reader->getNEvents(1000)->size(), 268u);
+            times.push_back(9217000);
+        }
+        std::mt19937_64 random(7);
+        for (int i = 0; i < 300; ++i) {
+            times.push_back(real.front().timestamp + random() % (end - real.front().timestamp));
+        }
+        for (uint64_t t : times) {
+            ASSERT_TRUE(reader->seekTime(t)) << t;
+            // Their events never go back in time: the first at or after t.
+            const auto first = std::lower_bound(
+                real.begin(), real.end(), t,
+                [](const Event2D& e, uint64_t time) { return e.timestamp < time; });
+            ASSERT_EQ(reader->getCurrentPosEventNum(), size_t(first - real.begin())) << t;
+            const Events got = *reader->getNEvents(50);
+            ASSERT_FALSE(got.empty()) << t;
+            ASSERT_GE(got.front().timestamp, t);
+        }
+    }
+}
+
+TEST_F(RawFileReaderTest, SeekIntoAVectorWordAdvancedByEarlierVectorWordsKeepsItsX) {
+    // No vector-base word: the first vector word starts at x 0 and moves the base
+    // to 12; a row word comes between the two vector words.
+    const std::vector<uint8_t> payload =
+        test::evt3Words({0x8001, 0x0005, 0x4FFF, 0x0006, 0x4007, 0x6001});
+    const std::string path = dir.file("vectors.raw");
+    test::writeRawFile(path, test::recordingHeader(), payload);
+    const Events all = test::decodeEvents(payload);
+    ASSERT_EQ(all.size(), 15u);
+    ASSERT_EQ(all[12].x, 12u);
+    auto reader = load(path);
+    for (uint64_t k = 11; k < 15; ++k) {
+        ASSERT_TRUE(reader->seekNEvents(k));
+        expectEventsAt(all, k, *reader->getNEvents(1), "seekNEvents " + std::to_string(k));
+    }
+}
+
+TEST_F(RawFileReaderTest, SideFileIsTheRecordingsOwnByNameAndContentAndReplacesNothingElse) {
+    // Named from the file name's own extension, beside the recording.
+    EXPECT_EQ(BookmarkFile::pathFor("rec.raw"), "rec.ovmark.tmp");
+    EXPECT_EQ(BookmarkFile::pathFor("a.raw.raw"), "a.raw.ovmark.tmp");
+    EXPECT_EQ(BookmarkFile::pathFor("my.videos/rec.raw"), "my.videos/rec.ovmark.tmp");
+    EXPECT_EQ(BookmarkFile::pathFor("sess.raw.d/take.bin"), "");
+    EXPECT_EQ(BookmarkFile::pathFor("sess.raw.d/take"), "");
+    fs::create_directories(dir.file("sess.raw.d"));
+    fs::create_directories(dir.file("sess.ovmark.tmp.d"));
+    const std::string userFile = dir.file("sess.ovmark.tmp.d/take.bin");
+    std::ofstream(userFile) << "my notes\n";
+    record(dir.file("sess.raw.d/take.bin"), 3, 2000);
+    load(dir.file("sess.raw.d/take.bin"));
+    EXPECT_EQ(test::fileBytes(userFile),
+              std::vector<uint8_t>({'m', 'y', ' ', 'n', 'o', 't', 'e', 's', '\n'}));
+    EXPECT_EQ(
+        std::distance(fs::directory_iterator(dir.file("sess.raw.d")), fs::directory_iterator()), 1);
+
+    // A replaced recording of the same size, older than the index (as mv, cp -p,
+    // rsync -a and tar x leave it): its own index, not the old one.
+    const std::string path = dir.file("rec.raw");
+    const std::string side = dir.file("rec.ovmark.tmp");
+    const Events first = test::decodeEvents(record(path, 11, 20000, 0));
+    load(path);
+    std::vector<uint8_t> other = test::readRawFile(path).payload;
+    for (size_t i = other.size() / 2; i < other.size(); i += 2) {
+        if ((other[i + 1] >> 4) == 0x4) {
+            other[i] ^= 0x01;  // a vector word's first event, there or not
+        }
+    }
+    const auto before = fs::last_write_time(side);
+    test::writeRawFile(path, test::recordingHeader(), other);
+    fs::last_write_time(path, before - std::chrono::hours(1));
+    const Events second = test::decodeEvents(other);
+    ASSERT_NE(first.size(), second.size());
+    {
+        auto reader = load(path);
+        uint64_t max = 0;
+        reader->getMaxEvents(max);
+        EXPECT_EQ(max, second.size());
+        expectEventsAt(second, 0, *reader->getNEvents(second.size()), "replaced recording");
+    }
+
+    // A link at the side file's path is neither followed nor replaced; nor is a
+    // file that is no side file.
+    const std::string victim = dir.file("victim.txt");
+    std::ofstream(victim) << "keep";
+    fs::remove(side);
+    fs::create_symlink(victim, side);
+    load(path);
+    EXPECT_TRUE(fs::is_symlink(side));
+    EXPECT_EQ(test::fileBytes(victim), std::vector<uint8_t>({'k', 'e', 'e', 'p'}));
+    EXPECT_TRUE(mentioned(LOG_WARNING, "Not writing the bookmark file " + side));
+    fs::remove(side);
+    std::ofstream(side) << "keep";
+    load(path);
+    EXPECT_EQ(test::fileBytes(side), std::vector<uint8_t>({'k', 'e', 'e', 'p'}));
+    fs::remove(side);
+    load(path);
+    EXPECT_EQ(BookmarkFile::check(test::fileBytes(side), fs::file_size(path), 354, 1280, 720,
+                                  contentOf(path)),
+              BookmarkFile::Verdict::Valid);
+}
+
+TEST_F(RawFileReaderTest, FileWithoutHeaderLoadsAsBareEvt3WithAWarningNamingIt) {
+    const std::string path = dir.file("bare.raw");
+    const std::vector<uint8_t> payload = test::encode(test::randomStream(4, 3000, 0));
+    test::writeRawFile(path, "", payload);
+    auto reader = load(path);
+    uint64_t max = 0;
+    reader->getMaxEvents(max);
+    EXPECT_EQ(max, test::decodeEvents(payload).size());
+    EXPECT_EQ(reader->getWidth(), 1280);
+    EXPECT_TRUE(logged(LOG_WARNING, "Raw file " + path +
+                                        " has no header ('%' lines); it is read as EVT 3.0 at "
+                                        "1280x720."));
+    const std::string headed = dir.file("headed.raw");
+    record(headed, 4, 3000, 0);
+    log.clear();
+    load(headed);
+    EXPECT_FALSE(mentioned(LOG_WARNING, "has no header"));
+}
+
+// Over 2^32 events: about 720 MB of dense vector words, written and removed here.
+TEST_F(RawFileReaderTest, CountsBeyond32BitsAreExactAndNeverKeptInASideFile) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a 720 MB recording: too slow under the sanitizers";
+#endif
+    // One block per 4096 us: time-high, time-low, row, then runs of 100 full
+    // vector words (1200 events, x 0 to 1199) each after a vector-base word.
+    constexpr uint64_t kRuns = 320, kPerRun = 1200, kPerBlock = kRuns * kPerRun;
+    constexpr uint64_t kBlocks = (uint64_t{1} << 32) / kPerBlock + 2;
+    std::vector<uint16_t> words = {0x8000, 0x6000, 0x0007};
+    for (uint64_t run = 0; run < kRuns; ++run) {
+        words.push_back(0x3000);
+        words.insert(words.end(), kPerRun / 12, 0x4FFF);
+    }
+    std::vector<uint8_t> block = test::evt3Words(words);
+    const std::string path = dir.file("huge.raw");
+    const uint64_t size = test::recordingHeader().size() + kBlocks * block.size();
+    std::error_code unknown;
+    if (fs::space(dir.path(), unknown).available < size + (uint64_t{1} << 30)) {
+        GTEST_SKIP() << "needs " << (size >> 20) << " MB free in " << dir.path();
+    }
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << test::recordingHeader();
+        for (uint64_t b = 0; b < kBlocks; ++b) {
+            const uint16_t high = static_cast<uint16_t>(0x8000 | ((b + 1) & 0xFFF));
+            block[0] = static_cast<uint8_t>(high);
+            block[1] = static_cast<uint8_t>(high >> 8);
+            out.write(reinterpret_cast<const char*>(block.data()),
+                      static_cast<std::streamsize>(block.size()));
+        }
+        ASSERT_TRUE(out.good()) << "cannot write " << path;
+    }
+    const uint64_t total = kBlocks * kPerBlock;
+    ASSERT_GT(total, uint64_t{1} << 32);
+    for (int opening = 0; opening < 2; ++opening) {
+        auto reader = load(path);
+        uint64_t max = 0;
+        reader->getMaxEvents(max);
+        EXPECT_EQ(max, total);
+        for (uint64_t k : {(uint64_t{1} << 32) + 5, total - 1, uint64_t{12345}}) {
+            ASSERT_TRUE(reader->seekNEvents(k)) << k;
+            EXPECT_EQ(reader->getCurrentPosEventNum(), k);
+            const Events one = *reader->getNEvents(1);
+            ASSERT_EQ(one.size(), 1u) << k;
+            EXPECT_EQ(one[0].x, k % kPerBlock % kPerRun) << k;
+            EXPECT_EQ(one[0].timestamp, (k / kPerBlock + 1) * 4096) << k;
+        }
+        const uint64_t late = kBlocks - 3;
+        ASSERT_TRUE(reader->seekTime((late + 1) * 4096));
+        EXPECT_EQ(reader->getCurrentPosEventNum(), late * kPerBlock);
+        EXPECT_FALSE(fs::exists(dir.file("huge.ovmark.tmp")));
+        EXPECT_TRUE(mentioned(LOG_WARNING, "more than a bookmark file can count"));
+        log.clear();
+    }
+    fs::remove(path);
 }
 
 TEST_F(RawFileReaderTest, ReaderWithoutALoadedFileAnswersEmptyWithAWarning) {

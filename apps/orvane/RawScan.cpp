@@ -85,13 +85,16 @@ RawHeader readRawHeader(const std::string& path) {
 
 bool indexIsCached(const std::string& path, const RawHeader& header) {
     std::vector<uint8_t> bytes;
-    if (BookmarkFile::read(BookmarkFile::pathFor(path), path, bytes) !=
-        BookmarkFile::ReadResult::Read) {
+    const std::string side = BookmarkFile::pathFor(path);
+    if (side.empty() || BookmarkFile::read(side, bytes) != BookmarkFile::ReadResult::Read) {
         return false;
     }
     try {
+        std::ifstream raw(path, std::ios::binary);
+        const uint64_t content =
+            BookmarkFile::contentHash(raw, header.fileSize, header.payloadOffset);
         return BookmarkFile::check(bytes, header.fileSize, header.payloadOffset, header.width,
-                                   header.height) == BookmarkFile::Verdict::Valid;
+                                   header.height, content) == BookmarkFile::Verdict::Valid;
     } catch (const std::exception&) {
         return false;
     }
@@ -197,36 +200,42 @@ TimeRange recordingRange(RawFileReader& reader) {
 
 void forEachEvent(RawFileReader& reader, TimeRange range, uint64_t slice, const EventSink& sink,
                   const ProgressSink& progress) {
-    uint64_t start = 0, end = 0;
+    uint64_t start = 0, end = 0, max = 0;
     reader.getStartTimeStamp(start);
     reader.getEndTimeStamp(end);
+    reader.getMaxEvents(max);
     if (range.to <= range.from || range.from > end) {
         return;
     }
-    // The reader seeks only inside its index.
+    // The range is the events between the reader's seeks to its two ends, so that
+    // it holds what a cut of the same range keeps, even where a stream's time
+    // steps back. A range past the end time runs to the last event.
+    uint64_t last = max;
+    if (range.to <= end) {
+        if (!reader.seekTime(range.to)) {
+            return;
+        }
+        last = reader.getCurrentPosEventNum();
+    }
+    // The reader seeks only inside the recording.
     const uint64_t seekTo = std::max(range.from, start);
     if (!reader.seekTime(seekTo)) {
         return;
     }
-    // A range past the end time takes the events after it too (the last time
-    // word can come before the last events): a query past the end time returns
-    // the rest of the recording.
-    const bool toTheEnd = range.to > end;
     const uint64_t stopAt = std::min(range.to, end + 1);
     const uint64_t total = stopAt - seekTo;
-    auto byTime = [](const Event2D& e, uint64_t time) { return e.timestamp < time; };
     // Each query returns the events after the previous one's end up to and
     // including its own; the loop is bounded by the range, whatever the reader does.
-    for (uint64_t t = seekTo; t < stopAt && !reader.reachedEndOfEvents(); t += slice) {
-        const uint64_t length = toTheEnd ? slice : std::min(slice, range.to - t);
+    for (uint64_t t = seekTo, done = reader.getCurrentPosEventNum();
+         t < stopAt && done < last && !reader.reachedEndOfEvents(); t += slice) {
+        // The last slice of a range past the end time takes the rest of the file.
+        const uint64_t length = range.to > end ? slice : std::min(slice, range.to - t);
         auto events = reader.getNTimeEvents(length);
-        const Event2D* begin = events->data();
-        const Event2D* stop = begin + events->size();
-        const Event2D* first = std::lower_bound(begin, stop, range.from, byTime);
-        const Event2D* last = std::lower_bound(first, stop, range.to, byTime);
-        if (first < last) {
-            sink(first, last);
+        const uint64_t take = std::min<uint64_t>(events->size(), last - done);
+        if (take > 0) {
+            sink(events->data(), events->data() + take);
         }
+        done += take;
         progress(std::min(t + length, stopAt) - seekTo, total);
     }
 }

@@ -58,8 +58,10 @@ constexpr uint64_t kToTheEnd = UINT64_MAX;
 // The index's time range: its start and end times, `to` one past the end.
 TimeRange recordingRange(RawFileReader& reader);
 
-// Hands `sink` the events of [from, to) in order, slice by slice through the
-// reader's time queries, and `progress` the microseconds done and in all.
+// Hands `sink` the events of [from, to) in order (those between the reader's
+// seeks to `from` and `to`, to the last event when `to` is past the end time),
+// slice by slice through the reader's time queries, and `progress` the
+// microseconds done and in all.
 // Bounded by the range: each slice moves the read position by its length.
 using EventSink = std::function<void(const Event2D* begin, const Event2D* end)>;
 using ProgressSink = std::function<void(uint64_t done, uint64_t total)>;

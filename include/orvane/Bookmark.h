@@ -9,7 +9,7 @@ struct Bookmark {
     uint64_t position = 0;    // byte offset in the raw file (header included) of a payload word
     uint8_t reserved = 0;     // carries nothing; written as 0, loaded as found
     uint64_t timestamp = 0;   // microseconds; equals the index key
-    uint32_t eventIndex = 0;  // events from the first bookmark's position up to `position`
+    uint64_t eventIndex = 0;  // events from the first bookmark's position up to `position`
 };
 
 inline bool operator==(const Bookmark& a, const Bookmark& b) {

@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <istream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,15 +19,18 @@ namespace orvane {
 //   "max_byte:<size of the raw file>\n"
 //   "sensor_width:<width>\n"
 //   "sensor_height:<height>\n"
+//   "content:<contentHash of the raw file>\n"   (written by this library; see below)
 //   0x00
 //   u64 record count N
 //   N records of 29 bytes, ascending key:
 //       u64 key, u64 position, u8 reserved, u64 timestamp, u32 eventIndex
 //   CRC-8/SMBUS (poly 0x07, init 0, no reflection, no final xor) of all bytes before it
 //
-// A side file belongs to a raw file when its CRC matches, its size, width and
-// height are those of the raw file now and its records fit the raw file's
-// payload; otherwise it is rebuilt.
+// A side file belongs to a raw file when its CRC matches, its size, width,
+// height and content hash are those of the raw file now and its records fit the
+// raw file's payload; otherwise it is rebuilt. The content line is one more
+// "key:value" line, which readers that do not know it skip. A file's times say
+// nothing: copies and archives keep a replaced recording's old ones.
 class BookmarkFile {
   public:
     using BookmarkMap = std::map<uint64_t, Bookmark>;
@@ -37,9 +42,22 @@ class BookmarkFile {
     static constexpr const char* kRawExtension = ".raw";
     static constexpr const char* kExtension = ".ovmark.tmp";
 
-    // The side file of a recording: its path with the last ".raw" replaced by
-    // ".ovmark.tmp"; empty when the path holds no ".raw".
+    // The side file of a recording, beside it: its file name's ".raw" extension
+    // replaced by ".ovmark.tmp" ("a.raw.raw" -> "a.raw.ovmark.tmp"); empty when
+    // the file name does not end in ".raw" (the index then stays in memory).
     static std::string pathFor(const std::string& rawPath);
+
+    // What ties a side file to the bytes it indexes: a 64-bit FNV-1a hash of the
+    // raw file's size, its header and the first, middle and last kHashedBlock
+    // bytes of its payload. Reads those bytes from `raw`, which it leaves failed
+    // or at an unspecified position.
+    static constexpr uint64_t kHashedBlock = 65536;
+    static uint64_t contentHash(std::istream& raw, uint64_t rawFileSize, uint64_t payloadOffset);
+
+    // Whether the file at `sidePath` may be replaced by a new side file: nothing
+    // is there, or a regular file (not a link) that is empty or begins as a side
+    // file does. Anything else is someone's and stays.
+    static bool replaceable(const std::string& sidePath);
 
     static uint8_t crc8(const uint8_t* data, size_t size);
 
@@ -47,31 +65,32 @@ class BookmarkFile {
         Read,
         Missing,     // no such file
         Unreadable,  // it cannot be opened, or it is no regular file (a FIFO, a directory)
-        Stale,       // older than the recording (rewritten in place), or larger than kMaxSize
+        Stale,       // larger than kMaxSize
     };
-    // Reads the side file at `sidePath` of the recording at `rawPath` into
-    // `bytes`, once and without blocking. A recording rewritten in place with
-    // the same size is told from its index only by being newer.
-    static ReadResult read(const std::string& sidePath, const std::string& rawPath,
-                           std::vector<uint8_t>& bytes);
+    // Reads the side file at `sidePath` into `bytes`, once, without blocking and
+    // without following a symbolic link there.
+    static ReadResult read(const std::string& sidePath, std::vector<uint8_t>& bytes);
 
-    // The whole side file, CRC included.
+    // The whole side file, CRC included; the content line only with a hash.
     static std::vector<uint8_t> serialize(const BookmarkMap& bookmarks, uint64_t rawFileSize,
-                                          uint16_t width, uint16_t height);
+                                          uint16_t width, uint16_t height,
+                                          std::optional<uint64_t> contentHash = {});
 
     enum class Verdict {
         Valid,
         Empty,         // not a single byte, so no CRC either
         CrcMismatch,   // written by someone else or damaged
-        OtherFile,     // sound, but for a raw file of another size or geometry
+        OtherFile,     // sound, but for a raw file of another size, geometry or content
         Inconsistent,  // its text, length or records cannot be this raw file's index
     };
     // Judges the bytes of a whole side file against the raw file it should index,
     // whose payload starts at `payloadOffset`: the CRC, the text lines (a value
     // that is no decimal number makes it Inconsistent), and every record (see
-    // recordsAgree).
+    // recordsAgree). With `contentHash`, a content line with that hash is
+    // required too (OtherFile otherwise).
     static Verdict check(const std::vector<uint8_t>& bytes, uint64_t rawFileSize,
-                         uint64_t payloadOffset, uint16_t width, uint16_t height);
+                         uint64_t payloadOffset, uint16_t width, uint16_t height,
+                         std::optional<uint64_t> contentHash = {});
 
     // Replaces both maps by the records of a side file that check() accepted. The
     // text part is skipped, a record cut short is dropped, a repeated key keeps its

@@ -40,18 +40,23 @@ class BookmarkIndex {
 
     void clear();
     void build(std::istream& in, const std::function<void(uint64_t scanned)>& progress = {});
-    // Loads the side file at `sidePath` when it is a regular file, not older
-    // than the recording at `rawPath`, and valid for it; false otherwise, with
-    // the reason in the log where it is not plainly a stale or missing file.
-    bool load(const std::string& sidePath, const std::string& rawPath, uint64_t rawFileSize,
+    // Loads the side file at `sidePath` when it is a regular file (not a link)
+    // valid for the recording whose content hash is `contentHash`
+    // (BookmarkFile::contentHash); false otherwise, with the reason in the log
+    // where it is not plainly another recording's or a missing file.
+    bool load(const std::string& sidePath, uint64_t contentHash, uint64_t rawFileSize,
               uint64_t payloadOffset, uint16_t width, uint16_t height);
-    // Writes the side file whole or not at all; a failure is logged.
-    void save(const std::string& sidePath, uint64_t rawFileSize, uint16_t width,
-              uint16_t height) const;
+    // Writes the side file whole or not at all, never over a file that is not a
+    // side file, and not for counts its records cannot hold; every reason for
+    // not writing it is logged with the file's name.
+    void save(const std::string& sidePath, uint64_t contentHash, uint64_t rawFileSize,
+              uint16_t width, uint16_t height) const;
 
-    // The bookmark to start from for a time: the one keyed by it, else the
-    // closest before it. False before the first key and beyond the last.
-    bool atTime(uint64_t timestamp, Bookmark& out) const;
+    // The bookmark a seek by time starts its walk from: the last one keyed at or
+    // before the time, the first for a time before every key, never the end
+    // entry unless it is alone (it follows the last byte, and the events before
+    // it may be later than its key). The index must not be empty.
+    Bookmark seekStart(uint64_t timestamp) const;
     // The bookmark to start from for an event number: the last one whose count
     // lies below it (the first for 0). False where the index offers none.
     bool atEventCount(uint64_t eventNum, Bookmark& out) const;

@@ -27,9 +27,22 @@ namespace orvane {
 //   A query that reaches the end of the recording's data leaves the reader at
 //   its end, so reachedEndOfEvents() turns true even where the last events come
 //   before the end time.
-// - After seekTime(t), getCurrentPosEventNum() is the number of the first event
-//   at or after t, and getNEvents(n) returns n events from there (fewer only at
-//   the end). After seekNEvents(k) the next event returned is event k.
+// - The recording spans from its first event (or its first time word, if that
+//   is earlier) to its last event: getStartTimeStamp and getEndTimeStamp, and
+//   every time query, reach the events before the first time word (time 0) and
+//   those after the last time-high word.
+// - Times in a stream are not always monotonic: a time-low word can run ahead
+//   and come back. seekTime(t) therefore stands just after the last event, in
+//   stream order, whose time is before t: the next event read is the first at
+//   or after t from a position where every later event is at or after t.
+//   getCurrentPosEventNum() is that event's number, and getNEvents(n) returns
+//   n events from there (fewer only at the end). A time range [a, b) is the
+//   events between the positions of seekTime(a) and seekTime(b) (to the end of
+//   the recording when b is past its end time, or is the end time itself for a
+//   cut): cuts, exports and time queries agree on it. On a monotonic stream
+//   this is simply the events with a <= time < b.
+// - After seekNEvents(k) the next event returned is event k. Event counts and
+//   numbers are 64-bit.
 // - extractEventData() writes a file that decodes on its own to exactly the
 //   events and times of the range, with the source's geometry.
 class DvsFileReader {

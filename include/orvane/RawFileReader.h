@@ -73,10 +73,10 @@ class RawFileReader : public DvsFileReader {
     // that reaches the end of the payload also brings about.
     bool reachedEndOfEvents() override;
 
-    // Positions the reader at the word where the decoder's time first reaches
-    // `timestamp`. The position's event number is exact: the number of the first
-    // event at or after `timestamp`, the first one the next query returns. False
-    // outside [start, end], with the position's time set just outside that range.
+    // Positions the reader just after the last event earlier than `timestamp`
+    // (the rule in DvsFileReader.h). The position's event number is exact: the
+    // number of the first event the next query returns. False outside
+    // [start, end], with the position's time set just outside that range.
     bool seekTime(uint64_t timestamp) override;
     // Positions the reader at event `eventNum` exactly (inside a vector word too):
     // the next query returns it first, and the position's time is its time.
@@ -105,8 +105,8 @@ class RawFileReader : public DvsFileReader {
     // format and geometry lines when it is not 1280 x 720), the EVT 3.0 words that
     // set a decoder's time, wraps, row and vector base as they stand at the cut
     // (none for a cut from the payload start), then, byte for byte, the payload
-    // from the word where the time first reaches startTime up to the word where
-    // it first reaches endTime (to the end of the file for the last time). The
+    // from where seekTime(startTime) stands up to where seekTime(endTime) stands
+    // (to the end of the file when endTime is the end time). The
     // file thus decodes on its own to exactly the source's events of the range,
     // with their times. False, with an error in the log, when a time
     // lies outside the recording, the range is empty or backwards, or the output
@@ -152,6 +152,15 @@ class RawFileReader : public DvsFileReader {
                                const std::function<void(uint64_t scanned)>& progress = {});
 
   private:
+    // A place in the payload with the decoder's time and the events before it.
+    struct Position {
+        uint64_t offset = 0;
+        uint64_t time = 0;
+        uint64_t events = 0;
+    };
+    Position timePosition(uint64_t timestamp, const Bookmark& from);
+    void findEventTimes();
+
     void initBookmark();
     bool readAndDecodeEvents(std::function<bool()> stop);
 
@@ -194,6 +203,7 @@ class RawFileReader : public DvsFileReader {
     int videoFrameRate = 30;
 
     uint64_t payloadOffset = 0;
+    uint64_t contentHash = 0;  // ties the side file to these bytes
     bool loaded = false;
     ProgressCallback progressCallback;
 };

@@ -36,7 +36,8 @@ def log_level() -> int:
 class RawReader:
     """Reads a raw EVT 3.0 recording from its read position, with a time index
     kept beside it (<name>.ovmark.tmp). FileNotFoundError for a missing file,
-    ValueError for one that is not EVT 3.0."""
+    ValueError for one whose header names another format; a file with no '%'
+    header is read as a bare EVT 3.0 stream at 1280x720, with a warning."""
 
     def __init__(self, path: str) -> None: ...
     def load(self, progress: Progress = None) -> None:
@@ -56,10 +57,10 @@ class RawReader:
     def height(self) -> int: ...
     @property
     def start_time(self) -> int:
-        """Time of the first index entry, us."""
+        """Time of the first event (or of the first time word, if earlier), us."""
     @property
     def end_time(self) -> int:
-        """Time of the last index entry, us."""
+        """Time of the last event, us."""
     @property
     def duration(self) -> int:
         """end_time - start_time, us."""
@@ -74,7 +75,9 @@ class RawReader:
     @property
     def at_end(self) -> bool: ...
     def seek_time(self, t: int) -> None:
-        """Moves to time t (us); ValueError outside the recording."""
+        """Moves to time t (us): the next event read is the first at or after t
+        from where no earlier one follows; ValueError outside
+        [start_time, end_time]."""
     def seek_event(self, n: int) -> None:
         """Moves to event n; ValueError beyond the last event."""
     def read_time(self, us: int) -> Events:

@@ -142,6 +142,34 @@ def test_cut_and_export_video(recordings, tmp_path):
         mp4.frame(len(mp4))
 
 
+def test_times_reach_the_first_and_last_events(recordings, tmp_path):
+    for path in recordings:
+        data = pathlib.Path(path).read_bytes()
+        end = 0
+        while data[end:end + 1] == b"%":
+            end = data.index(b"\n", end) + 1
+        events, _ = orvane.decode(data[end:])
+        reader = orvane.RawReader(path)
+        assert reader.end_time == int(events["t"][-1]), path
+        reader.seek_time(reader.end_time)
+        assert int(reader.read_events(10)["t"][0]) == reader.end_time
+        if "640x480" in path:
+            reader.seek_time(9_217_000)
+            assert len(reader.read_events(1000)) == int((events["t"] >= 9_217_000).sum())
+        if "gen41" in path:
+            reader.seek_time(11_721_463)
+            assert reader.event_number == 71618
+    # Events before the first time word have time 0; a file without a header is
+    # read as a bare EVT 3.0 stream.
+    bare = tmp_path / "bare.raw"
+    bare.write_bytes(bytes([0x05, 0x00, 0x01, 0x20, 0x01, 0x80, 0x10, 0x60, 0x02, 0x20]))
+    reader = orvane.RawReader(str(bare))
+    assert reader.start_time == 0 and reader.end_time == 4112
+    reader.seek_time(0)
+    first = reader.read_events(5)
+    assert list(first["t"]) == [0, 4112] and list(first["x"]) == [1, 2]
+
+
 def test_a_reader_closes_says_what_it_holds_and_never_writes_over_its_recording(recordings, tmp_path):
     path = recordings[0]
     with orvane.RawReader(path) as reader:

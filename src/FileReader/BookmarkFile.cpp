@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -70,11 +71,70 @@ bool toU64(const std::string& text, uint64_t& value) {
 
 std::string BookmarkFile::pathFor(const std::string& rawPath) {
     const std::string raw = kRawExtension;
-    size_t at = rawPath.rfind(raw);
-    if (at == std::string::npos) {
+    const size_t name = rawPath.find_last_of('/') + 1;  // 0 without a directory
+    if (rawPath.size() - name < raw.size() ||
+        rawPath.compare(rawPath.size() - raw.size(), raw.size(), raw) != 0) {
         return {};
     }
-    return rawPath.substr(0, at) + kExtension + rawPath.substr(at + raw.size());
+    return rawPath.substr(0, rawPath.size() - raw.size()) + kExtension;
+}
+
+uint64_t BookmarkFile::contentHash(std::istream& raw, uint64_t rawFileSize,
+                                   uint64_t payloadOffset) {
+    constexpr uint64_t kPrime = 0x100000001b3ULL;
+    uint64_t hash = 0xcbf29ce484222325ULL;
+    auto mix = [&](const uint8_t* data, size_t size) {
+        for (size_t i = 0; i < size; ++i) {
+            hash = (hash ^ data[i]) * kPrime;
+        }
+    };
+    uint8_t size[8];
+    for (size_t i = 0; i < sizeof size; ++i) {
+        size[i] = static_cast<uint8_t>(rawFileSize >> (8 * i));
+    }
+    mix(size, sizeof size);
+    const uint64_t payload = rawFileSize > payloadOffset ? rawFileSize - payloadOffset : 0;
+    std::vector<uint8_t> bytes;
+    auto mixRange = [&](uint64_t at, uint64_t length) {
+        bytes.resize(static_cast<size_t>(length));
+        raw.clear();
+        raw.seekg(static_cast<std::streamoff>(at));
+        raw.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length));
+        mix(bytes.data(), static_cast<size_t>(std::max<std::streamsize>(raw.gcount(), 0)));
+    };
+    mixRange(0, std::min(payloadOffset, rawFileSize));
+    const uint64_t block = std::min(payload, kHashedBlock);
+    mixRange(payloadOffset, block);
+    mixRange(payloadOffset + (payload - block) / 2, block);
+    mixRange(payloadOffset + payload - block, block);
+    return hash;
+}
+
+bool BookmarkFile::replaceable(const std::string& sidePath) {
+    struct stat there {};
+    if (::lstat(sidePath.c_str(), &there) != 0) {
+        return errno == ENOENT;
+    }
+    // A directory cannot be replaced by a rename at all, which the write reports.
+    if (S_ISDIR(there.st_mode)) {
+        return true;
+    }
+    if (!S_ISREG(there.st_mode)) {
+        return false;
+    }
+    if (there.st_size == 0) {
+        return true;
+    }
+    const int fd = ::open(sidePath.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    static constexpr char kMagic[] = "max_byte:";
+    char start[sizeof kMagic - 1] = {};
+    const ssize_t got = ::read(fd, start, sizeof start);
+    ::close(fd);
+    return got == static_cast<ssize_t>(sizeof start) &&
+           std::equal(start, start + sizeof start, kMagic);
 }
 
 uint8_t BookmarkFile::crc8(const uint8_t* data, size_t size) {
@@ -92,12 +152,16 @@ uint8_t BookmarkFile::crc8(const uint8_t* data, size_t size) {
 }
 
 std::vector<uint8_t> BookmarkFile::serialize(const BookmarkMap& bookmarks, uint64_t rawFileSize,
-                                             uint16_t width, uint16_t height) {
+                                             uint16_t width, uint16_t height,
+                                             std::optional<uint64_t> contentHash) {
     std::vector<uint8_t> out;
     out.reserve(64 + 8 + bookmarks.size() * kRecordSize + 1);
     putLine(out, "max_byte", rawFileSize);
     putLine(out, "sensor_width", width);
     putLine(out, "sensor_height", height);
+    if (contentHash) {
+        putLine(out, "content", *contentHash);
+    }
     out.push_back(0);
     putLittleEndian<uint64_t>(out, bookmarks.size());
     for (const auto& [key, bookmark] : bookmarks) {
@@ -112,7 +176,8 @@ std::vector<uint8_t> BookmarkFile::serialize(const BookmarkMap& bookmarks, uint6
 }
 
 BookmarkFile::Verdict BookmarkFile::check(const std::vector<uint8_t>& bytes, uint64_t rawFileSize,
-                                          uint64_t payloadOffset, uint16_t width, uint16_t height) {
+                                          uint64_t payloadOffset, uint16_t width, uint16_t height,
+                                          std::optional<uint64_t> contentHash) {
     if (bytes.empty()) {
         return Verdict::Empty;
     }
@@ -121,7 +186,8 @@ BookmarkFile::Verdict BookmarkFile::check(const std::vector<uint8_t>& bytes, uin
     }
     // The text part ends at the first 0x00; each line is "key:value" and the first
     // line without a colon ends the list. A key that is absent counts as 0.
-    uint64_t size = 0, sensorWidth = 0, sensorHeight = 0;
+    uint64_t size = 0, sensorWidth = 0, sensorHeight = 0, content = 0;
+    bool hasContent = false;
     size_t pos = 0;
     while (pos < bytes.size() && bytes[pos] != 0) {
         size_t lineEnd = pos;
@@ -147,10 +213,14 @@ BookmarkFile::Verdict BookmarkFile::check(const std::vector<uint8_t>& bytes, uin
             sensorWidth = value;
         } else if (key == "sensor_height") {
             sensorHeight = value;
+        } else if (key == "content") {
+            content = value;
+            hasContent = true;
         }
         pos = lineEnd < bytes.size() && bytes[lineEnd] == '\n' ? lineEnd + 1 : lineEnd;
     }
-    if (size != rawFileSize || sensorWidth != width || sensorHeight != height) {
+    if (size != rawFileSize || sensorWidth != width || sensorHeight != height ||
+        (contentHash && (!hasContent || content != *contentHash))) {
         return Verdict::OtherFile;
     }
     return recordsAgree(bytes, rawFileSize, payloadOffset) ? Verdict::Valid : Verdict::Inconsistent;
@@ -161,8 +231,8 @@ BookmarkFile::Verdict BookmarkFile::check(const std::vector<uint8_t>& bytes, uin
 // can be checked without decoding the payload is: the exact length for the
 // record count; keys equal to their times and increasing; positions increasing,
 // on words of the payload, the first at its start (with no events before it)
-// and the last, the end entry, just after its last byte. An index alone in its
-// file is that end entry, with nothing before it.
+// and the last, the end entry, just after its last byte; counts never falling.
+// An index alone in its file is that end entry, with nothing before it.
 bool BookmarkFile::recordsAgree(const std::vector<uint8_t>& bytes, uint64_t rawFileSize,
                                 uint64_t payloadOffset) {
     size_t pos = 0;
@@ -180,6 +250,7 @@ bool BookmarkFile::recordsAgree(const std::vector<uint8_t>& bytes, uint64_t rawF
         return false;
     }
     uint64_t previousKey = 0, previousPosition = 0;
+    uint32_t previousCount = 0;
     for (uint64_t i = 0; i < count; ++i, pos += kRecordSize) {
         const uint8_t* record = bytes.data() + pos;
         const uint64_t key = getLittleEndian<uint64_t>(record);
@@ -192,9 +263,12 @@ bool BookmarkFile::recordsAgree(const std::vector<uint8_t>& bytes, uint64_t rawF
                                  : position >= payloadOffset && position < rawFileSize &&
                                        (position - payloadOffset) % kWordBytes == 0;
         const bool starts = !first || (eventIndex == 0 && (last || position == payloadOffset));
-        if (key != timestamp || !ordered || !placed || !starts) {
+        // Counts never fall along the records; a fall is a count past 32 bits that
+        // wrapped (written before such counts were refused).
+        if (key != timestamp || !ordered || !placed || !starts || eventIndex < previousCount) {
             return false;
         }
+        previousCount = eventIndex;
         previousKey = key;
         previousPosition = position;
     }
@@ -233,24 +307,20 @@ void BookmarkFile::parse(const std::vector<uint8_t>& bytes, BookmarkMap& bookmar
 
 // Only a regular file is read, and its opening never blocks: a FIFO in its
 // place would wait for a writer for ever.
-BookmarkFile::ReadResult BookmarkFile::read(const std::string& sidePath, const std::string& rawPath,
+BookmarkFile::ReadResult BookmarkFile::read(const std::string& sidePath,
                                             std::vector<uint8_t>& bytes) {
     bytes.clear();
-    const int fd = ::open(sidePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(sidePath.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         return errno == ENOENT ? ReadResult::Missing : ReadResult::Unreadable;
     }
     struct stat side {};
-    struct stat raw {};
     if (::fstat(fd, &side) != 0 || !S_ISREG(side.st_mode)) {
         ::close(fd);
         return ReadResult::Unreadable;
     }
-    const bool stale = ::stat(rawPath.c_str(), &raw) != 0 ||
-                       std::make_pair(raw.st_mtim.tv_sec, raw.st_mtim.tv_nsec) >
-                           std::make_pair(side.st_mtim.tv_sec, side.st_mtim.tv_nsec);
     const uint64_t size = static_cast<uint64_t>(side.st_size);
-    if (stale || size > kMaxSize) {
+    if (size > kMaxSize) {
         ::close(fd);
         return ReadResult::Stale;
     }

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -136,12 +138,12 @@ void BookmarkIndex::build(std::istream& in, BookmarkMap& bookmarks, EventCountMa
     auto before = [&](size_t i) {
         return i + 1 == bookmarks.size() ? events : i < eventsBefore.size() ? eventsBefore[i] : 0;
     };
-    uint32_t count = 0;
+    uint64_t count = 0;
     size_t i = 0;
     uint64_t eBefore = before(i);
     for (auto s = std::next(bookmarks.begin()); s != bookmarks.end(); ++s) {
         const uint64_t sBefore = before(++i);
-        count += static_cast<uint32_t>(sBefore - eBefore);
+        count += sBefore - eBefore;
         s->second.eventIndex = count;
         eventCountIndex.emplace_hint(eventCountIndex.end(), count, s->first);  // counts grow
         eBefore = sBefore;
@@ -162,10 +164,27 @@ void BookmarkIndex::build(std::istream& in, const std::function<void(uint64_t)>&
 // Written under a name of its own and renamed into place, so that whoever opens
 // the side file meanwhile (another reader) finds the old file or the whole new
 // one, never a part; a write cut short (a full disk) leaves the old name alone.
-void BookmarkIndex::save(const std::string& path, uint64_t rawFileSize, uint16_t width,
-                         uint16_t height) const {
+void BookmarkIndex::save(const std::string& path, uint64_t contentHash, uint64_t rawFileSize,
+                         uint16_t width, uint16_t height) const {
+    // Its records count events in 32 bits: a larger count would come back wrong.
+    const uint64_t events = bookmarks_.empty() ? 0 : bookmarks_.rbegin()->second.eventIndex;
+    if (events > UINT32_MAX) {
+        ORVANE_LOG(LOG_WARNING,
+                   "The recording indexed in %s holds %" PRIu64
+                   " events, more than a bookmark file can count; its index is kept in memory "
+                   "only and built at every opening.",
+                   path.c_str(), events);
+        return;
+    }
+    if (!BookmarkFile::replaceable(path)) {
+        ORVANE_LOG(LOG_WARNING,
+                   "Not writing the bookmark file %s: something that is not a bookmark file is "
+                   "there; the index is kept in memory only.",
+                   path.c_str());
+        return;
+    }
     const std::vector<uint8_t> bytes =
-        BookmarkFile::serialize(bookmarks_, rawFileSize, width, height);
+        BookmarkFile::serialize(bookmarks_, rawFileSize, width, height, contentHash);
     static std::atomic<uint64_t> serial{0};
     const std::string temporary =
         path + "." + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".part";
@@ -206,10 +225,10 @@ void BookmarkIndex::save(const std::string& path, uint64_t rawFileSize, uint16_t
 
 // Read once, judged and loaded from the same bytes: a second reading could meet
 // another reader's rebuild.
-bool BookmarkIndex::load(const std::string& path, const std::string& rawPath, uint64_t rawFileSize,
+bool BookmarkIndex::load(const std::string& path, uint64_t contentHash, uint64_t rawFileSize,
                          uint64_t payloadOffset, uint16_t width, uint16_t height) {
     std::vector<uint8_t> bytes;
-    switch (BookmarkFile::read(path, rawPath, bytes)) {
+    switch (BookmarkFile::read(path, bytes)) {
         case BookmarkFile::ReadResult::Read:
             break;
         case BookmarkFile::ReadResult::Unreadable:
@@ -219,7 +238,7 @@ bool BookmarkIndex::load(const std::string& path, const std::string& rawPath, ui
         case BookmarkFile::ReadResult::Stale:
             return false;
     }
-    switch (BookmarkFile::check(bytes, rawFileSize, payloadOffset, width, height)) {
+    switch (BookmarkFile::check(bytes, rawFileSize, payloadOffset, width, height, contentHash)) {
         case BookmarkFile::Verdict::Valid:
             BookmarkFile::parse(bytes, bookmarks_, eventCounts_);
             return true;
@@ -239,20 +258,13 @@ bool BookmarkIndex::load(const std::string& path, const std::string& rawPath, ui
     return false;
 }
 
-bool BookmarkIndex::atTime(uint64_t timestamp, Bookmark& out) const {
-    auto found = bookmarks_.lower_bound(timestamp);
-    if (found == bookmarks_.end()) {
-        return false;
+Bookmark BookmarkIndex::seekStart(uint64_t timestamp) const {
+    auto last = std::prev(bookmarks_.end());
+    auto after = bookmarks_.upper_bound(timestamp);
+    if (after == bookmarks_.end()) {
+        after = last;
     }
-    if (found->first == timestamp) {
-        out = found->second;
-        return true;
-    }
-    if (found == bookmarks_.begin()) {
-        return false;
-    }
-    out = std::prev(found)->second;
-    return true;
+    return after == bookmarks_.begin() ? after->second : std::prev(after)->second;
 }
 
 bool BookmarkIndex::atEventCount(uint64_t eventNum, Bookmark& out) const {

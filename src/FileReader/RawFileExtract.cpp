@@ -100,7 +100,10 @@ bool RawFileReader::extractEventData(uint64_t startTime, uint64_t endTime, std::
         ORVANE_LOG(LOG_ERROR, "No end timestamp found.");
         return false;
     }
-    const uint64_t endOffset = static_cast<uint64_t>(fileStream.tellg());
+    // The recording's end time is its last event's: a range that ends there runs
+    // to the last byte, so that the events at that time are kept.
+    const uint64_t endOffset = endTime == endTimestamp ? index.bookmarks().rbegin()->second.position
+                                                       : static_cast<uint64_t>(fileStream.tellg());
     if (!seekTime(startTime)) {
         ORVANE_LOG(LOG_ERROR, "No start timestamp found.");
         return false;

@@ -1,7 +1,7 @@
 // RawFileReader: loading a raw recording (header, index, the look at whether it
-// is EVT 3.0), the seeks by time and by event number, and the accessors. The
-// queries, and the cut and export, live in RawFileQueries.cpp and
-// RawFileExtract.cpp; the index in BookmarkIndex.
+// is EVT 3.0, its first and last events' times) and the accessors. The seeks
+// live in RawFileSeeks.cpp, the queries, and the cut and export, in
+// RawFileQueries.cpp and RawFileExtract.cpp; the index in BookmarkIndex.
 
 #include "orvane/RawFileReader.h"
 
@@ -27,12 +27,6 @@ namespace orvane {
 namespace {
 
 constexpr const char* kLogModule = "src/FileReader/RawFileReader";
-
-// How far back from a seek target the reader looks for the row word (and the
-// vector base) that a decoder coming from the start would hold there. Sensors
-// repeat the row within a few words, so the first window nearly always holds it.
-constexpr uint64_t kFirstLookBack = 4096;
-constexpr uint64_t kMaxLookBack = uint64_t{16} << 20;
 
 // The look at whether a payload is EVT 3.0 covers its first bytes only, so that
 // a reload from the side file stays cheap. Sensors never write a reserved word
@@ -138,6 +132,13 @@ bool RawFileReader::load() {
         return false;
     }
     payloadOffset = header.size;
+    if (payloadOffset == 0) {
+        // A bare EVT 3.0 dump is still readable; anything else under a .raw name
+        // is told apart only by this warning and the look at its data below.
+        ORVANE_LOG(LOG_WARNING,
+                   "Raw file %s has no header ('%%' lines); it is read as EVT 3.0 at 1280x720.",
+                   filePath.c_str());
+    }
     fileStream.clear();
     fileStream.seekg(static_cast<std::streamoff>(payloadOffset));
 
@@ -151,8 +152,13 @@ bool RawFileReader::load() {
         std::filesystem::equivalent(bookmarkPath, filePath, unknown)) {
         bookmarkPath.clear();
     }
+    if (!bookmarkPath.empty()) {
+        contentHash = BookmarkFile::contentHash(fileStream, fileSize, payloadOffset);
+        fileStream.clear();
+        fileStream.seekg(static_cast<std::streamoff>(payloadOffset));
+    }
     if (!bookmarkPath.empty() &&
-        index.load(bookmarkPath, filePath, fileSize, payloadOffset, width, height)) {
+        index.load(bookmarkPath, contentHash, fileSize, payloadOffset, width, height)) {
         ORVANE_LOG(LOG_DEBUG, "Bookmarks loaded from %s: %zu", bookmarkPath.c_str(),
                    index.bookmarks().size());
     } else {
@@ -168,6 +174,7 @@ bool RawFileReader::load() {
     endTimestamp = bookmarks.rbegin()->first;
     maxEvents = bookmarks.rbegin()->second.eventIndex;
     warnIfNotEvt3();
+    findEventTimes();
     loaded = true;
     seekTime(startTimestamp);
     ORVANE_LOG(LOG_INFO, "Loading raw file succeeded.");
@@ -197,7 +204,7 @@ void RawFileReader::warnIfNotEvt3() {
     if (survey.timeHighWords == 0 && survey.words >= kWordsWithTime) {
         reason("no time word in its first " + std::to_string(sample.size()) + " bytes");
     }
-    const uint64_t span = endTimestamp - startTimestamp;
+    const uint64_t span = index.bookmarks().rbegin()->first - index.bookmarks().begin()->first;
     if (span / kTimeHighStepUs > payloadBytes / kWordBytes) {
         char text[96];
         std::snprintf(text, sizeof text, "times spanning %.1f hours in %" PRIu64 " bytes",
@@ -210,6 +217,56 @@ void RawFileReader::warnIfNotEvt3() {
                    "be meaningless.",
                    filePath.c_str(), reasons.c_str());
     }
+}
+
+// The index's keys are times its words reach, not its events' times: events
+// before the first time word have time 0, and events after the last time-high
+// word can be later than the time the last word leaves (a closing time-high that
+// repeats the high part clears the low part). The recording spans from its first
+// event (or first key, if earlier) to its last event, so that every time query
+// reaches every event. Both ends are found by decoding the little before the
+// first bookmark with events past it and after the last one with events past it.
+void RawFileReader::findEventTimes() {
+    if (maxEvents == 0) {
+        return;
+    }
+    const BookmarkMap& bookmarks = index.bookmarks();
+    auto decodeTimes = [&](const Bookmark& from, uint64_t to, bool firstOnly) {
+        bool any = false;
+        uint64_t first = 0, latest = 0;
+        auto times =
+            DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
+        times->setCurrentTimestamp(decoderTimeAt(from));
+        times->setEventsStreamHandleCallback([&](const Event2D* begin, const Event2D* end) {
+            for (const Event2D* e = begin; e < end; ++e) {
+                first = any ? first : e->timestamp;
+                latest = any ? std::max(latest, e->timestamp) : e->timestamp;
+                any = true;
+            }
+        });
+        for (uint64_t at = from.position; at < to && !(firstOnly && any);) {
+            const uint64_t got = readChunk(at);
+            readBuffer.resize(evenDown(std::min(got, to - at)));
+            if (readBuffer.empty()) {
+                break;
+            }
+            times->decode(readBuffer);
+            at += got;
+        }
+        return firstOnly ? first : latest;
+    };
+    // The first bookmark past which events have been counted ends the first's search.
+    auto firstWith = std::find_if(bookmarks.begin(), bookmarks.end(),
+                                  [](const auto& entry) { return entry.second.eventIndex > 0; });
+    const uint64_t firstEvent =
+        decodeTimes(bookmarks.begin()->second, firstWith->second.position, true);
+    startTimestamp = std::min(startTimestamp, firstEvent);
+    // The last bookmark with events after it starts the last's.
+    auto lastFrom = std::prev(bookmarks.end());
+    while (lastFrom != bookmarks.begin() && lastFrom->second.eventIndex >= maxEvents) {
+        --lastFrom;
+    }
+    endTimestamp = decodeTimes(lastFrom->second, fileSize, false);
 }
 
 void RawFileReader::buildBookmarks(std::istream& in, BookmarkMap& bookmarks,
@@ -230,7 +287,7 @@ void RawFileReader::initBookmark() {
     if (bookmarkPath.empty()) {
         return;
     }
-    index.save(bookmarkPath, fileSize, width, height);
+    index.save(bookmarkPath, contentHash, fileSize, width, height);
 }
 
 // --- Seeking -----------------------------------------------------------------
@@ -246,173 +303,6 @@ uint64_t RawFileReader::readChunk(uint64_t position) {
 // would misread the stream's first time words as a wrap of the counter.
 uint64_t RawFileReader::decoderTimeAt(const Bookmark& bookmark) const {
     return bookmark.position <= payloadOffset ? 0 : bookmark.timestamp;
-}
-
-// Makes the decoder continue at `position` as if it had decoded everything before
-// it: the time comes from the index, the row and vector base from the nearest
-// words before the position that set them (a stream repeats the row only when it
-// changes, so a decoder arriving from elsewhere would carry a stale one).
-void RawFileReader::restoreDecoder(uint64_t position, uint64_t time) {
-    // Whole words only: the end of an odd payload is not a word boundary.
-    const uint64_t distance = position > payloadOffset ? evenDown(position - payloadOffset) : 0;
-    const uint64_t windowEnd = payloadOffset + distance;
-    if (distance == 0) {
-        makeDecoder();  // the payload start: a fresh decoder's state
-    } else {
-        std::vector<uint8_t> window;
-        uint64_t span = std::min(kFirstLookBack, distance);
-        for (;;) {
-            fileStream.clear();
-            fileStream.seekg(static_cast<std::streamoff>(windowEnd - span));
-            const uint64_t got = evenDown(readInto(fileStream, window, span));
-            const Evt3StateStart from = evt3StateStart(window.data(), window.data() + got);
-            const bool fromStart = span == distance;
-            // Past kMaxLookBack a missing row stays as it was (a stream silent for
-            // minutes on one row); it is never missing in what sensors write.
-            if (from.row || fromStart || span >= kMaxLookBack || got < span) {
-                if (fromStart && !(from.row && from.vectorBase)) {
-                    makeDecoder();  // what the payload never set is a fresh decoder's
-                }
-                decoder->decodeRange(window.data() + from.offset, window.data() + got);
-                break;
-            }
-            span = std::min({span * 8, distance, kMaxLookBack});
-        }
-    }
-    decoder->setCurrentTimestamp(time);
-    fileStream.clear();
-    fileStream.seekg(static_cast<std::streamoff>(position));
-}
-
-// Without a loaded index there is nothing to answer from: seeks fail and queries
-// return a new empty vector, with a warning instead of a silent nothing.
-bool RawFileReader::refuseUnloaded(const char* operation) {
-    if (loaded) {
-        return false;
-    }
-    ORVANE_LOG(LOG_WARNING, "%s: no raw file loaded; call loadFile() first.", operation);
-    return true;
-}
-
-bool RawFileReader::seekTime(uint64_t timestamp) {
-    if (refuseUnloaded("seekTime")) {
-        return false;
-    }
-    if (timestamp > endTimestamp) {
-        currentTimestamp = endTimestamp + 1;
-        return false;
-    }
-    if (timestamp < startTimestamp) {
-        currentTimestamp = startTimestamp - 1;
-        return false;
-    }
-    Bookmark bookmark;
-    if (!index.atTime(timestamp, bookmark)) {
-        return false;
-    }
-    std::lock_guard<std::mutex> lock(readMutex);
-    uint64_t targetPosition = bookmark.position;
-    uint64_t targetTime = decoderTimeAt(bookmark);
-    uint64_t eventCount = bookmark.eventIndex;
-    if (bookmark.timestamp != timestamp) {
-        // The word where the time first reaches the request, and the events of the
-        // words before it: the number of the first event at or after the time.
-        // (Counting on to the end of that word's chunk would put the position up
-        // to a chunk's worth of events ahead of the events the next query returns.)
-        uint64_t time = targetTime;
-        uint64_t counted = 0;
-        uint64_t chunkStart = bookmark.position;
-        for (;;) {
-            const uint64_t got = readChunk(chunkStart);
-            const uint64_t whole = evenDown(got);
-            uint64_t before = 0;
-            const uint64_t off = evt3ScanToTime(readBuffer.data(), readBuffer.data() + whole,
-                                                timestamp, time, before);
-            counted += before;
-            if (off < whole) {
-                targetPosition = chunkStart + off;
-                targetTime = time;
-                break;
-            }
-            if (got < chunkSize) {
-                return false;  // the end of the file came first
-            }
-            chunkStart += got;
-        }
-        eventCount = static_cast<uint32_t>(eventCount + counted);
-    }
-    restoreDecoder(targetPosition, targetTime);
-    currentTimestamp = timestamp;
-    currentEventNum = eventCount;
-    pendingEvents->clear();
-    decodedEvents->clear();
-    return true;
-}
-
-bool RawFileReader::seekNEvents(uint64_t eventNum) {
-    if (refuseUnloaded("seekNEvents")) {
-        return false;
-    }
-    if (eventNum > maxEvents) {
-        currentEventNum = maxEvents + 1;
-        currentTimestamp = endTimestamp + 1;
-        return false;
-    }
-    // Event `maxEvents` is the end: the last bookmark, after the last word.
-    Bookmark bookmark = index.bookmarks().rbegin()->second;
-    if (eventNum < maxEvents && !index.atEventCount(eventNum, bookmark)) {
-        return false;
-    }
-    std::lock_guard<std::mutex> lock(readMutex);
-    uint64_t targetPosition = bookmark.position;
-    uint64_t time = decoderTimeAt(bookmark);
-    uint64_t positionTime = bookmark.timestamp;
-    uint64_t events = bookmark.eventIndex;
-    const bool inWord = eventNum < maxEvents && events != eventNum;
-    if (inWord) {
-        // The word that holds event `eventNum`: the first to bring the count past it.
-        uint64_t chunkStart = bookmark.position;
-        for (;;) {
-            const uint64_t got = readChunk(chunkStart);
-            const uint64_t whole = evenDown(got);
-            const uint64_t off = evt3ScanToEventCount(readBuffer.data(), readBuffer.data() + whole,
-                                                      eventNum + 1, time, events);
-            if (off < whole) {
-                targetPosition = chunkStart + off;
-                positionTime = time;
-                break;
-            }
-            if (got < chunkSize) {
-                return false;
-            }
-            chunkStart += got;
-        }
-    }
-    restoreDecoder(targetPosition, time);
-    pendingEvents->clear();
-    decodedEvents->clear();
-    if (inWord) {
-        // A vector word holds up to twelve events. Decoding it now and keeping
-        // only its events from number `eventNum` on makes the next query start at
-        // that very event, where returning the whole word again would repeat the
-        // ones before it.
-        std::vector<uint8_t> word(kWordBytes);
-        fileStream.read(reinterpret_cast<char*>(word.data()),
-                        static_cast<std::streamsize>(word.size()));
-        decoder->decode(word);
-        std::vector<Event2D>& decoded = *decodedEvents;
-        const uint64_t before = events - std::min<uint64_t>(events, decoded.size());
-        const auto skip = static_cast<std::ptrdiff_t>(
-            std::min<uint64_t>(eventNum - std::min(before, eventNum), decoded.size()));
-        pendingEvents->assign(decoded.begin() + skip, decoded.end());
-        decoded.clear();
-        if (!pendingEvents->empty()) {
-            positionTime = pendingEvents->front().timestamp;
-        }
-    }
-    currentTimestamp = positionTime;
-    currentEventNum = static_cast<uint32_t>(eventNum);
-    return true;
 }
 
 // --- Accessors ---------------------------------------------------------------

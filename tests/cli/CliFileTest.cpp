@@ -280,5 +280,71 @@ TEST_F(CliFiles, ExportedVideoListsItsPicturesAndWritesOne) {
     EXPECT_EQ(png.height, 720);
 }
 
+// Lines of a CSV file, its title line excluded.
+size_t csvEvents(const std::string& path) {
+    std::ifstream in(path);
+    size_t lines = 0;
+    for (std::string line; std::getline(in, line);)
+        ++lines;
+    return lines == 0 ? 0 : lines - 1;
+}
+
+TEST_F(CliFiles, TimeRangesReachTheFirstAndLastEventsAndAgreeAcrossCommands) {
+    // Events before the first time word have time 0.
+    std::vector<uint8_t> payload = evt3Words({0x0005, 0x2001, 0x2002});
+    const std::vector<uint8_t> scene = readRawFile(generated).payload;
+    payload.insert(payload.end(), scene.begin(), scene.end());
+    const std::string early = scratch.file("early.raw");
+    writeRawFile(early, recordingHeader(), payload);
+    ASSERT_EQ(decodeFile(early).events.front().timestamp, 0u);
+    CliRun whole = runOrvane({"csv", early, "early.csv", "--quiet"}, {}, scratch.path());
+    ASSERT_EQ(whole.status, 0) << describe(whole);
+    EXPECT_EQ(csvEvents(scratch.file("early.csv")), infoOf(early)["events"].get<size_t>());
+
+    for (const std::string& path : recordings()) {
+        const bool tail = path.find("640x480") != std::string::npos;
+        const bool aheadAndBack = path.find("gen41") != std::string::npos;
+        if (!tail && !aheadAndBack)
+            continue;
+        SCOPED_TRACE(path);
+        const Decoded decoded = decodeFile(path);
+        // [from, to) by csv and by cut, counted.
+        auto counts = [&](const std::string& from, const std::string& to) {
+            std::vector<std::string> range = {"--from", from};
+            if (!to.empty())
+                range.insert(range.end(), {"--to", to});
+            std::vector<std::string> csv = {"csv", path, "range.csv", "--quiet", "--force"};
+            std::vector<std::string> cut = {"cut", path, "range.raw", "--quiet", "--force"};
+            csv.insert(csv.end(), range.begin(), range.end());
+            cut.insert(cut.end(), range.begin(), range.end());
+            CliRun listed = runOrvane(csv, {}, scratch.path());
+            CliRun kept = runOrvane(cut, {}, scratch.path());
+            EXPECT_EQ(listed.status, 0) << describe(listed);
+            EXPECT_EQ(kept.status, 0) << describe(kept);
+            return std::make_pair(csvEvents(scratch.file("range.csv")),
+                                  infoOf(scratch.file("range.raw"))["events"].get<size_t>());
+        };
+        if (tail) {
+            // The last 268 events come after the closing time-high word.
+            EXPECT_EQ(decoded.events.back().timestamp, 9218023u);
+            EXPECT_EQ(counts("9.216s", "9.3s"), std::make_pair(size_t{268}, size_t{268}));
+            const size_t late = decoded.between(9217000, UINT64_MAX).size();
+            EXPECT_EQ(counts("9.217s", "9.3s"), std::make_pair(late, late));
+            CliRun render = runOrvane({"render", path, "late.png", "--at", "9.217s", "--force"}, {},
+                                      scratch.path());
+            ASSERT_EQ(render.status, 0) << describe(render);
+            const size_t drawn = decoded.between(9212000, 9222000).size();
+            EXPECT_NE(render.out.find("rendered " + std::to_string(drawn) + " events"),
+                      std::string::npos)
+                << render.out;
+        } else {
+            // A time-low word runs ahead of its neighbours just before this range.
+            const size_t inside = decoded.between(11721463, 11721470).size();
+            EXPECT_EQ(inside, 168u);
+            EXPECT_EQ(counts("11721463us", "11721470us"), std::make_pair(inside, inside));
+        }
+    }
+}
+
 }  // namespace
 }  // namespace orvane::test
