@@ -2,8 +2,12 @@
 // its exit status and one clear line on stderr, and overwrites nothing.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <random>
 
 #include "CliRunner.h"
@@ -110,6 +114,67 @@ TEST(CliErrors, OneClearLineAndTheRightExitStatus) {
         scratch.path());
     EXPECT_EQ(forced.status, 0) << describe(forced);
     EXPECT_NE(readText(scratch.file("old.raw")), existing);
+}
+
+// Children started while it lives get at most `bytes` of address space. None
+// under the sanitizers, whose shadow memory alone needs far more.
+class AddressSpaceLimit {
+  public:
+    explicit AddressSpaceLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_AS, &previous_);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+        rlimit limit = previous_;
+        limit.rlim_cur = std::min(bytes, previous_.rlim_max);
+        setrlimit(RLIMIT_AS, &limit);
+#else
+        (void)bytes;
+#endif
+    }
+    ~AddressSpaceLimit() {
+        setrlimit(RLIMIT_AS, &previous_);
+    }
+    AddressSpaceLimit(const AddressSpaceLimit&) = delete;
+    AddressSpaceLimit& operator=(const AddressSpaceLimit&) = delete;
+
+  private:
+    rlimit previous_{};
+};
+
+// A geometry no EVT 3.0 word can address never sizes a picture: render gives a
+// picture of the default size with a warning naming the file and the line, or a
+// named error; never bad_alloc, even with little address space.
+TEST(CliErrors, OddHeaderGeometryGivesAPictureOrANamedError) {
+    ScratchDir scratch;
+    writeSceneRecording(scratch.file("rec.raw"), 1 << 20, 3);
+    const std::vector<uint8_t> payload = readRawFile(scratch.file("rec.raw")).payload;
+    struct Odd {
+        std::string header;
+        int status;
+        std::string says;
+    };
+    const std::vector<Odd> odd = {
+        {"% evt 3.0\n% geometry -1x-1\n% end\n", 0, "odd.raw, header line 2: a geometry of -1x-1"},
+        {"% geometry 65535x65535\n% end\n", 0, "odd.raw, header line 1: a geometry of 65535x"},
+        {"% geometry 70000x70000\n% end\n", 0, "odd.raw, header line 1: a geometry of 70000x"},
+        {"% geometry 0x0\n% end\n", 0, "odd.raw, header line 1: a geometry of 0x0"},
+        {"% format EVT3;height=40000;width=40000\n% end\n", 0, "odd.raw, header line 1"},
+        {"% geometry 99999999999x1\n% end\n", 1, "odd.raw: malformed header"},
+    };
+    AddressSpaceLimit limit(rlim_t{3} << 30);
+    for (const Odd& c : odd) {
+        SCOPED_TRACE(c.header);
+        writeRawFile(scratch.file("odd.raw"), c.header, payload);
+        std::filesystem::remove(scratch.file("odd.png"));
+        CliRun run = runOrvane({"render", "odd.raw", "odd.png", "--at", "20ms", "--quiet"}, {},
+                               scratch.path());
+        EXPECT_EQ(run.status, c.status) << describe(run);
+        EXPECT_EQ(run.err.find("bad_alloc"), std::string::npos) << run.err;
+        ASSERT_EQ(run.errLines().size(), 1u) << describe(run);
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        if (c.status == 0) {
+            EXPECT_NE(run.out.find("(1280 x 720)"), std::string::npos) << run.out;
+        }
+    }
 }
 
 TEST(CliErrors, HelpOnEverySubcommandHasAnExample) {
