@@ -106,7 +106,9 @@ bool stderrIsTerminal() {
 }
 
 void printJson(const Json& document) {
-    std::cout << document.dump(2) << std::endl;
+    // Header text and file names are bytes from outside: what is not UTF-8
+    // shows as U+FFFD rather than ending the program.
+    std::cout << document.dump(2, ' ', false, Json::error_handler_t::replace) << std::endl;
 }
 
 std::string plainText(const Json& value) {

@@ -177,6 +177,18 @@ TEST(CliErrors, OddHeaderGeometryGivesAPictureOrANamedError) {
     }
 }
 
+// Header text is bytes from outside: what is not UTF-8 is shown replaced.
+TEST(CliErrors, HeaderTextThatIsNotUtf8IsShownReplaced) {
+    ScratchDir scratch;
+    writeSceneRecording(scratch.file("rec.raw"), 1 << 18, 3);
+    const std::vector<uint8_t> payload = readRawFile(scratch.file("rec.raw")).payload;
+    writeRawFile(scratch.file("latin1.raw"), "% evt 3.0\n% name caf\xe9\n% end\n", payload);
+    CliRun run = runOrvane({"info", "latin1.raw", "--json"}, {}, scratch.path());
+    ASSERT_EQ(run.status, 0) << describe(run);
+    const nlohmann::json info = nlohmann::json::parse(run.out);
+    EXPECT_EQ(info["header"]["name"], "caf\xef\xbf\xbd") << "U+FFFD replaces the byte";
+}
+
 TEST(CliErrors, HelpOnEverySubcommandHasAnExample) {
     CliRun top = runOrvane({"--help"});
     EXPECT_EQ(top.status, 0);
