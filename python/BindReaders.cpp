@@ -177,11 +177,18 @@ class RawReader {
     }
 
     void cut(uint64_t start, uint64_t end, const std::string& out, const py::object& progress) {
+        requirePlainPath(out);
         write(progress, "cut",
               [&](RawFileReader& r) { return r.extractEventData(start, end, out); });
     }
     void exportVideo(uint64_t start, uint64_t end, const std::string& out,
                      const py::object& progress) {
+        requirePlainPath(out);
+        // FFmpeg picks the container by the name's extension, and the library
+        // could only say that the converter failed.
+        if (out.size() < 4 || out.compare(out.size() - 4, 4, ".mp4") != 0) {
+            throw py::value_error("export_video: '" + out + "': the video's name must end in .mp4");
+        }
         write(progress, "export_video",
               [&](RawFileReader& r) { return r.exportEventDataToVideo(start, end, out); });
     }

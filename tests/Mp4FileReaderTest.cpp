@@ -2,6 +2,7 @@
 // in order and by index, with their times.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <stdexcept>
@@ -9,6 +10,7 @@
 #include "orvane/ApsFileReader.h"
 #include "orvane/DataToVideoConverter.h"
 #include "orvane/Mp4FileReader.h"
+#include "support/LogCapture.h"
 #include "support/Pictures.h"
 #include "support/Streams.h"
 
@@ -167,6 +169,13 @@ TEST_F(Mp4FileReaderTest, BadFilesFailAndReloadsStartAfresh) {
     EXPECT_FALSE(Mp4FileReader(path).getNextFrame(frame));
     std::ofstream(dir.file("junk.mp4")) << "not a video at all";
     EXPECT_FALSE(Mp4FileReader(dir.file("junk.mp4")).loadFile());
+    // A FIFO would make FFmpeg wait for a writer; it is refused unopened.
+    ASSERT_EQ(mkfifo(dir.file("fifo.mp4").c_str(), 0600), 0);
+    {
+        test::LogCapture log;
+        EXPECT_FALSE(Mp4FileReader(dir.file("fifo.mp4")).loadFile());
+        EXPECT_TRUE(log.has(LOG_ERROR, dir.file("fifo.mp4") + ": not a regular file (a FIFO)."));
+    }
 
     Mp4FileReader reader(path);
     ASSERT_TRUE(reader.loadFile());

@@ -182,6 +182,24 @@ TEST_F(RawFileReaderTest, BadFilesFailOrWarnByNameAndNeverThrow) {
     fs::remove(path);
     loadOnce(false);
     EXPECT_TRUE(logged(LOG_ERROR, "Cannot open raw file " + path + ": No such file or directory."));
+    // A FIFO would hold the open until a writer came; a device has no end.
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    loadOnce(false);
+    EXPECT_TRUE(
+        logged(LOG_ERROR, "Cannot open raw file " + path + ": not a regular file (a FIFO)."));
+    fs::remove(path);
+    {
+        RawFileReader device("/dev/zero");
+        EXPECT_FALSE(device.loadFile());
+        EXPECT_TRUE(logged(
+            LOG_ERROR, "Cannot open raw file /dev/zero: not a regular file (a character device)."));
+    }
+    // A name with a NUL byte is refused, not read as the shorter name before it.
+    test::writeRawFile(path, test::recordingHeader(), payload);
+    {
+        RawFileReader nul(path + std::string("\0x", 2));
+        EXPECT_FALSE(nul.loadFile());
+    }
 
     auto warned = [&](const std::string& reason) {
         for (const auto& line : log.lines) {

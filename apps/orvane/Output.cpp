@@ -7,13 +7,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <mutex>
 
+#include "orvane/base/FileCheck.h"
 #include "orvane/base/Logger.h"
 
 namespace orvane::cli {
@@ -89,15 +90,19 @@ void refuseExisting(const std::string& path, bool force) {
 }
 
 void requireReadable(const std::string& path) {
-    std::error_code error;
-    if (!std::filesystem::exists(path, error)) {
-        throw Failure(path + ": no such file");
+    const FileCheck file = checkRegularFile(path);
+    if (file) {
+        return;
     }
-    if (std::filesystem::is_directory(path, error)) {
-        throw Failure(path + ": is a directory, not a file");
-    }
-    if (!std::ifstream(path, std::ios::binary)) {
-        throw Failure(path + ": cannot be read");
+    switch (file.error) {
+        case ENOENT:
+            throw Failure(path + ": no such file");
+        case EISDIR:
+            throw Failure(path + ": is a directory, not a file");
+        case 0:
+            throw Failure(path + ": " + file.problem);
+        default:
+            throw Failure(path + ": cannot be read (" + file.problem + ")");
     }
 }
 

@@ -7,8 +7,10 @@
 extern "C" {
 #include <libavutil/imgutils.h>
 #include <libavutil/mathematics.h>
+#include <libavutil/pixdesc.h>
 }
 
+#include "orvane/base/FileCheck.h"
 #include "orvane/base/Logger.h"
 #include "tools/FFmpegHandles.h"
 #include "tools/FFmpegLog.h"
@@ -84,6 +86,11 @@ Mp4FileReader& Mp4FileReader::operator=(const Mp4FileReader& other) {
 // Everything a reader needs but the index, standing at the start of the file.
 std::unique_ptr<Mp4FileReader::Media> Mp4FileReader::openMedia() const {
     routeFFmpegLog();  // a damaged file's complaints reach our log, at our levels
+    // FFmpeg would wait on a FIFO for a writer, or read a device without end.
+    if (const FileCheck file = checkRegularFile(path_); !file) {
+        ORVANE_LOG(LOG_ERROR, "%s: %s.", path_.c_str(), file.problem.c_str());
+        return nullptr;
+    }
     auto media = std::make_unique<Media>();
     AVFormatContext* container = nullptr;
     if (avformat_open_input(&container, path_.c_str(), nullptr, nullptr) < 0) {

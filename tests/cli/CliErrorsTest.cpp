@@ -189,6 +189,31 @@ TEST(CliErrors, HeaderTextThatIsNotUtf8IsShownReplaced) {
     EXPECT_EQ(info["header"]["name"], "caf\xef\xbf\xbd") << "U+FFFD replaces the byte";
 }
 
+// A FIFO, a device or a socket under a recording's name is refused at once: it
+// would block every reader waiting for a writer.
+TEST(CliErrors, WhatIsNotARegularFileIsRefusedWithoutWaiting) {
+    ScratchDir scratch;
+    for (const char* name : {"f.raw", "f.mp4"}) {
+        ASSERT_EQ(mkfifo(scratch.file(name).c_str(), 0600), 0);
+    }
+    const std::vector<std::vector<std::string>> commands = {
+        {"info", "f.raw"},
+        {"csv", "f.raw", "out.csv"},
+        {"render", "f.raw", "out.png", "--at", "1ms"},
+        {"cut", "f.raw", "out.raw", "--from", "1ms", "--to", "2ms"},
+        {"frames", "f.mp4"},
+        {"info", "f.mp4"},
+        {"info", "null.raw"}};
+    std::filesystem::create_symlink("/dev/null", scratch.file("null.raw"));
+    for (const auto& args : commands) {
+        SCOPED_TRACE(args[0] + " " + args[1]);
+        CliRun run = runOrvane(args, {}, scratch.path(), std::chrono::seconds(20));
+        EXPECT_EQ(run.status, 1) << describe(run);
+        ASSERT_EQ(run.errLines().size(), 1u) << describe(run);
+        EXPECT_NE(run.err.find(args[1] + ": not a regular file"), std::string::npos) << run.err;
+    }
+}
+
 TEST(CliErrors, HelpOnEverySubcommandHasAnExample) {
     CliRun top = runOrvane({"--help"});
     EXPECT_EQ(top.status, 0);
