@@ -203,3 +203,15 @@ def test_odd_paths_files_and_header_bytes_get_a_named_answer(recordings, tmp_pat
             capture_output=True, text=True, timeout=30)
         assert child.returncode == 1, child.stderr
         assert "not a regular file (a FIFO)" in child.stderr
+
+
+def test_damaged_video_raises(recordings, tmp_path):
+    reader = orvane.RawReader(next(p for p in recordings if "trigger" in p))
+    video = tmp_path / "v.mp4"
+    reader.export_video(reader.start_time, reader.start_time + 100_000, str(video))
+    damaged = tmp_path / "damaged.mp4"
+    data = video.read_bytes()
+    entry = data.rfind(b"avc1")  # the sample entry; the first is among the file's brands
+    damaged.write_bytes(data[:entry] + b"vp09" + data[entry + 4:])
+    with pytest.raises(ValueError, match="damaged.mp4"):
+        list(orvane.Mp4Reader(str(damaged)))

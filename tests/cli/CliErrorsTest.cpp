@@ -214,6 +214,32 @@ TEST(CliErrors, WhatIsNotARegularFileIsRefusedWithoutWaiting) {
     }
 }
 
+// An MP4 whose sample entry names another codec leaves FFmpeg's decoder without
+// a picture format: a named error, never an abort in the scaler.
+TEST(CliErrors, DamagedVideosFailWithANamedError) {
+    ScratchDir scratch;
+    writeSceneRecording(scratch.file("rec.raw"), 1 << 20, 3);
+    CliRun exported = runOrvane({"export", "rec.raw", "v.mp4", "--quiet"}, {}, scratch.path());
+    ASSERT_EQ(exported.status, 0) << describe(exported);
+    const std::string video = readText(scratch.file("v.mp4"));
+    for (const char* codec : {"hvc1", "vp09", "av01", "png ", "apcn", "zzzz"}) {
+        SCOPED_TRACE(codec);
+        std::string damaged = video;
+        const size_t entry = damaged.rfind("avc1");  // the sample entry, after the file's brands
+        ASSERT_NE(entry, std::string::npos);
+        damaged.replace(entry, 4, codec);
+        writeText(scratch.file("bad.mp4"), damaged);
+        for (const char* command : {"info", "frames"}) {
+            CliRun run = runOrvane({command, "bad.mp4"}, {}, scratch.path());
+            EXPECT_EQ(run.status, 1) << command << ": " << describe(run);
+            ASSERT_EQ(run.errLines().size(), 1u) << describe(run);
+            EXPECT_NE(run.err.find(std::string("orvane ") + command + ": bad.mp4: "),
+                      std::string::npos)
+                << run.err;
+        }
+    }
+}
+
 TEST(CliErrors, HelpOnEverySubcommandHasAnExample) {
     CliRun top = runOrvane({"--help"});
     EXPECT_EQ(top.status, 0);
