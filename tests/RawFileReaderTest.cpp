@@ -415,7 +415,9 @@ TEST_F(RawFileReaderTest, SideFileIsReusedAndRebuiltWhenItIsNotTheRecordingsOwn)
     testing::internal::CaptureStderr();
     EXPECT_TRUE(RawFileReader(path).loadFile());
     testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(logged(LOG_ERROR, "Failed to open file for writing"));
+    EXPECT_TRUE(logged(
+        LOG_ERROR, "Failed to open file for writing: cannot replace " + side + ": Is a directory"))
+        << "one line that names the side file and the reason";
 
     // Without ".raw" in its path a recording is indexed in memory only.
     test::ScratchDir other;

@@ -128,9 +128,13 @@ namespace {
 // The handler may only write to a pipe; the waiting side polls it.
 int signalPipe[2] = {-1, -1};
 std::atomic<bool> signalled{false};
+std::atomic<int> firstSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler stores it");
 struct sigaction previousInt, previousTerm;
 
-void onSignal(int) {
+void onSignal(int number) {
+    int none = 0;
+    firstSignal.compare_exchange_strong(none, number);
     signalled = true;
     const char byte = 1;
     ssize_t ignored = write(signalPipe[1], &byte, 1);
@@ -141,6 +145,7 @@ void onSignal(int) {
 
 StopSignal::StopSignal() {
     signalled = false;
+    firstSignal = 0;
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         throw Failure("cannot set up Ctrl-C handling");
     }
@@ -178,6 +183,19 @@ bool StopSignal::wait(int milliseconds) {
 
 bool StopSignal::received() const {
     return signalled;
+}
+
+std::string StopSignal::name() const {
+    switch (firstSignal.load()) {
+        case 0:
+            return {};
+        case SIGINT:
+            return "Ctrl-C";
+        case SIGTERM:
+            return "SIGTERM";
+        default:
+            return "signal " + std::to_string(firstSignal.load());
+    }
 }
 
 }  // namespace orvane::cli

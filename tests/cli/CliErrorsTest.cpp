@@ -240,6 +240,38 @@ TEST(CliErrors, DamagedVideosFailWithANamedError) {
     }
 }
 
+// Leftovers: the signal that stopped a run is named; a range past the end says
+// so in words; simulated rates beyond the sensor's peak are refused, and the
+// highest accepted one still stops at once.
+TEST(CliErrors, SignalsRangesAndRatesAreNamed) {
+    ScratchDir scratch;
+    writeSceneRecording(scratch.file("rec.raw"), 1 << 20, 3);
+    const std::map<std::string, std::string> camera = {{"ORVANE_SIM", "evk4:SIM-1,delays=log"}};
+    CliRun terminated = runOrvane({"stream", "SIM-1", "--duration", "0"}, camera, scratch.path(),
+                                  std::chrono::seconds(60), "Mev/s", 0, SIGTERM);
+    EXPECT_EQ(terminated.status, 0) << describe(terminated);
+    EXPECT_NE(terminated.out.find("stopped by SIGTERM after"), std::string::npos) << terminated.out;
+    CliRun interrupted = runOrvane({"stream", "SIM-1", "--duration", "0"}, camera, scratch.path(),
+                                   std::chrono::seconds(60), "Mev/s", 0, SIGINT);
+    EXPECT_NE(interrupted.out.find("stopped by Ctrl-C after"), std::string::npos)
+        << interrupted.out;
+
+    CliRun late = runOrvane({"export", "rec.raw", "x.mp4", "--from", "100s"}, {}, scratch.path());
+    EXPECT_EQ(late.status, 1) << describe(late);
+    EXPECT_NE(late.err.find("holds no time from 100 s to the end"), std::string::npos) << late.err;
+
+    CliRun absurd = runOrvane({"stream", "SIM-1", "--duration", "1s"},
+                              {{"ORVANE_SIM", "evk4:SIM-1,delays=log,rate=1e12"}}, scratch.path(),
+                              std::chrono::seconds(60));
+    EXPECT_EQ(absurd.status, 1) << describe(absurd);
+    EXPECT_NE(absurd.err.find("beyond the simulated sensor's peak"), std::string::npos)
+        << absurd.err;
+    CliRun peak = runOrvane({"stream", "SIM-1", "--duration", "500ms", "--quiet"},
+                            {{"ORVANE_SIM", "evk4:SIM-1,delays=log,rate=1.066e9"}}, scratch.path(),
+                            std::chrono::seconds(60));
+    EXPECT_EQ(peak.status, 0) << describe(peak);
+}
+
 TEST(CliErrors, HelpOnEverySubcommandHasAnExample) {
     CliRun top = runOrvane({"--help"});
     EXPECT_EQ(top.status, 0);
