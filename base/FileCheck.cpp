@@ -1,3 +1,5 @@
+// The look at an input path before a reader opens it: regular files pass, and
+// nothing waits for a FIFO's writer on the way.
 #include "orvane/base/FileCheck.h"
 
 #include <fcntl.h>

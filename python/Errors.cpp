@@ -18,9 +18,13 @@ OsError::OsError(int error_, const std::string& path_)
 
 void requirePlainPath(const std::string& path) {
     // As Python's own open() says it; the C library would read a shorter name.
+    // No Python call here: the readers also check with the GIL released.
     if (path.find('\0') != std::string::npos) {
-        throw py::value_error("embedded null byte in the path " +
-                              py::repr(py::bytes(path)).cast<std::string>());
+        std::string shown;
+        for (const char c : path) {
+            shown += c == '\0' ? std::string("\\0") : std::string(1, c);
+        }
+        throw py::value_error("embedded null byte in the path '" + shown + "'");
     }
 }
 
