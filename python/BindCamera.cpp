@@ -11,6 +11,7 @@
 #include "BatchIterator.h"
 #include "Bindings.h"
 #include "Docs.h"
+#include "Errors.h"
 #include "LogErrors.h"
 #include "Tool.h"
 #include "orvane/DvsCameraManager.h"
@@ -41,6 +42,7 @@ class Camera {
         callWithoutGil([&] { return camera_->stop(); });
     }
     void record(const std::string& path) {
+        requirePlainPath(path);
         callWithoutGil([&] { return camera_->startRecording(path); }, "record");
     }
     void stopRecording() {

@@ -15,6 +15,7 @@
 #include "BatchIterator.h"
 #include "Bindings.h"
 #include "Docs.h"
+#include "Errors.h"
 #include "Tool.h"
 #include "orvane/FusionCamera.h"
 
@@ -175,6 +176,7 @@ class Fusion {
         callWithoutGil([&] { return camera_->stop(STREAM_BOTH); });
     }
     void record(const std::string& path, const std::string& streams) {
+        requirePlainPath(path);
         const STREAM_TYPE type = streamOf(streams);
         callWithoutGil([&] { return camera_->startRecording(path, type); }, "record");
     }

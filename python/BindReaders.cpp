@@ -31,6 +31,16 @@ std::unique_ptr<Decoder> makeDecoder() {
     return DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
 }
 
+// Header text is bytes from outside: what is not UTF-8 shows as \xNN escapes.
+py::str headerText(const std::string& bytes) {
+    PyObject* text = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()),
+                                          "backslashreplace");
+    if (text == nullptr) {
+        throw py::error_already_set();
+    }
+    return py::reinterpret_steal<py::str>(text);
+}
+
 // The '%' lines of a raw file as {key: value}: "% geometry 1280x720" gives
 // {"geometry": "1280x720"}; a repeated key keeps its last value.
 py::dict readHeader(const std::string& path) {
@@ -47,7 +57,8 @@ py::dict readHeader(const std::string& path) {
         if (name == "end") {
             break;
         }
-        header[py::str(name)] = keyEnd == std::string::npos ? "" : line.substr(keyEnd + 1);
+        header[headerText(name)] =
+            headerText(keyEnd == std::string::npos ? "" : line.substr(keyEnd + 1));
     }
     return header;
 }
@@ -166,11 +177,18 @@ class RawReader {
     }
 
     void cut(uint64_t start, uint64_t end, const std::string& out, const py::object& progress) {
+        requirePlainPath(out);
         write(progress, "cut",
               [&](RawFileReader& r) { return r.extractEventData(start, end, out); });
     }
     void exportVideo(uint64_t start, uint64_t end, const std::string& out,
                      const py::object& progress) {
+        requirePlainPath(out);
+        // FFmpeg picks the container by the name's extension, and the library
+        // could only say that the converter failed.
+        if (out.size() < 4 || out.compare(out.size() - 4, 4, ".mp4") != 0) {
+            throw py::value_error("export_video: '" + out + "': the video's name must end in .mp4");
+        }
         write(progress, "export_video",
               [&](RawFileReader& r) { return r.exportEventDataToVideo(start, end, out); });
     }

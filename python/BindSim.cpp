@@ -8,6 +8,7 @@
 
 #include "Bindings.h"
 #include "Docs.h"
+#include "Errors.h"
 #include "orvane/sim/SimulatedBus.h"
 
 namespace orvane::python {
@@ -19,6 +20,7 @@ namespace {
 std::string entry(const std::string& product, const std::string& serial, double rate,
                   const std::string& scene, uint64_t seed, const std::string& pacing,
                   bool sleepDelays, const std::string& replay) {
+    requirePlainPath(replay);
     for (const std::string* text : {&serial, &scene, &pacing, &replay}) {
         if (text->find_first_of(",;") != std::string::npos) {
             throw py::value_error("sim.plug: '" + *text + "' may not contain ',' or ';'");

@@ -23,7 +23,8 @@ constexpr const char* kRawReader =
 constexpr const char* kLoad =
     "load(progress=None)\n\nLoads the file and its index now; progress(done, total) is "
     "called while the index is built (payload bytes). Ctrl-C ends it.";
-constexpr const char* kHeader = "The '%' header lines as {key: value}.";
+constexpr const char* kHeader =
+    "The '%' header lines as {key: value}; bytes that are not UTF-8 show as \\xNN.";
 constexpr const char* kStartTime =
     "Time of the first event (or of the first time word, if earlier), us.";
 constexpr const char* kEndTime = "Time of the last event, us.";

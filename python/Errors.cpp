@@ -1,12 +1,11 @@
-// Missing and unreadable files as the OSError subclasses Python programs catch.
+// Missing and unreadable files as the OSError subclasses Python programs catch,
+// and the paths no file can have as ValueError.
 
 #include "Errors.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <memory>
+
+#include "orvane/base/FileCheck.h"
 
 namespace orvane::python {
 
@@ -17,18 +16,28 @@ OsError::OsError(int error_, const std::string& path_)
       error(error_),
       path(path_) {}
 
+void requirePlainPath(const std::string& path) {
+    // As Python's own open() says it; the C library would read a shorter name.
+    // No Python call here: the readers also check with the GIL released.
+    if (path.find('\0') != std::string::npos) {
+        std::string shown;
+        for (const char c : path) {
+            shown += c == '\0' ? std::string("\\0") : std::string(1, c);
+        }
+        throw py::value_error("embedded null byte in the path '" + shown + "'");
+    }
+}
+
 void requireReadableFile(const std::string& path) {
-    std::error_code status;
-    if (!std::filesystem::exists(path, status)) {
-        throw OsError(ENOENT, path);
+    requirePlainPath(path);
+    const FileCheck file = checkRegularFile(path);
+    if (file) {
+        return;
     }
-    if (std::filesystem::is_directory(path, status)) {
-        throw OsError(EISDIR, path);
+    if (file.error != 0) {
+        throw OsError(file.error, path);
     }
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file) {
-        throw OsError(errno, path);
-    }
+    throw py::value_error("'" + path + "': " + file.problem);
 }
 
 void bindErrors(py::module_&) {

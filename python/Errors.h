@@ -16,7 +16,10 @@ class OsError : public std::runtime_error {
     std::string path;
 };
 
-// Throws OsError unless `path` is a regular file this process can read.
+// Throws ValueError when `path` holds a NUL byte, which would end the name early.
+void requirePlainPath(const std::string& path);
+// Throws OsError when `path` cannot be opened, and ValueError when it holds a
+// NUL byte or is no regular file (a FIFO would block the reader), without waiting.
 void requireReadableFile(const std::string& path);
 
 void bindErrors(pybind11::module_& m);

@@ -182,6 +182,32 @@ TEST_F(DataToVideoConverterTest, RefusesWhatItCannotDo) {
     EXPECT_EQ(bgr.setConverterFmt(static_cast<AVPixelFormat>(100000), AV_PIX_FMT_YUV420P), -1);
     EXPECT_EQ(bgr.initVideoConverter(dir.file("never.mp4")), -1);
 
+    // Sizes the encoder cannot take in 4:2:0 are refused before it is opened
+    // (x264 leaks when its own setup fails); the smallest even ones encode.
+    for (const auto& [width, height] : {std::pair{1, 1}, std::pair{3, 5}, std::pair{320, 241}}) {
+        SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+        DataToVideoConverter odd;
+        ASSERT_EQ(odd.setConverterFrameSize(height, width, height, width), 0);
+        ASSERT_EQ(odd.setConverterFmt(AV_PIX_FMT_BGR24, AV_PIX_FMT_YUV420P), 0);
+        log.clear();
+        EXPECT_EQ(odd.initVideoConverter(dir.file("odd.mp4")), -1);
+        EXPECT_TRUE(logged(LOG_ERROR, "Cannot encode pictures of " + std::to_string(width) + "x" +
+                                          std::to_string(height) +
+                                          " in format yuv420p: H.264 needs a width that is a "
+                                          "multiple of 2 and a height that is a multiple of 2."));
+    }
+    for (const auto& [width, height] : {std::pair{2, 2}, std::pair{4, 6}}) {
+        SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+        DataToVideoConverter small;
+        ASSERT_EQ(small.setConverterFrameSize(height, width, height, width), 0);
+        ASSERT_EQ(small.setConverterFmt(AV_PIX_FMT_BGR24, AV_PIX_FMT_YUV420P), 0);
+        ASSERT_EQ(small.initVideoConverter(dir.file("small.mp4")), 0);
+        const std::vector<uint8_t> grey(size_t(width) * height * 3, 200);
+        EXPECT_EQ(small.rgbToVideo(grey.data()), 0);
+        EXPECT_EQ(small.flushAndCloseVideo(), 0);
+        EXPECT_EQ(timeIndex(dir.file("small.mp4")).size(), 1u);
+    }
+
     // A time from which the sequence cannot go on is refused, whether given or
     // reached; the times before it still make a finished file.
     DataToVideoConverter late = nv12Encoder(320, 240);

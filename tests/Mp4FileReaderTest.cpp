@@ -2,13 +2,16 @@
 // in order and by index, with their times.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 #include <stdexcept>
 
 #include "orvane/ApsFileReader.h"
 #include "orvane/DataToVideoConverter.h"
 #include "orvane/Mp4FileReader.h"
+#include "support/LogCapture.h"
 #include "support/Pictures.h"
 #include "support/Streams.h"
 
@@ -167,6 +170,33 @@ TEST_F(Mp4FileReaderTest, BadFilesFailAndReloadsStartAfresh) {
     EXPECT_FALSE(Mp4FileReader(path).getNextFrame(frame));
     std::ofstream(dir.file("junk.mp4")) << "not a video at all";
     EXPECT_FALSE(Mp4FileReader(dir.file("junk.mp4")).loadFile());
+    // A FIFO would make FFmpeg wait for a writer; it is refused unopened.
+    ASSERT_EQ(mkfifo(dir.file("fifo.mp4").c_str(), 0600), 0);
+    {
+        test::LogCapture log;
+        EXPECT_FALSE(Mp4FileReader(dir.file("fifo.mp4")).loadFile());
+        EXPECT_TRUE(log.has(LOG_ERROR, dir.file("fifo.mp4") + ": not a regular file (a FIFO)."));
+    }
+    // A sample entry naming another codec leaves FFmpeg's decoder without a
+    // picture format: refused by name, never an abort in the scaler.
+    const std::vector<uint8_t> video = test::fileBytes(path);
+    const std::string avc1 = "avc1";
+    // The last "avc1" is the sample entry; the first is among the file's brands.
+    const auto entry = std::find_end(video.begin(), video.end(), avc1.begin(), avc1.end());
+    ASSERT_NE(entry, video.end());
+    for (const std::string codec : {"hvc1", "vp09", "av01", "png ", "apcn", "jpeg", "zzzz"}) {
+        SCOPED_TRACE(codec);
+        std::vector<uint8_t> damaged = video;
+        std::copy(codec.begin(), codec.end(), damaged.begin() + (entry - video.begin()));
+        std::ofstream(dir.file("damaged.mp4"), std::ios::binary)
+            .write(reinterpret_cast<const char*>(damaged.data()),
+                   static_cast<std::streamsize>(damaged.size()));
+        test::LogCapture log;
+        EXPECT_FALSE(Mp4FileReader(dir.file("damaged.mp4")).loadFile());
+        EXPECT_TRUE(std::any_of(log.lines.begin(), log.lines.end(), [&](const auto& line) {
+            return line.level == LOG_ERROR && line.message.rfind(dir.file("damaged.mp4"), 0) == 0;
+        })) << "an error names the file";
+    }
 
     Mp4FileReader reader(path);
     ASSERT_TRUE(reader.loadFile());

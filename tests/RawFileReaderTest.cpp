@@ -97,7 +97,6 @@ TEST_F(RawFileReaderTest, HeaderRulesSetGeometryPayloadStartAndRefuseOtherFormat
         {"% format EVT3; height = 480; width = 640\n% end\n", true, 1280, 720, ""},
         {"% format EVT3;height=240;width=320\n% geometry 640x480\n% end\n", true, 640, 480, ""},
         {"% format EVT3\n% evt 3.0\n", true, 1280, 720, ""},
-        {"% format EVT3;width=66000\n% end\n", true, 464, 720, ""},  // kept to 16 bits
         {"% end \r\n", true, 1280, 720, ""},
         {"% format EVT3\n", true, 1280, 720, "", 4},  // no end line: "%ab\n" is read as header
         // Line ends of CR LF, and blanks after a value, as real files have them.
@@ -132,6 +131,42 @@ TEST_F(RawFileReaderTest, HeaderRulesSetGeometryPayloadStartAndRefuseOtherFormat
                       c.header.size() + c.lostPayload);
         }
     }
+
+    // A geometry no EVT 3.0 word can address (x and y have 11 bits) sets nothing:
+    // the file loads with what the lines before set, and a warning names the file
+    // and the line.
+    struct Odd {
+        std::string header;
+        unsigned line;
+        uint16_t width, height;
+    };
+    const std::vector<Odd> odd = {
+        {"% evt 3.0\n% geometry -1x-1\n% end\n", 2, 1280, 720},
+        {"% geometry 65535x65535\n% end\n", 1, 1280, 720},
+        {"% geometry 70000x70000\n% end\n", 1, 1280, 720},
+        {"% geometry 0x0\n% end\n", 1, 1280, 720},
+        {"% geometry 2049x480\n% end\n", 1, 1280, 720},
+        {"% geometry 640x480\n% format EVT3;height=40000;width=40000\n% end\n", 2, 640, 480},
+        {"% format EVT3;width=66000\n% end\n", 1, 1280, 720},
+        {"% geometry 2048x2048\n% geometry 2048x0\n% end\n", 2, 2048, 2048},
+    };
+    for (const Odd& c : odd) {
+        SCOPED_TRACE(c.header);
+        test::writeRawFile(path, c.header, payload);
+        fs::remove(BookmarkFile::pathFor(path));
+        RawFileReader reader(path);
+        log.clear();
+        EXPECT_TRUE(reader.loadFile());
+        EXPECT_EQ(reader.getWidth(), c.width);
+        EXPECT_EQ(reader.getHeight(), c.height);
+        const std::string where = "Raw file " + path + ", header line " + std::to_string(c.line);
+        EXPECT_EQ(std::count_if(log.lines.begin(), log.lines.end(),
+                                [&](const test::LogCapture::Line& l) {
+                                    return l.level == LOG_WARNING && l.message.rfind(where, 0) == 0;
+                                }),
+                  1)
+            << "one warning that begins with \"" << where << "\"";
+    }
 }
 
 // Whatever the file, loadFile answers without throwing: an error naming the file
@@ -159,6 +194,24 @@ TEST_F(RawFileReaderTest, BadFilesFailOrWarnByNameAndNeverThrow) {
     fs::remove(path);
     loadOnce(false);
     EXPECT_TRUE(logged(LOG_ERROR, "Cannot open raw file " + path + ": No such file or directory."));
+    // A FIFO would hold the open until a writer came; a device has no end.
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    loadOnce(false);
+    EXPECT_TRUE(
+        logged(LOG_ERROR, "Cannot open raw file " + path + ": not a regular file (a FIFO)."));
+    fs::remove(path);
+    {
+        RawFileReader device("/dev/zero");
+        EXPECT_FALSE(device.loadFile());
+        EXPECT_TRUE(logged(
+            LOG_ERROR, "Cannot open raw file /dev/zero: not a regular file (a character device)."));
+    }
+    // A name with a NUL byte is refused, not read as the shorter name before it.
+    test::writeRawFile(path, test::recordingHeader(), payload);
+    {
+        RawFileReader nul(path + std::string("\0x", 2));
+        EXPECT_FALSE(nul.loadFile());
+    }
 
     auto warned = [&](const std::string& reason) {
         for (const auto& line : log.lines) {
@@ -378,7 +431,9 @@ TEST_F(RawFileReaderTest, SideFileIsReusedAndRebuiltWhenItIsNotTheRecordingsOwn)
     testing::internal::CaptureStderr();
     EXPECT_TRUE(RawFileReader(path).loadFile());
     testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(logged(LOG_ERROR, "Failed to open file for writing"));
+    EXPECT_TRUE(logged(
+        LOG_ERROR, "Failed to open file for writing: cannot replace " + side + ": Is a directory"))
+        << "one line that names the side file and the reason";
 
     // Without ".raw" in its path a recording is indexed in memory only.
     test::ScratchDir other;

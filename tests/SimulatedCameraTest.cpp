@@ -85,6 +85,22 @@ TEST(SimulatedBus, EnvironmentGrammarIsParsedOrRefusedClearly) {
     EXPECT_EQ(configs[1].seed, 7u);
     EXPECT_EQ(configs[1].pacing, sim::Pacing::AsFastAsRead);
     EXPECT_FALSE(configs[1].sleepDelays);
+    // Rates beyond what the sensor can read out are refused by name.
+    EXPECT_DOUBLE_EQ(sim::SimulatedBus::parse("evk4:X,rate=1.066e9")[0].eventRate, 1.066e9);
+    for (const char* absurd : {"evk4:X,rate=1.1e9", "evk4:X,rate=1e30", "evk4:X,rate=inf"}) {
+        try {
+            sim::SimulatedBus::parse(absurd);
+            ADD_FAILURE() << absurd << " must be refused";
+        } catch (const std::invalid_argument& e) {
+            EXPECT_NE(std::string(e.what()).find("beyond the simulated sensor's peak of 1.066e+09"),
+                      std::string::npos)
+                << e.what();
+        }
+    }
+    sim::DeviceConfig tooFast = configOf(sim::Product::EVK4, "TOO-FAST");
+    tooFast.eventRate = 1e12;
+    EXPECT_THROW(sim::SimulatedBus::instance().plug(tooFast), std::invalid_argument);
+    EXPECT_EQ(sim::SimulatedBus::instance().device(tooFast.serial), nullptr);
     for (const char* bad : {"evk5:X", "evk4", "evk4:X,rate=fast", "evk4:X,colour=red",
                             "evk4:X,scene=replay", "evk4:X,pacing=slow"}) {
         try {
@@ -248,6 +264,17 @@ TEST(SimulatedCamera, FusionCameraSwapsEventBytesAndFramesItsPictures) {
     EXPECT_EQ(decoded.triggers[1].timestamp % sim::SimulatedDevice::kFramePeriodUs, 0u);
     EXPECT_EQ(decoded.triggers[1].timestamp - decoded.triggers[0].timestamp,
               sim::SimulatedDevice::kExposureUs);
+}
+
+// At the sensor's peak rate a step of the simulator holds millions of events;
+// a stop still ends the stream without waiting for them all.
+TEST(SimulatedCamera, StopEndsTheStreamAtThePeakRate) {
+    for (sim::Pacing pacing : {sim::Pacing::RealTime, sim::Pacing::AsFastAsRead}) {
+        EventSensorRig rig(configOf(sim::Product::EVK4, "PEAK", pacing, sim::kPeakEventRate));
+        ASSERT_EQ(rig.sensor.start(), 0);
+        ASSERT_NE(rig.next(), nullptr) << "events flow at the peak rate";
+        EXPECT_EQ(rig.sensor.stop(), 0);
+    }
 }
 
 TEST(SimulatedCamera, UnplugWakesABlockedReaderAtOnce) {

@@ -116,9 +116,10 @@ void runTools(const CameraOptions& options) {
 
 // Waits until the duration has passed (0: until Ctrl-C) or Ctrl-C, calling
 // `show` with the elapsed time (four times a second on a terminal, once
-// otherwise). Returns the seconds elapsed, negated when Ctrl-C ended the wait.
+// otherwise). Returns the seconds elapsed, negated when a signal ended the
+// wait; `stoppedBy` then names it.
 template <typename Show>
-double runFor(uint64_t durationUs, Show&& show) {
+double runFor(uint64_t durationUs, std::string& stoppedBy, Show&& show) {
     StopSignal signal;
     const auto start = Clock::now();
     const auto period = std::chrono::milliseconds(stderrIsTerminal() ? 250 : 1000);
@@ -134,6 +135,7 @@ double runFor(uint64_t durationUs, Show&& show) {
             std::chrono::ceil<std::chrono::milliseconds>(std::max(until - now, Clock::duration(0)))
                 .count());
         if (signal.wait(wait)) {
+            stoppedBy = signal.name();
             return -elapsed();
         }
         if (durationUs > 0 && Clock::now() >= start + std::chrono::microseconds(durationUs)) {
@@ -186,7 +188,8 @@ void runStream(const CameraOptions& options) {
     uint64_t previousEvents = 0, previousPictures = 0;
     double previousTime = 0;
     startStreaming(camera, options.serial, true);
-    double seconds = runFor(duration, [&](double elapsed) {
+    std::string stoppedBy;
+    double seconds = runFor(duration, stoppedBy, [&](double elapsed) {
         const uint64_t events = counters.events;
         const uint64_t pictures = counters.pictures;
         const double span = std::max(elapsed - previousTime, 1e-3);
@@ -220,7 +223,7 @@ void runStream(const CameraOptions& options) {
     }
     std::printf("%s %s from %s: %s events (%.2f Mev/s, ON %s), %" PRIu64 " trigger edges, %" PRIu64
                 " dropped buffers%s\n",
-                interrupted ? "stopped by Ctrl-C after" : "streamed",
+                interrupted ? ("stopped by " + stoppedBy + " after").c_str() : "streamed",
                 formatSeconds(seconds).c_str(), options.serial.c_str(), millions(events).c_str(),
                 events / seconds / 1e6, share(counters.on, events).c_str(),
                 counters.triggers.load(), droppedBuffers(camera), pictures);
@@ -303,7 +306,8 @@ void runRecord(const CameraOptions& options) {
     const uint64_t picturesBefore = counters.pictures;
     const uint64_t droppedBefore = droppedBuffers(camera);
     StatusLine status(options.quiet);
-    double seconds = runFor(duration, [&](double elapsed) {
+    std::string stoppedBy;
+    double seconds = runFor(duration, stoppedBy, [&](double elapsed) {
         std::string text = "recording " + formatSeconds(elapsed);
         if (events) {
             // Delivered, so about what the file holds; the summary counts the file.
@@ -350,7 +354,7 @@ void runRecord(const CameraOptions& options) {
                    std::to_string(offered);
     }
     std::printf("%s %s to %s: %s, %s, %" PRIu64 " dropped buffers\n",
-                interrupted ? "stopped by Ctrl-C; recorded" : "recorded",
+                interrupted ? ("stopped by " + stoppedBy + "; recorded").c_str() : "recorded",
                 formatSeconds(seconds).c_str(), joinNames(names).c_str(), summary.c_str(),
                 formatBytes(static_cast<double>(totalBytes(names))).c_str(), dropped);
     if (stopped != 0 || (frames && fileSize(names.back()) == 0)) {

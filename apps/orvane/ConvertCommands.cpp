@@ -51,22 +51,21 @@ AskedRange parseRange(const ConvertOptions& options) {
     return asked;
 }
 
+std::string rangeText(TimeRange range) {
+    return formatTime(range.from) + " to " +
+           (range.to == kToTheEnd ? std::string("the end") : formatTime(range.to));
+}
+
 // The asked range within the recording: its start clamped to the recording's,
 // no end meaning to the end; refused when it misses the recording altogether.
 TimeRange fitRange(const AskedRange& asked, RawFileReader& reader, const std::string& path) {
     const TimeRange whole = recordingRange(reader);
     const TimeRange range = {asked.from.value_or(whole.from), asked.to.value_or(kToTheEnd)};
     if (range.from >= whole.to || range.to <= whole.from || range.from >= range.to) {
-        throw Failure(path + ": holds no time from " + formatTime(range.from) + " to " +
-                      formatTime(range.to) + " (it spans " + formatTime(whole.from) + " to " +
-                      formatTime(whole.to - 1) + ")");
+        throw Failure(path + ": holds no time from " + rangeText(range) + " (it spans " +
+                      formatTime(whole.from) + " to " + formatTime(whole.to - 1) + ")");
     }
     return {std::max(range.from, whole.from), range.to};
-}
-
-std::string rangeText(TimeRange range) {
-    return formatTime(range.from) + " to " +
-           (range.to == kToTheEnd ? std::string("the end") : formatTime(range.to));
 }
 
 // Ctrl-C ends a long conversion from its progress callback; the output,
@@ -74,7 +73,7 @@ std::string rangeText(TimeRange range) {
 auto stopOnSignal(const StopSignal& signal, const std::string& output, Progress& progress) {
     return [&signal, &output, &progress](uint64_t done, uint64_t total) {
         if (signal.received()) {
-            throw Failure("stopped by Ctrl-C; " + output + " not written");
+            throw Failure("stopped by " + signal.name() + "; " + output + " not written");
         }
         progress.update(done, total);
     };

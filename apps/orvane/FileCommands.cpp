@@ -106,8 +106,10 @@ double videoTimeBase(const std::string& path) {
     if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) == 0) {
         if (avformat_find_stream_info(format, nullptr) >= 0) {
             const int stream = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-            if (stream >= 0) {
-                seconds = av_q2d(format->streams[stream]->time_base);
+            // A damaged file may give no time base (0/0), whose quotient is no number.
+            const AVRational base = stream >= 0 ? format->streams[stream]->time_base : AVRational{};
+            if (base.num > 0 && base.den > 0) {
+                seconds = av_q2d(base);
             }
         }
         avformat_close_input(&format);

@@ -7,13 +7,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <mutex>
 
+#include "orvane/base/FileCheck.h"
 #include "orvane/base/Logger.h"
 
 namespace orvane::cli {
@@ -89,15 +90,19 @@ void refuseExisting(const std::string& path, bool force) {
 }
 
 void requireReadable(const std::string& path) {
-    std::error_code error;
-    if (!std::filesystem::exists(path, error)) {
-        throw Failure(path + ": no such file");
+    const FileCheck file = checkRegularFile(path);
+    if (file) {
+        return;
     }
-    if (std::filesystem::is_directory(path, error)) {
-        throw Failure(path + ": is a directory, not a file");
-    }
-    if (!std::ifstream(path, std::ios::binary)) {
-        throw Failure(path + ": cannot be read");
+    switch (file.error) {
+        case ENOENT:
+            throw Failure(path + ": no such file");
+        case EISDIR:
+            throw Failure(path + ": is a directory, not a file");
+        case 0:
+            throw Failure(path + ": " + file.problem);
+        default:
+            throw Failure(path + ": cannot be read (" + file.problem + ")");
     }
 }
 
@@ -106,7 +111,9 @@ bool stderrIsTerminal() {
 }
 
 void printJson(const Json& document) {
-    std::cout << document.dump(2) << std::endl;
+    // Header text and file names are bytes from outside: what is not UTF-8
+    // shows as U+FFFD rather than ending the program.
+    std::cout << document.dump(2, ' ', false, Json::error_handler_t::replace) << std::endl;
 }
 
 std::string plainText(const Json& value) {
@@ -121,9 +128,13 @@ namespace {
 // The handler may only write to a pipe; the waiting side polls it.
 int signalPipe[2] = {-1, -1};
 std::atomic<bool> signalled{false};
+std::atomic<int> firstSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler stores it");
 struct sigaction previousInt, previousTerm;
 
-void onSignal(int) {
+void onSignal(int number) {
+    int none = 0;
+    firstSignal.compare_exchange_strong(none, number);
     signalled = true;
     const char byte = 1;
     ssize_t ignored = write(signalPipe[1], &byte, 1);
@@ -134,6 +145,7 @@ void onSignal(int) {
 
 StopSignal::StopSignal() {
     signalled = false;
+    firstSignal = 0;
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         throw Failure("cannot set up Ctrl-C handling");
     }
@@ -171,6 +183,19 @@ bool StopSignal::wait(int milliseconds) {
 
 bool StopSignal::received() const {
     return signalled;
+}
+
+std::string StopSignal::name() const {
+    switch (firstSignal.load()) {
+        case 0:
+            return {};
+        case SIGINT:
+            return "Ctrl-C";
+        case SIGTERM:
+            return "SIGTERM";
+        default:
+            return "signal " + std::to_string(firstSignal.load());
+    }
 }
 
 }  // namespace orvane::cli

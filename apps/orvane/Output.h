@@ -74,6 +74,9 @@ class StopSignal {
     // Waits up to `milliseconds` for a signal; true once one came.
     bool wait(int milliseconds);
     bool received() const;
+    // The first signal that came, as users know it ("Ctrl-C", "SIGTERM"); ""
+    // while none came.
+    std::string name() const;
 };
 
 }  // namespace orvane::cli

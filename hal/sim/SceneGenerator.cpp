@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <stdexcept>
 
 namespace orvane::sim {
@@ -30,6 +31,14 @@ SceneGenerator::SceneGenerator(Scene scene, double eventsPerSecond, uint64_t see
     }
     if (!(eventsPerSecond > 0.0) || !std::isfinite(eventsPerSecond)) {
         throw std::invalid_argument("SceneGenerator: the event rate must be positive");
+    }
+    if (eventsPerSecond > kPeakEventRate) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "SceneGenerator: %g events/s is beyond the simulated sensor's peak of %g "
+                      "events/s",
+                      eventsPerSecond, kPeakEventRate);
+        throw std::invalid_argument(text);
     }
     if (width == 0 || height == 0 || width > 2048 || height > 2048) {
         throw std::invalid_argument("SceneGenerator: geometry must be 1..2048 on each side");

@@ -1,6 +1,7 @@
 #include "orvane/sim/SimulatedBus.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -128,6 +129,14 @@ std::vector<DeviceConfig> SimulatedBus::parse(const std::string& text) {
             std::string value = items[i].substr(equals + 1);
             if (key == "rate") {
                 config.eventRate = numberOf(key, value);
+                if (config.eventRate > kPeakEventRate) {
+                    // Beyond it the sensor's loop could never catch up with its clock.
+                    char peak[32];
+                    std::snprintf(peak, sizeof peak, "%g", kPeakEventRate);
+                    throw std::invalid_argument("rate=\"" + value +
+                                                "\" is beyond the simulated sensor's peak of " +
+                                                peak + " events/s");
+                }
             } else if (key == "scene") {
                 config.scene = sceneOf(value);
             } else if (key == "seed") {

@@ -3,10 +3,10 @@
 // SimulatedDeviceLoops.cpp, the sensor's filters in SensorModel.cpp.
 #include "orvane/sim/SimulatedDevice.h"
 
-#include <fstream>
 #include <stdexcept>
 
 #include "SensorModel.h"
+#include "orvane/base/FileCheck.h"
 #include "orvane/hal/RegisterController.h"
 #include "orvane/sim/SceneGenerator.h"
 #include "orvane/sim/SimulatedBus.h"
@@ -51,10 +51,10 @@ SimulatedDevice::SimulatedDevice(DeviceConfig config)
       registers_(config_.product == Product::Tandro),
       clock_(config_.pacing == Pacing::RealTime) {
     if (config_.scene == Scene::Replay) {
-        std::ifstream probe(config_.replayFile, std::ios::binary);
-        if (!probe) {
+        // Looked at without opening it for good: a FIFO would block the plug.
+        if (const FileCheck file = checkRegularFile(config_.replayFile); !file) {
             throw std::invalid_argument("SimulatedDevice: cannot read replay file \"" +
-                                        config_.replayFile + "\"");
+                                        config_.replayFile + "\": " + file.problem);
         }
     } else {
         SceneGenerator check(config_.scene, config_.eventRate, config_.seed);  // validates the rate

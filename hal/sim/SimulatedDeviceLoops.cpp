@@ -22,6 +22,7 @@ constexpr uint64_t kFlushEveryUs = 10'000;        // a partial buffer waits at m
 constexpr uint64_t kFastStepUs = 1000;            // sensor time per step when reader-paced
 constexpr uint64_t kMaxStepUs = 20'000;           // a live step never makes up more than this
 constexpr std::chrono::microseconds kSendSlice{10'000};
+constexpr double kEventsPerPiece = 1 << 18;  // generated, encoded and sent at once
 
 // Counts what a buffer carries as the host will decode it.
 class WireCounter {
@@ -81,6 +82,8 @@ void SimulatedDevice::eventLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueu
     }
     sensor.skipTo(produced);
     uint64_t lastSend = produced;  // sensor time of the last buffer sent
+    const uint64_t pieceUs = std::max<uint64_t>(
+        1, static_cast<uint64_t>(kEventsPerPiece / std::max(config_.eventRate / 1e6, 1e-6)));
     WireCounter wire;
     auto sendPending = [&](size_t bytes, bool finalFlush) {
         auto buffer = std::make_shared<std::vector<uint8_t>>(
@@ -136,11 +139,20 @@ void SimulatedDevice::eventLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueu
             sensor.restart();
             fresh = false;
         }
-        sensor.produce(produced, until, s, pending);
-        produced = until;
+        // At high rates a step holds millions of events: it is made and sent in
+        // pieces, so that memory stays bounded and a stop is seen within a piece.
         bool ok = true;
-        while (ok && pending.size() >= cut) {
-            ok = sendPending(cut, false);
+        while (ok && produced < until) {
+            const uint64_t to = std::min(until, produced + pieceUs);
+            sensor.produce(produced, to, s, pending);
+            produced = to;
+            while (ok && pending.size() >= cut) {
+                ok = sendPending(cut, false);
+            }
+            if (ok && produced < until) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                ok = !stopping(ENDPOINT_EVENTS);
+            }
         }
         // As a USB device flushes on a timeout, a partial buffer goes out after
         // 10 ms of sensor time, so that a sparse stream still flows.

@@ -15,6 +15,9 @@ namespace orvane {
 //   "% geometry <w>x<h>"                  sets the geometry
 //   "% evt 3.0"                           any other version is refused
 // A later line overrides an earlier one; without any, the geometry is 1280 x 720.
+// A line whose geometry is outside 1..2048 on either side (more than EVT 3.0's
+// 11-bit coordinates address) sets nothing, with a warning that names the file
+// and the line when the file's name is given.
 class RawFileHeader {
   public:
     enum class Status { Ok, NotEvt3Format, NotEvt3Version };
@@ -56,7 +59,7 @@ class RawFileHeader {
     uint64_t size = 0;  // bytes read from `in`: the payload offset when read from the start
 
   private:
-    static RawFileHeader readLines(std::istream& in);
+    static RawFileHeader readLines(std::istream& in, const std::string& name);
 };
 
 }  // namespace orvane

@@ -30,6 +30,7 @@
 
 // OrvaneBase
 #include "orvane/base/ByteOrder.h"
+#include "orvane/base/FileCheck.h"
 #include "orvane/base/Logger.h"
 #include "orvane/base/SysTime.h"
 

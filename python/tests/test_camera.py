@@ -142,6 +142,8 @@ def test_sim_refuses_bad_devices():
         orvane.sim.plug(serial="PYTEST-BAD", scene="waves")
     with pytest.raises(ValueError, match="unknown product"):
         orvane.sim.plug(product="evk9", serial="PYTEST-BAD")
+    with pytest.raises(ValueError, match="beyond the simulated sensor's peak"):
+        orvane.sim.plug(serial="PYTEST-BAD", rate=1e12)
     with pytest.raises(ValueError, match="no camera"):
         orvane.CameraManager().open("PYTEST-ABSENT")
     assert orvane.sim.unplug("PYTEST-ABSENT") is False

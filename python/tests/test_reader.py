@@ -195,3 +195,51 @@ def test_information_lines_are_not_shown_by_default():
     env = {k: v for k, v in os.environ.items() if k != "ORVANE_LOG_LEVEL"}
     out = subprocess.run([sys.executable, "-c", script], env=env, check=True, capture_output=True, text=True)
     assert out.stdout.strip() == "3"
+
+
+def test_odd_paths_files_and_header_bytes_get_a_named_answer(recordings, tmp_path):
+    rec = recordings[0]
+    # A NUL byte would end the name early: refused wherever a path is taken.
+    for open_ in (orvane.RawReader, orvane.Mp4Reader):
+        with pytest.raises(ValueError, match="embedded null byte"):
+            open_(rec + "\0x")
+    reader = orvane.RawReader(rec)
+    start = reader.start_time
+    with pytest.raises(ValueError, match="embedded null byte"):
+        reader.cut(start, start + 1000, str(tmp_path / "cut.raw") + "\0x")
+    with pytest.raises(ValueError, match="embedded null byte"):
+        reader.export_video(start, start + 1000, str(tmp_path / "v.mp4") + "\0x")
+    with pytest.raises(ValueError, match="embedded null byte"):
+        orvane.sim.plug(serial="PYTEST-NUL", replay=rec + "\0x")
+    assert list(tmp_path.iterdir()) == []
+    with pytest.raises(ValueError, match=r"must end in \.mp4"):
+        reader.export_video(start, start + 100_000, str(tmp_path / "video.txt"))
+
+    # Header text that is not UTF-8 (Latin-1 here) shows escaped.
+    latin1 = tmp_path / "latin1.raw"
+    payload = pathlib.Path(rec).read_bytes().split(b"% end\n", 1)[-1]
+    latin1.write_bytes(b"% evt 3.0\n% name caf\xe9\n% end\n" + payload)
+    assert orvane.RawReader(str(latin1)).header["name"] == "caf\\xe9"
+
+    # A FIFO under a recording's or a video's name is refused without waiting
+    # for a writer (in a child, so that a hang cannot take the tests with it).
+    for name, reader_class in (("f.raw", "RawReader"), ("f.mp4", "Mp4Reader")):
+        fifo = tmp_path / name
+        os.mkfifo(fifo)
+        child = subprocess.run(
+            [sys.executable, "-c", f"import orvane; orvane.{reader_class}({str(fifo)!r})"],
+            capture_output=True, text=True, timeout=30)
+        assert child.returncode == 1, child.stderr
+        assert "not a regular file (a FIFO)" in child.stderr
+
+
+def test_damaged_video_raises(recordings, tmp_path):
+    reader = orvane.RawReader(next(p for p in recordings if "trigger" in p))
+    video = tmp_path / "v.mp4"
+    reader.export_video(reader.start_time, reader.start_time + 100_000, str(video))
+    damaged = tmp_path / "damaged.mp4"
+    data = video.read_bytes()
+    entry = data.rfind(b"avc1")  # the sample entry; the first is among the file's brands
+    damaged.write_bytes(data[:entry] + b"vp09" + data[entry + 4:])
+    with pytest.raises(ValueError, match="damaged.mp4"):
+        list(orvane.Mp4Reader(str(damaged)))

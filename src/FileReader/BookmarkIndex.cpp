@@ -190,9 +190,8 @@ void BookmarkIndex::save(const std::string& path, uint64_t contentHash, uint64_t
         path + "." + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".part";
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
-        ORVANE_LOG(LOG_ERROR, "Failed to open file for writing");
-        ORVANE_LOG(LOG_ERROR, "Failed to open file");
-        ORVANE_LOG(LOG_ERROR, "Failed to open file for writing");
+        ORVANE_LOG(LOG_ERROR, "Failed to open file for writing: cannot create %s: %s",
+                   temporary.c_str(), std::strerror(errno));
         return;
     }
     size_t written = 0;
@@ -217,8 +216,8 @@ void BookmarkIndex::save(const std::string& path, uint64_t contentHash, uint64_t
         ::unlink(temporary.c_str());
     } else if (std::rename(temporary.c_str(), path.c_str()) != 0) {
         // Something that is not a file stands in its place (a directory).
-        ORVANE_LOG(LOG_ERROR, "Failed to open file for writing");
-        ORVANE_LOG(LOG_ERROR, "Cannot replace %s: %s", path.c_str(), std::strerror(errno));
+        ORVANE_LOG(LOG_ERROR, "Failed to open file for writing: cannot replace %s: %s",
+                   path.c_str(), std::strerror(errno));
         ::unlink(temporary.c_str());
     }
 }

@@ -7,8 +7,10 @@
 extern "C" {
 #include <libavutil/imgutils.h>
 #include <libavutil/mathematics.h>
+#include <libavutil/pixdesc.h>
 }
 
+#include "orvane/base/FileCheck.h"
 #include "orvane/base/Logger.h"
 #include "tools/FFmpegHandles.h"
 #include "tools/FFmpegLog.h"
@@ -33,6 +35,13 @@ uint64_t toMicroseconds(int64_t pts, AVRational timeBase) {
     }
     const int64_t us = av_rescale_q(pts, timeBase, AVRational{1, 1000000});
     return us < 0 ? std::numeric_limits<uint64_t>::max() : static_cast<uint64_t>(us);
+}
+
+// sws_getContext aborts the process on a format it cannot read (a damaged
+// file's AV_PIX_FMT_NONE among them) instead of failing the call.
+bool convertible(int format) {
+    return format != AV_PIX_FMT_NONE &&
+           sws_isSupportedInput(static_cast<AVPixelFormat>(format)) > 0;
 }
 
 }  // namespace
@@ -84,6 +93,11 @@ Mp4FileReader& Mp4FileReader::operator=(const Mp4FileReader& other) {
 // Everything a reader needs but the index, standing at the start of the file.
 std::unique_ptr<Mp4FileReader::Media> Mp4FileReader::openMedia() const {
     routeFFmpegLog();  // a damaged file's complaints reach our log, at our levels
+    // FFmpeg would wait on a FIFO for a writer, or read a device without end.
+    if (const FileCheck file = checkRegularFile(path_); !file) {
+        ORVANE_LOG(LOG_ERROR, "%s: %s.", path_.c_str(), file.problem.c_str());
+        return nullptr;
+    }
     auto media = std::make_unique<Media>();
     AVFormatContext* container = nullptr;
     if (avformat_open_input(&container, path_.c_str(), nullptr, nullptr) < 0) {
@@ -147,6 +161,15 @@ std::unique_ptr<Mp4FileReader::Media> Mp4FileReader::openMedia() const {
         return nullptr;
     }
     const AVCodecContext* decoder = media->decoderContext.get();
+    if (decoder->width <= 0 || decoder->height <= 0 || !convertible(decoder->pix_fmt)) {
+        const char* format = av_get_pix_fmt_name(decoder->pix_fmt);
+        ORVANE_LOG(LOG_ERROR,
+                   "%s: the %s decoder cannot tell its pictures' size and format (%dx%d, %s); "
+                   "the file may be damaged.",
+                   path_.c_str(), media->decoder->name, decoder->width, decoder->height,
+                   format != nullptr ? format : "unknown");
+        return nullptr;
+    }
     media->scaler.reset(sws_getContext(decoder->width, decoder->height, decoder->pix_fmt,
                                        media->outputWidth, media->outputHeight, media->outputFormat,
                                        SWS_BICUBIC, nullptr, nullptr, nullptr));
@@ -286,6 +309,12 @@ bool Mp4FileReader::decodeNext(ApsFrame& frame, int64_t& pts) {
         av_packet_unref(m.packet.get());
     }
 
+    if (decoded->width <= 0 || decoded->height <= 0 || !convertible(decoded->format)) {
+        ORVANE_LOG(LOG_ERROR, "%s: a picture of %dx%d in format %d cannot be converted to BGR.",
+                   path_.c_str(), decoded->width, decoded->height, decoded->format);
+        av_frame_unref(decoded);
+        return false;
+    }
     pts = decoded->pts != AV_NOPTS_VALUE ? decoded->pts : decoded->best_effort_timestamp;
     // The pictures may change size or format inside a stream; the cached scaler
     // follows them, and is reused as long as they do not.

@@ -6,9 +6,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "orvane/base/Logger.h"
+
 namespace orvane {
 
 namespace {
+
+constexpr const char* kLogModule = "src/FileReader/RawFileHeader";
 
 // Header lines are short; a longer "line" is payload read as header in a file
 // without "% end", and only its first bytes are kept.
@@ -30,8 +34,12 @@ int toInt(const std::string& text) {
     return static_cast<int>(value);
 }
 
-uint16_t toDimension(const std::string& text) {
-    return static_cast<uint16_t>(toInt(text));
+// An EVT 3.0 word carries x and y in 11 bits: a wider geometry addresses
+// pixels no event can reach, and would size pictures from unchecked text.
+constexpr int kMaxDimension = 2048;
+
+bool addressable(int width, int height) {
+    return width > 0 && height > 0 && width <= kMaxDimension && height <= kMaxDimension;
 }
 
 // Real files end their lines with CR LF, or leave a blank after a value; both
@@ -81,11 +89,11 @@ std::string RawFileHeader::refusal(Status status, const std::string& name) {
 
 RawFileHeader RawFileHeader::read(std::istream& in, const std::string& name) {
     if (name.empty()) {
-        return readLines(in);
+        return readLines(in, name);
     }
     // The same exception, with the file it came from.
     try {
-        return readLines(in);
+        return readLines(in, name);
     } catch (const std::invalid_argument& error) {
         throw std::invalid_argument(std::string(error.what()) + " in the header of '" + name + "'");
     } catch (const std::out_of_range& error) {
@@ -93,7 +101,7 @@ RawFileHeader RawFileHeader::read(std::istream& in, const std::string& name) {
     }
 }
 
-RawFileHeader RawFileHeader::readLines(std::istream& in) {
+RawFileHeader RawFileHeader::readLines(std::istream& in, const std::string& name) {
     RawFileHeader header;
     std::streambuf* buffer = in.rdbuf();
     if (!in.good() || buffer == nullptr) {
@@ -101,6 +109,7 @@ RawFileHeader RawFileHeader::readLines(std::istream& in) {
         return header;
     }
     std::string line;
+    unsigned lineNumber = 0;
     for (;;) {
         const int next = buffer->sgetc();
         if (next == std::char_traits<char>::eof()) {
@@ -111,10 +120,13 @@ RawFileHeader RawFileHeader::readLines(std::istream& in) {
             break;
         }
         header.size += readLine(*buffer, line);
+        ++lineNumber;
         trimEnd(line);
         if (line == "% end") {
             break;
         }
+        int width = header.width, height = header.height;
+        bool setsGeometry = false;
         if (startsWith(line, "% format ", 9)) {
             const std::string value = line.substr(9);
             size_t pieceStart = 0;
@@ -140,9 +152,11 @@ RawFileHeader RawFileHeader::readLines(std::istream& in) {
                             equals + 1, valueEnd == std::string::npos ? std::string::npos
                                                                       : valueEnd - equals - 1);
                         if (key == "width") {
-                            header.width = toDimension(text);
+                            width = toInt(text);
+                            setsGeometry = true;
                         } else if (key == "height") {
-                            header.height = toDimension(text);
+                            height = toInt(text);
+                            setsGeometry = true;
                         }
                     }
                 }
@@ -155,14 +169,28 @@ RawFileHeader RawFileHeader::readLines(std::istream& in) {
             // "<w>x<h>"; without an 'x' there is no height to read, which is an error.
             const std::string value = line.substr(11);
             const size_t x = value.find('x');
-            header.width = toDimension(value.substr(0, x));
-            header.height =
-                toDimension(x == std::string::npos ? std::string() : value.substr(x + 1));
+            width = toInt(value.substr(0, x));
+            height = toInt(x == std::string::npos ? std::string() : value.substr(x + 1));
+            setsGeometry = true;
         } else if (startsWith(line, "% evt ", 6)) {
             if (line.compare(6, std::string::npos, "3.0") != 0) {
                 header.status = Status::NotEvt3Version;
                 return header;
             }
+        }
+        if (!setsGeometry) {
+            continue;
+        }
+        if (addressable(width, height)) {
+            header.width = static_cast<uint16_t>(width);
+            header.height = static_cast<uint16_t>(height);
+        } else if (!name.empty()) {
+            ORVANE_LOG(
+                LOG_WARNING,
+                "Raw file %s, header line %u: a geometry of %dx%d is outside 1..%d x 1..%d, "
+                "what EVT 3.0 can address; the line is ignored and the geometry stays %ux%u.",
+                name.c_str(), lineNumber, width, height, kMaxDimension, kMaxDimension, header.width,
+                header.height);
         }
     }
     return header;

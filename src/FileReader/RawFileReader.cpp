@@ -16,6 +16,7 @@
 #include "FileReader/RawPayload.h"
 #include "orvane/BookmarkFile.h"
 #include "orvane/RawFileHeader.h"
+#include "orvane/base/FileCheck.h"
 #include "orvane/base/Logger.h"
 #include "orvane/hal/DecoderFactory.h"
 #include "orvane/hal/Evt3Scan.h"
@@ -94,6 +95,14 @@ bool RawFileReader::loadFile() {
 
 bool RawFileReader::load() {
     resetForLoad();
+    // A FIFO would hold the open below until some writer came, and a device
+    // has no end to index; missing and unreadable files are told by the open.
+    const FileCheck file = checkRegularFile(filePath);
+    if (!file && file.error == 0) {
+        ORVANE_LOG(LOG_ERROR, "Cannot open raw file %s: %s.", filePath.c_str(),
+                   file.problem.c_str());
+        return false;
+    }
     errno = 0;
     fileStream.open(filePath, std::ios::in | std::ios::binary);
     bookmarkPath = BookmarkFile::pathFor(filePath);

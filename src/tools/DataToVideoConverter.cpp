@@ -7,6 +7,7 @@
 
 extern "C" {
 #include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include "orvane/base/Logger.h"
@@ -30,6 +31,23 @@ using av::Geometry;
 using av::packedPlanes;
 using av::Planes;
 using av::scale;
+
+// x264 refuses pictures whose sides do not hold whole chroma samples (odd sides
+// in 4:2:0), and leaks part of its setup when it does: such sizes are refused
+// before it is opened.
+bool encodable(int width, int height, int format) {
+    const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(format));
+    const int stepX = layout != nullptr ? 1 << layout->log2_chroma_w : 1;
+    const int stepY = layout != nullptr ? 1 << layout->log2_chroma_h : 1;
+    if (width % stepX == 0 && height % stepY == 0) {
+        return true;
+    }
+    ORVANE_LOG(LOG_ERROR,
+               "Cannot encode pictures of %dx%d in format %s: H.264 needs a width that is a "
+               "multiple of %d and a height that is a multiple of %d.",
+               width, height, layout != nullptr ? layout->name : "unknown", stepX, stepY);
+    return false;
+}
 
 }  // namespace
 
@@ -203,6 +221,9 @@ int DataToVideoConverter::initVideoConverter(std::string path) {
         return -1;
     }
     out->geometry = wanted;
+    if (!encodable(dstWidth_, dstHeight_, dstFormat_)) {
+        return -1;
+    }
 
     out->stream = avformat_new_stream(container, nullptr);
     out->encoder.reset(avcodec_alloc_context3(out->codec));

@@ -2,8 +2,12 @@
 // its exit status and one clear line on stderr, and overwrites nothing.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <random>
 
 #include "CliRunner.h"
@@ -110,6 +114,162 @@ TEST(CliErrors, OneClearLineAndTheRightExitStatus) {
         scratch.path());
     EXPECT_EQ(forced.status, 0) << describe(forced);
     EXPECT_NE(readText(scratch.file("old.raw")), existing);
+}
+
+// Children started while it lives get at most `bytes` of address space. None
+// under the sanitizers, whose shadow memory alone needs far more.
+class AddressSpaceLimit {
+  public:
+    explicit AddressSpaceLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_AS, &previous_);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+        rlimit limit = previous_;
+        limit.rlim_cur = std::min(bytes, previous_.rlim_max);
+        setrlimit(RLIMIT_AS, &limit);
+#else
+        (void)bytes;
+#endif
+    }
+    ~AddressSpaceLimit() {
+        setrlimit(RLIMIT_AS, &previous_);
+    }
+    AddressSpaceLimit(const AddressSpaceLimit&) = delete;
+    AddressSpaceLimit& operator=(const AddressSpaceLimit&) = delete;
+
+  private:
+    rlimit previous_{};
+};
+
+// A geometry no EVT 3.0 word can address never sizes a picture: render gives a
+// picture of the default size with a warning naming the file and the line, or a
+// named error; never bad_alloc, even with little address space.
+TEST(CliErrors, OddHeaderGeometryGivesAPictureOrANamedError) {
+    ScratchDir scratch;
+    writeSceneRecording(scratch.file("rec.raw"), 1 << 20, 3);
+    const std::vector<uint8_t> payload = readRawFile(scratch.file("rec.raw")).payload;
+    struct Odd {
+        std::string header;
+        int status;
+        std::string says;
+    };
+    const std::vector<Odd> odd = {
+        {"% evt 3.0\n% geometry -1x-1\n% end\n", 0, "odd.raw, header line 2: a geometry of -1x-1"},
+        {"% geometry 65535x65535\n% end\n", 0, "odd.raw, header line 1: a geometry of 65535x"},
+        {"% geometry 70000x70000\n% end\n", 0, "odd.raw, header line 1: a geometry of 70000x"},
+        {"% geometry 0x0\n% end\n", 0, "odd.raw, header line 1: a geometry of 0x0"},
+        {"% format EVT3;height=40000;width=40000\n% end\n", 0, "odd.raw, header line 1"},
+        {"% geometry 99999999999x1\n% end\n", 1, "odd.raw: malformed header"},
+    };
+    AddressSpaceLimit limit(rlim_t{3} << 30);
+    for (const Odd& c : odd) {
+        SCOPED_TRACE(c.header);
+        writeRawFile(scratch.file("odd.raw"), c.header, payload);
+        std::filesystem::remove(scratch.file("odd.png"));
+        CliRun run = runOrvane({"render", "odd.raw", "odd.png", "--at", "20ms", "--quiet"}, {},
+                               scratch.path());
+        EXPECT_EQ(run.status, c.status) << describe(run);
+        EXPECT_EQ(run.err.find("bad_alloc"), std::string::npos) << run.err;
+        ASSERT_EQ(run.errLines().size(), 1u) << describe(run);
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        if (c.status == 0) {
+            EXPECT_NE(run.out.find("(1280 x 720)"), std::string::npos) << run.out;
+        }
+    }
+}
+
+// Header text is bytes from outside: what is not UTF-8 is shown replaced.
+TEST(CliErrors, HeaderTextThatIsNotUtf8IsShownReplaced) {
+    ScratchDir scratch;
+    writeSceneRecording(scratch.file("rec.raw"), 1 << 18, 3);
+    const std::vector<uint8_t> payload = readRawFile(scratch.file("rec.raw")).payload;
+    writeRawFile(scratch.file("latin1.raw"), "% evt 3.0\n% name caf\xe9\n% end\n", payload);
+    CliRun run = runOrvane({"info", "latin1.raw", "--json"}, {}, scratch.path());
+    ASSERT_EQ(run.status, 0) << describe(run);
+    const nlohmann::json info = nlohmann::json::parse(run.out);
+    EXPECT_EQ(info["header"]["name"], "caf\xef\xbf\xbd") << "U+FFFD replaces the byte";
+}
+
+// A FIFO, a device or a socket under a recording's name is refused at once: it
+// would block every reader waiting for a writer.
+TEST(CliErrors, WhatIsNotARegularFileIsRefusedWithoutWaiting) {
+    ScratchDir scratch;
+    for (const char* name : {"f.raw", "f.mp4"}) {
+        ASSERT_EQ(mkfifo(scratch.file(name).c_str(), 0600), 0);
+    }
+    const std::vector<std::vector<std::string>> commands = {
+        {"info", "f.raw"},
+        {"csv", "f.raw", "out.csv"},
+        {"render", "f.raw", "out.png", "--at", "1ms"},
+        {"cut", "f.raw", "out.raw", "--from", "1ms", "--to", "2ms"},
+        {"frames", "f.mp4"},
+        {"info", "f.mp4"},
+        {"info", "null.raw"}};
+    std::filesystem::create_symlink("/dev/null", scratch.file("null.raw"));
+    for (const auto& args : commands) {
+        SCOPED_TRACE(args[0] + " " + args[1]);
+        CliRun run = runOrvane(args, {}, scratch.path(), std::chrono::seconds(20));
+        EXPECT_EQ(run.status, 1) << describe(run);
+        ASSERT_EQ(run.errLines().size(), 1u) << describe(run);
+        EXPECT_NE(run.err.find(args[1] + ": not a regular file"), std::string::npos) << run.err;
+    }
+}
+
+// An MP4 whose sample entry names another codec leaves FFmpeg's decoder without
+// a picture format: a named error, never an abort in the scaler.
+TEST(CliErrors, DamagedVideosFailWithANamedError) {
+    ScratchDir scratch;
+    writeSceneRecording(scratch.file("rec.raw"), 1 << 20, 3);
+    CliRun exported = runOrvane({"export", "rec.raw", "v.mp4", "--quiet"}, {}, scratch.path());
+    ASSERT_EQ(exported.status, 0) << describe(exported);
+    const std::string video = readText(scratch.file("v.mp4"));
+    for (const char* codec : {"hvc1", "vp09", "av01", "png ", "apcn", "zzzz"}) {
+        SCOPED_TRACE(codec);
+        std::string damaged = video;
+        const size_t entry = damaged.rfind("avc1");  // the sample entry, after the file's brands
+        ASSERT_NE(entry, std::string::npos);
+        damaged.replace(entry, 4, codec);
+        writeText(scratch.file("bad.mp4"), damaged);
+        for (const char* command : {"info", "frames"}) {
+            CliRun run = runOrvane({command, "bad.mp4"}, {}, scratch.path());
+            EXPECT_EQ(run.status, 1) << command << ": " << describe(run);
+            ASSERT_EQ(run.errLines().size(), 1u) << describe(run);
+            EXPECT_NE(run.err.find(std::string("orvane ") + command + ": bad.mp4: "),
+                      std::string::npos)
+                << run.err;
+        }
+    }
+}
+
+// Leftovers: the signal that stopped a run is named; a range past the end says
+// so in words; simulated rates beyond the sensor's peak are refused, and the
+// highest accepted one still stops at once.
+TEST(CliErrors, SignalsRangesAndRatesAreNamed) {
+    ScratchDir scratch;
+    writeSceneRecording(scratch.file("rec.raw"), 1 << 20, 3);
+    const std::map<std::string, std::string> camera = {{"ORVANE_SIM", "evk4:SIM-1,delays=log"}};
+    CliRun terminated = runOrvane({"stream", "SIM-1", "--duration", "0"}, camera, scratch.path(),
+                                  std::chrono::seconds(60), "Mev/s", 0, SIGTERM);
+    EXPECT_EQ(terminated.status, 0) << describe(terminated);
+    EXPECT_NE(terminated.out.find("stopped by SIGTERM after"), std::string::npos) << terminated.out;
+    CliRun interrupted = runOrvane({"stream", "SIM-1", "--duration", "0"}, camera, scratch.path(),
+                                   std::chrono::seconds(60), "Mev/s", 0, SIGINT);
+    EXPECT_NE(interrupted.out.find("stopped by Ctrl-C after"), std::string::npos)
+        << interrupted.out;
+
+    CliRun late = runOrvane({"export", "rec.raw", "x.mp4", "--from", "100s"}, {}, scratch.path());
+    EXPECT_EQ(late.status, 1) << describe(late);
+    EXPECT_NE(late.err.find("holds no time from 100 s to the end"), std::string::npos) << late.err;
+
+    CliRun absurd = runOrvane({"stream", "SIM-1", "--duration", "1s"},
+                              {{"ORVANE_SIM", "evk4:SIM-1,delays=log,rate=1e12"}}, scratch.path(),
+                              std::chrono::seconds(60));
+    EXPECT_EQ(absurd.status, 1) << describe(absurd);
+    EXPECT_NE(absurd.err.find("beyond the simulated sensor's peak"), std::string::npos)
+        << absurd.err;
+    CliRun peak = runOrvane({"stream", "SIM-1", "--duration", "500ms", "--quiet"},
+                            {{"ORVANE_SIM", "evk4:SIM-1,delays=log,rate=1.066e9"}}, scratch.path(),
+                            std::chrono::seconds(60));
+    EXPECT_EQ(peak.status, 0) << describe(peak);
 }
 
 TEST(CliErrors, HelpOnEverySubcommandHasAnExample) {

@@ -28,7 +28,7 @@ std::vector<std::string> CliRun::errLines() const {
 CliRun runOrvane(const std::vector<std::string>& args,
                  const std::map<std::string, std::string>& environment,
                  const std::string& directory, std::chrono::seconds timeout,
-                 const std::string& interruptOn, uint64_t fileSizeLimit) {
+                 const std::string& interruptOn, uint64_t fileSizeLimit, int interruptSignal) {
     CliRun run;
     int outPipe[2], errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
@@ -99,7 +99,7 @@ CliRun runOrvane(const std::vector<std::string>& args,
                     sinks[i]->append(buffer, static_cast<size_t>(got));
                     if (!interruptOn.empty() && !interrupted &&
                         run.err.find(interruptOn) != std::string::npos) {
-                        kill(child, SIGINT);
+                        kill(child, interruptSignal);
                         interrupted = true;
                     }
                 } else {

@@ -3,6 +3,7 @@
 // Runs the orvane program as a user would, and keeps what it said.
 
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -20,14 +21,16 @@ struct CliRun {
 // Runs `orvane args...` in `directory` with `environment` added to this
 // process's (ORVANE_LOG_LEVEL removed, so that the program speaks for itself).
 // A run that outlasts `timeout` is killed and reported with status -1. With
-// `interruptOn`, the program gets SIGINT (Ctrl-C) once its stderr shows that text.
+// `interruptOn`, the program gets `interruptSignal` (SIGINT: Ctrl-C) once its
+// stderr shows that text.
 // With `fileSizeLimit`, no file the program writes may grow beyond that many
 // bytes: writes past it fail as on a full disk.
 CliRun runOrvane(const std::vector<std::string>& args,
                  const std::map<std::string, std::string>& environment = {},
                  const std::string& directory = ".",
                  std::chrono::seconds timeout = std::chrono::seconds(120),
-                 const std::string& interruptOn = "", uint64_t fileSizeLimit = 0);
+                 const std::string& interruptOn = "", uint64_t fileSizeLimit = 0,
+                 int interruptSignal = SIGINT);
 
 // Everything a run said, for failure messages.
 std::string describe(const CliRun& run);

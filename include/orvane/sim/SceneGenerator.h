@@ -10,6 +10,9 @@ namespace orvane::sim {
 
 enum class Scene { MovingBar, RotatingDot, Noise, Replay };
 
+// The most events per second the simulated IMX636 reads out, as the real one.
+constexpr double kPeakEventRate = 1.066e9;
+
 // Synthetic sensor output: time-ordered events of a scene at a given mean rate.
 // Edges of moving shapes fire short runs of neighbouring pixels on one row at one
 // time, as a real sensor's readout does, so the encoded stream mixes vector and
@@ -17,7 +20,8 @@ enum class Scene { MovingBar, RotatingDot, Noise, Replay };
 class SceneGenerator {
   public:
     // Throws std::invalid_argument for Scene::Replay (a replay streams a file, it
-    // generates nothing), a rate that is not positive, or an empty geometry.
+    // generates nothing), a rate that is not positive or beyond kPeakEventRate,
+    // or an empty geometry.
     SceneGenerator(Scene scene, double eventsPerSecond, uint64_t seed, uint16_t width = 1280,
                    uint16_t height = 720);
 
