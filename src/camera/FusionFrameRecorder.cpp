@@ -109,6 +109,9 @@ int64_t FusionFrameRecorder::nextPts(uint64_t timestamp) {
     return pts;
 }
 
+// Due when at most a quarter of the target spacing early: the camera's own
+// spacing jitters, and 30 pictures a second thinned to 10 must keep every third
+// picture, not every fourth. After a gap the grid starts afresh.
 bool FusionFrameRecorder::due(int64_t pts) {
     if (spacing_ == 0) {
         return true;
