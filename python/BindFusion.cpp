@@ -18,6 +18,7 @@
 #include "Errors.h"
 #include "Tool.h"
 #include "orvane/FusionCamera.h"
+#include "orvane/FusionCameraPrivate.h"
 
 namespace orvane::python {
 
@@ -236,6 +237,11 @@ class Fusion {
 
     CameraFacade& facade() { return *camera_; }
 
+    uint64_t picturesWithoutPulse() {
+        auto* camera = dynamic_cast<FusionCameraPrivate*>(camera_.get());
+        return camera ? camera->picturesWithoutPulse() : 0;
+    }
+
   private:
     std::function<bool()> live() {
         return [camera = camera_, running = running_] { return *running && camera->isConnected(); };
@@ -270,6 +276,8 @@ void bindFusion(py::module_& m) {
             "frame_height", [](Fusion& f) { return f.height(STREAM_APS); }, doc::kFrameHeight)
         .def_property_readonly("running", &Fusion::running, doc::kRunning)
         .def_property_readonly("connected", &Fusion::connected, doc::kConnected)
+        .def_property_readonly("pictures_without_pulse", &Fusion::picturesWithoutPulse,
+                               doc::kPicturesWithoutPulse)
         .def("start", &Fusion::start, py::arg("streams") = "both", doc::kFusionStart)
         .def("stop", &Fusion::stop, doc::kStop)
         .def("record", &Fusion::record, py::arg("path"), py::arg("streams") = "both",

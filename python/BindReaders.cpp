@@ -356,7 +356,7 @@ py::tuple readAllInCpp(const std::string& path, uint64_t sliceUs) {
 
 class Mp4Reader {
   public:
-    explicit Mp4Reader(std::string path) : path_(std::move(path)), reader_(path_) {
+    Mp4Reader(std::string path, bool sensorTime) : path_(std::move(path)), reader_(path_) {
         requireReadableFile(path_);
         LogErrors errors;
         bool loaded;
@@ -366,6 +366,11 @@ class Mp4Reader {
         }
         if (!loaded) {
             throw py::value_error(errors.message("no video stream FFmpeg can read in " + path_));
+        }
+        if (sensorTime && !reader_.useSensorTimes(true)) {
+            throw py::value_error(path_ +
+                                  " holds no sensor time (fusion recordings of events and "
+                                  "pictures do)");
         }
         reader_.getTimeStamps(timestamps_);
     }
@@ -465,7 +470,18 @@ void bindReaders(py::module_& m) {
           "The baseline of orvane.bench.");
 
     py::class_<Mp4Reader>(m, "Mp4Reader", doc::kMp4Reader)
-        .def(py::init<std::string>(), py::arg("path"))
+        .def(py::init<std::string, bool>(), py::arg("path"), py::kw_only(),
+             py::arg("sensor_time") = false)
+        .def_property_readonly(
+            "sensor_time_offset",
+            [](Mp4Reader& r) -> std::optional<uint64_t> {
+                uint64_t offset = 0;
+                if (!r.reader_.getSensorTimeOffset(offset)) {
+                    return std::nullopt;
+                }
+                return offset;
+            },
+            doc::kSensorTimeOffset)
         .def_property_readonly(
             "width", [](Mp4Reader& r) { return r.reader_.getWidth(); }, doc::kWidth)
         .def_property_readonly(

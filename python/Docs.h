@@ -58,8 +58,17 @@ constexpr const char* kHeight = "Sensor or picture height, pixels.";
 constexpr const char* kPath = "The file's path.";
 
 constexpr const char* kMp4Reader =
-    "Mp4Reader(path)\n\nReads an MP4 video (e.g. a fusion camera's or export_video's). "
-    "Iterating yields (timestamp_us, picture) with picture an HxWx3 uint8 BGR array.";
+    "Mp4Reader(path, *, sensor_time=False)\n\nReads an MP4 video (e.g. a fusion camera's or "
+    "export_video's). Iterating yields (timestamp_us, picture) with picture an HxWx3 uint8 BGR "
+    "array. Times count from the video's first picture; with sensor_time=True they are the "
+    "camera's sensor times, as the events of the .raw recorded beside the video (ValueError "
+    "for a video that holds none).";
+constexpr const char* kPicturesWithoutPulse =
+    "Pictures whose trigger pulse was lost or came too late: they carry the time their pulse "
+    "was expected at and have no fusion events.";
+constexpr const char* kSensorTimeOffset =
+    "The sensor time (us) of the video's time 0, stored by fusion recordings; None when the "
+    "video holds none.";
 constexpr const char* kTimestamps = "Presentation time of every picture, in file order.";
 constexpr const char* kFrame = "frame(n) -> (timestamp_us, picture): the n-th picture.";
 

@@ -150,7 +150,7 @@ struct BatchProbe : EventDispatcher {
     }
     std::vector<uint64_t> readyTimes(BatchStore& store) {
         std::vector<uint64_t> times;
-        for (const Event2D& e : store.ready) {
+        for (const Event2D& e : store.queued.back()) {
             times.push_back(e.timestamp);
         }
         return times;

@@ -49,12 +49,42 @@ TEST(EventDispatcher, BatchesSurviveGapsHugeSlicesAndSlowConsumers) {
     dispatcher.setBatchEventsNum(2);
     EXPECT_FALSE(dispatcher.getNextBatch(batch)) << "no run: no wait";
 
-    // Nobody takes batches: all but the newest are replaced, counted, logged once.
+    // A consumer that comes late finds the finished batches waiting, oldest first.
     dispatcher.beginRun();
     feed(eventsAt({1, 2, 3, 4, 5, 6, 7}));
+    auto queued = [&] {
+        auto taken = std::async(std::launch::async, [&] {
+            std::vector<Event2D> b;
+            dispatcher.getNextBatch(b);
+            return b;
+        });
+        if (taken.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            ADD_FAILURE() << "getNextBatch waits although finished batches are there";
+            dispatcher.endRun();
+        }
+        return taken.get();
+    };
+    for (uint64_t first : {1, 3, 5}) {
+        batch = queued();
+        ASSERT_EQ(batch.size(), 2u);
+        EXPECT_EQ(batch[0].timestamp, first);
+    }
+    EXPECT_EQ(dispatcher.droppedBatches(), 0u);
+    EXPECT_TRUE(log.lines.empty());
+    // One that falls further behind than the queue holds loses the oldest: counted,
+    // logged once.
+    dispatcher.setBatchQueueSize(0);  // counts as 1
+    feed(eventsAt({8, 9, 10, 11, 12, 13}));
     EXPECT_EQ(dispatcher.droppedBatches(), 2u);
-    EXPECT_EQ(log.lines.size(), 1u);
+    ASSERT_EQ(log.lines.size(), 1u);
     EXPECT_NE(log.lines.at(0).message.find("slower than the stream"), std::string::npos);
+    ASSERT_TRUE(dispatcher.getNextBatch(batch));
+    EXPECT_EQ(batch.at(0).timestamp, 11u) << "the newest batch is kept";
+    dispatcher.setBatchQueueSize(3);
+    feed(eventsAt({14, 15, 16, 17, 18, 19, 20, 21, 22}));
+    EXPECT_EQ(dispatcher.droppedBatches(), 3u);
+    ASSERT_TRUE(dispatcher.getNextBatch(batch));
+    EXPECT_EQ(batch.at(0).timestamp, 15u);
     // A new run starts without the events left filling from the last one.
     dispatcher.beginRun();
     feed(eventsAt({100, 101, 102}));
@@ -68,6 +98,7 @@ TEST(EventDispatcher, BatchesSurviveGapsHugeSlicesAndSlowConsumers) {
          waiter.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready; t += 2) {
         feed(eventsAt({t, t + 1}));
     }
+    // Queued batches of the last run are gone too.
     for (const Event2D& e : waiter.get()) {
         EXPECT_GE(e.timestamp, 100u) << "an event of the last run in a batch of this one";
     }

@@ -306,6 +306,92 @@ TEST(FusionCamera, BothStreamsAlignImagesAndFramesWithTheirPulses) {
     EXPECT_GT(frameTimes.back(), 0u);
 }
 
+TEST(FusionCamera, EachPictureCarriesItsOwnClosingPulse) {
+    OpenFusion open("OWNPULSE");
+    auto& camera = dynamic_cast<TandroCamera&>(*open.camera);
+    std::mutex mutex;
+    std::condition_variable changed;
+    struct Seen {
+        uint64_t tag, timestamp;
+        bool image;
+    };
+    std::vector<Seen> pictures;
+    std::set<uint64_t> pulses;
+    camera.addTriggerInCallback([&](EventTriggerIn t) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (t.polarity != 0) {
+            pulses.insert(t.timestamp);
+        }
+    });
+    camera.addApsFrameCallback([&](const ApsFrame& frame) {
+        std::shared_ptr<std::vector<uint16_t>> image;
+        const bool fetched = camera.getFusionEvents(image, frame.timestamp);
+        std::lock_guard<std::mutex> lock(mutex);
+        pictures.push_back(
+            {sim::SimulatedDevice::pictureTag(frame.data), frame.timestamp, fetched});
+        changed.notify_all();
+    });
+    ASSERT_EQ(camera.start(STREAM_BOTH), 0);
+    EXPECT_TRUE(waitFor(mutex, changed, [&] { return pictures.size() >= 40; }));
+    ASSERT_EQ(camera.stop(STREAM_BOTH), 0);
+
+    std::lock_guard<std::mutex> lock(mutex);
+    size_t own = 0, images = 0;
+    std::set<uint64_t> times;
+    for (const Seen& p : pictures) {
+        ASSERT_NE(p.tag, 0u) << "the device reads pictures out at their pulses";
+        EXPECT_TRUE(times.insert(p.timestamp).second) << "two pictures at " << p.timestamp;
+        own += p.timestamp == p.tag;
+        images += p.image;
+        if (p.timestamp != p.tag) {
+            EXPECT_EQ(pulses.count(p.timestamp), 0u)
+                << "the picture of " << p.tag << " took the pulse of another, " << p.timestamp;
+        }
+    }
+    // A loaded machine may decode a pulse later than the wait allows: that
+    // picture goes without, counted, at the time its pulse was expected at.
+    EXPECT_LE(pictures.size() - own, camera.picturesWithoutPulse())
+        << own << " of " << pictures.size() << " pictures carry their own pulse's time";
+    EXPECT_GE(own, 1u);
+    EXPECT_GE(images, 1u) << "pictures with their pulse have their fusion image";
+}
+
+TEST(FusionCamera, AConsumerBrieflyLateGetsEveryBatchInOrder) {
+    OpenFusion open("LATE");
+    auto& camera = dynamic_cast<TandroCamera&>(*open.camera);
+    constexpr size_t kBatch = 50000;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Event2D> delivered;
+    camera.addEventsStreamHandleCallback([&](const Event2D* b, const Event2D* e) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (delivered.size() < 8 * kBatch) {
+            delivered.insert(delivered.end(), b, e);
+        }
+        changed.notify_all();
+    });
+    camera.setBatchEventsNum(kBatch);
+    ASSERT_EQ(camera.start(STREAM_DVS), 0);
+    // The consumer comes only once three batches are finished.
+    EXPECT_TRUE(waitFor(mutex, changed, [&] { return delivered.size() > 3 * kBatch; }));
+    std::vector<std::vector<Event2D>> taken(3);
+    for (auto& batch : taken) {
+        ASSERT_TRUE(camera.getNextBatch(batch));
+    }
+    ASSERT_EQ(camera.stop(STREAM_BOTH), 0);
+    EXPECT_EQ(camera.droppedBatches(), 0u);
+    std::lock_guard<std::mutex> lock(mutex);
+    ASSERT_GE(delivered.size(), 3 * kBatch);
+    for (size_t k = 0; k < taken.size(); ++k) {
+        ASSERT_EQ(taken[k].size(), kBatch);
+        for (size_t i = 0; i < kBatch; i += 997) {
+            const Event2D &a = taken[k][i], &b = delivered[k * kBatch + i];
+            ASSERT_TRUE(a.x == b.x && a.y == b.y && a.timestamp == b.timestamp)
+                << "batch " << k << " event " << i << " is not the stream's";
+        }
+    }
+}
+
 TEST(FusionCamera, OneStreamAtATime) {
     OpenFusion open("ONE");
     FusionCamera& camera = *open.camera;
@@ -520,6 +606,86 @@ TEST_F(FusionRecording, BothStreamsReadBackAsTheyWereDelivered) {
     EXPECT_GE(double(times.back()), double(frameTimes.back() - offset) - 70000.0)
         << "the video lasts as long as the scene";
     EXPECT_LE(times.size(), frameTimes.size() + 1);
+}
+
+TEST_F(FusionRecording, TheVideoKnowsItsSensorTimesAndKeepsTheTargetRate) {
+    OpenFusion open("SENSORTIME", 2e5);
+    auto& camera = dynamic_cast<TandroCamera&>(*open.camera);
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::set<uint64_t> pulses;
+    size_t pictures = 0;
+    camera.addTriggerInCallback([&](EventTriggerIn t) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (t.polarity != 0) {
+            pulses.insert(t.timestamp);
+        }
+    });
+    camera.addApsFrameCallback([&](const ApsFrame&) {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++pictures;
+        changed.notify_all();
+    });
+    camera.setVideoPreset("superfast");
+    camera.setVideoPictureRate(10);
+    ASSERT_EQ(camera.start(STREAM_BOTH), 0);
+    ASSERT_EQ(camera.startRecording(pathOf("tied"), STREAM_BOTH), 0);
+    EXPECT_TRUE(waitFor(mutex, changed, [&] { return pictures >= 30; }));
+    ASSERT_EQ(camera.stopRecording(STREAM_BOTH), 0);
+    ASSERT_EQ(camera.stop(STREAM_BOTH), 0);
+    EXPECT_GT(camera.recordedPicturesThinned(), 0u);
+    EXPECT_LE(camera.recordedPicturesKept() + camera.recordedPicturesThinned(),
+              camera.recordedPicturesReceived());
+
+    Mp4FileReader video(pathOf("tied.mp4"));
+    ASSERT_TRUE(video.loadFile());
+    uint64_t offset = 0;
+    ASSERT_TRUE(video.getSensorTimeOffset(offset));
+    std::vector<uint64_t> relative, sensor;
+    ASSERT_TRUE(video.getTimeStamps(relative));
+    ASSERT_GE(relative.size(), 2u);
+    ASSERT_TRUE(video.useSensorTimes(true));
+    ASSERT_TRUE(video.getTimeStamps(sensor));
+    ASSERT_EQ(sensor.size(), relative.size());
+    std::sort(sensor.begin(), sensor.end());
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        size_t atPulses = 0;
+        for (uint64_t t : sensor) {
+            atPulses += pulses.count(t);
+        }
+        EXPECT_GE(atPulses, 1u) << "pictures at the sensor times of their pulses";
+    }
+    for (size_t n = 1; n < sensor.size(); ++n) {
+        EXPECT_GE(sensor[n] - sensor[n - 1], 75000u) << "10 pictures a second at most";
+    }
+    ApsFrame frame;
+    ASSERT_TRUE(video.getNFrame(1, frame));
+    EXPECT_EQ(frame.timestamp, relative[1] + offset);
+    // The raw file recorded beside it spans the same sensor times.
+    auto raw = DvsFileReader::createFileReader(pathOf("tied.raw"));
+    ASSERT_TRUE(raw && raw->loadFile());
+    uint64_t count = 0;
+    ASSERT_TRUE(raw->getMaxEvents(count));
+    auto events = raw->getNEvents(count);
+    ASSERT_TRUE(events && !events->empty());
+    EXPECT_LE(events->front().timestamp, sensor.front() + 100000);
+    EXPECT_GE(events->back().timestamp + 100000, sensor.back());
+
+    // A video with no sensor time says so and keeps its own times.
+    ASSERT_EQ(camera.start(STREAM_APS), 0);
+    ASSERT_EQ(camera.startRecording(pathOf("untied"), STREAM_APS), 0);
+    const size_t before = pictures;
+    EXPECT_TRUE(waitFor(mutex, changed, [&] { return pictures >= before + 5; }));
+    ASSERT_EQ(camera.stopRecording(STREAM_APS), 0);
+    ASSERT_EQ(camera.stop(STREAM_BOTH), 0);
+    Mp4FileReader untied(pathOf("untied.mp4"));
+    ASSERT_TRUE(untied.loadFile());
+    EXPECT_FALSE(untied.getSensorTimeOffset(offset));
+    EXPECT_FALSE(untied.useSensorTimes(true));
+    ASSERT_TRUE(untied.getTimeStamps(relative));
+    ASSERT_FALSE(relative.empty());
+    EXPECT_EQ(*std::min_element(relative.begin(), relative.end()), 0u);
 }
 
 TEST_F(FusionRecording, BuffersReceivedBeforeStopReachTheRecording) {

@@ -27,6 +27,8 @@ struct CameraOptions {
     std::string output;
     std::string duration;
     std::string stream = "events";
+    std::string preset;      // empty: the camera's default
+    double pictureRate = 0;  // 0: every picture
     std::vector<std::string> settings;
     bool json = false, force = false, quiet = false;
 };
@@ -273,6 +275,12 @@ void runRecord(const CameraOptions& options) {
         throw UsageError("--stream " + options.stream + ": " + options.serial +
                          " is an event camera and has no frames (only --stream events)");
     }
+    const bool videoOptions = !options.preset.empty() || options.pictureRate > 0;
+    if (videoOptions && (familyOf(description) == "event" || options.stream == "events")) {
+        throw UsageError(
+            "--preset and --picture-rate shape the video: record a fusion camera "
+            "with --stream frames or both");
+    }
     const std::vector<Setting> settings = checkSettings(options.settings, familyOf(description));
     const std::vector<std::string> names = recordingFiles(options.output, options.stream);
     OutputFiles output(names, {}, options.force);
@@ -288,6 +296,7 @@ void runRecord(const CameraOptions& options) {
 
     const OpenedCamera camera = openCamera(manager, description);
     applySettings(camera.facade(), settings);
+    setVideoOptions(camera, options.preset, options.pictureRate);
     LiveCounters counters(camera);
     startStreaming(camera, options.serial, frames);
     try {
@@ -411,11 +420,23 @@ void addCameraCommands(CLI::App& app) {
                      "What to record: events (OUT), frames (the MP4 beside OUT: out.mp4), both "
                      "(fusion cameras)")
         ->check(CLI::IsMember({"events", "frames", "both"}));
+    record
+        ->add_option("--preset", options->preset,
+                     "H.264 preset of the video: faster ones keep more pictures on a slow "
+                     "machine (default ultrafast)")
+        ->check(CLI::IsMember({"ultrafast", "superfast", "veryfast", "faster", "fast", "medium",
+                               "slow", "slower", "veryslow", "placebo"}));
+    record
+        ->add_option("--picture-rate", options->pictureRate,
+                     "Keep at most this many pictures per second in the video, evenly spread "
+                     "(default: every picture)")
+        ->check(CLI::PositiveNumber);
     record->add_flag("-f,--force", options->force, "Overwrite OUT if it exists");
     addSettings(record);
     record->footer(
         "Example:\n  orvane record SIM-01 out.raw --duration 10s\n"
         "  orvane record SIM-TD out.raw --stream both   (out.raw and out.mp4)\n"
+        "  orvane record SIM-TD out.raw --stream both --preset superfast --picture-rate 10\n"
         "Ctrl-C stops the recording early and finishes the files.");
     record->callback([options] {
         if (options->duration.empty())

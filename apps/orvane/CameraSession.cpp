@@ -346,4 +346,15 @@ uint64_t picturesKept(const OpenedCamera& camera) {
     return tandro ? tandro->recordedPicturesKept() : 0;
 }
 
+void setVideoOptions(const OpenedCamera& camera, const std::string& preset, double pictureRate) {
+    auto* tandro = dynamic_cast<TandroCamera*>(camera.fusion.get());
+    if (!tandro) {
+        return;
+    }
+    if (!preset.empty()) {
+        tandro->setVideoPreset(preset);
+    }
+    tandro->setVideoPictureRate(pictureRate);
+}
+
 }  // namespace orvane::cli

@@ -87,4 +87,8 @@ uint64_t droppedBuffers(const OpenedCamera& camera);
 // Pictures the current or last video recording kept (encoded); 0 for event cameras.
 uint64_t picturesKept(const OpenedCamera& camera);
 
+// The encoder preset (empty: the camera's default) and the target picture rate
+// (0: every picture) of a fusion camera's next video recording.
+void setVideoOptions(const OpenedCamera& camera, const std::string& preset, double pictureRate);
+
 }  // namespace orvane::cli

@@ -13,6 +13,7 @@
 #include "TimeText.h"
 #include "orvane/ApsFileReader.h"
 #include "orvane/BookmarkFile.h"
+#include "orvane/Mp4FileReader.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -25,7 +26,7 @@ namespace {
 struct FileOptions {
     std::string input;
     std::vector<std::string> extract;  // N OUT.png
-    bool json = false, force = false, quiet = false;
+    bool json = false, force = false, quiet = false, sensorTime = false;
 };
 
 Json rawInfo(const std::string& path, bool quiet) {
@@ -198,7 +199,18 @@ void runFrames(const FileOptions& options) {
                        std::vector<std::string>{options.input}, options.force);
     }
     auto reader = openVideo(options.input);
-    const std::vector<uint64_t> times = pictureTimes(*reader, options.input);
+    std::vector<uint64_t> times = pictureTimes(*reader, options.input);
+    if (options.sensorTime) {
+        uint64_t offset = 0;
+        auto* mp4 = dynamic_cast<Mp4FileReader*>(reader.get());
+        if (!mp4 || !mp4->getSensorTimeOffset(offset)) {
+            throw Failure(options.input +
+                          ": holds no sensor time (fusion recordings of events and pictures do)");
+        }
+        for (uint64_t& t : times) {
+            t += offset;
+        }
+    }
     if (index < 0 && options.json) {
         Json pictures = Json::array();
         for (size_t n = 0; n < times.size(); ++n) {
@@ -251,6 +263,8 @@ void addFileCommands(CLI::App& app) {
     frames->add_option("--extract", options->extract, "Write picture N as a PNG file")
         ->expected(2)
         ->type_name("N OUT.png");
+    frames->add_flag("--sensor-time", options->sensorTime,
+                     "Times on the camera's clock, as the events of the .raw recorded beside it");
     frames->add_flag("-f,--force", options->force, "Overwrite OUT.png if it exists");
     frames->add_flag("--json", options->json, "List the pictures as JSON");
     frames->footer("Example:\n  orvane frames video.mp4 --extract 10 picture.png");

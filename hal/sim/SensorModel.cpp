@@ -115,6 +115,9 @@ void SensorModel::triggerEdges(uint64_t from, uint64_t until, const SensorSettin
         constexpr uint64_t exposure = SimulatedDevice::kExposureUs;
         for (uint64_t n = from / period; n * period < until + exposure; ++n) {
             const uint64_t frame = (n + 1) * period;
+            if (frame < s.firstFrame) {
+                continue;
+            }
             for (uint64_t t : {frame - exposure, frame}) {
                 if (t >= from && t < until) {
                     edges_.emplace_back(0, static_cast<int16_t>(t == frame), t);

@@ -27,6 +27,7 @@ struct SensorSettings {
     uint32_t onThreshold = 0, offThreshold = 0;
     bool triggerIn = false;
     bool frameTriggers = false;
+    uint64_t firstFrame = 0;  // the frame pulse of the first picture taken (no earlier ones)
     bool hasTimeBase = true;  // a slave has none without a master
 };
 

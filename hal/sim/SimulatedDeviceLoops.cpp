@@ -23,6 +23,7 @@ constexpr uint64_t kFastStepUs = 1000;            // sensor time per step when r
 constexpr uint64_t kMaxStepUs = 20'000;           // a live step never makes up more than this
 constexpr std::chrono::microseconds kSendSlice{10'000};
 constexpr double kEventsPerPiece = 1 << 18;  // generated, encoded and sent at once
+constexpr uint64_t kResyncUs = 1'000'000;  // a picture this late gives up its exposure
 
 // Counts what a buffer carries as the host will decode it.
 class WireCounter {
@@ -122,6 +123,7 @@ void SimulatedDevice::eventLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueu
                 until = clock_.advance(kFastStepUs);
             }
             s = controls.read(registers_, withFrames);
+            s.firstFrame = firstFrame_;
         }
         if (until <= produced) {
             continue;
@@ -217,7 +219,10 @@ void SimulatedDevice::replayLoop(uint32_t bufferBytes, std::shared_ptr<BufferQue
 }
 
 // NV12 pictures of horizontal bands moving down, 30 per second while the frame
-// sensor is on.
+// sensor is on. While the event sensor's time base runs, each picture is read
+// out at its closing pulse (the level 1 edge on the event stream) and carries
+// that pulse's time in its top rows (SimulatedDevice::pictureTag); otherwise
+// the pictures follow the host clock and carry 0.
 void SimulatedDevice::frameLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueue> queue) {
     const size_t lumaBytes = size_t{kFrameWidth} * kFrameHeight;
     const size_t pictureBytes = lumaBytes * 3 / 2;
@@ -228,14 +233,35 @@ void SimulatedDevice::frameLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueu
     }
     const SensorControls& controls = SensorControls::instance();
     auto next = std::chrono::steady_clock::now();
-    uint64_t index = 0;
+    uint64_t index = 0, lastFrame = 0;
     while (true) {
+        uint64_t frameTime = 0;
         {
             std::unique_lock<std::mutex> lock(mutex_);
             changed_.wait(
                 lock, [&] { return stopping(ENDPOINT_FRAMES) || controls.framesOn(registers_); });
             if (config_.pacing == Pacing::RealTime) {
-                next += std::chrono::microseconds(kFramePeriodUs);
+                if (outputOn()) {
+                    // Every exposure gives its picture, late when this thread was
+                    // held up; after a long stall (or at the start) the pictures
+                    // take up the exposures again from the next one.
+                    const uint64_t now = clock_.now();
+                    if (lastFrame != 0 && now < lastFrame + kResyncUs) {
+                        frameTime = lastFrame + kFramePeriodUs;
+                    } else {
+                        // The first exposure that begins after now: the event
+                        // sensor has not gone past now, so it pulses for it and
+                        // for none before it.
+                        frameTime = ((now + kExposureUs) / kFramePeriodUs + 1) * kFramePeriodUs;
+                        firstFrame_ = frameTime;
+                    }
+                    lastFrame = frameTime;
+                    next = std::chrono::steady_clock::now() +
+                           std::chrono::microseconds(frameTime > now ? frameTime - now : 0);
+                } else {
+                    next = std::max(next + std::chrono::microseconds(kFramePeriodUs),
+                                    std::chrono::steady_clock::now());
+                }
                 changed_.wait_until(lock, next, [&] { return stopping(ENDPOINT_FRAMES); });
             }
             if (stopping(ENDPOINT_FRAMES)) {
@@ -248,12 +274,34 @@ void SimulatedDevice::frameLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueu
                         static_cast<int>((row / 8 + index * 4) & 0xFF), kFrameWidth);
         }
         std::memset(picture->data() + lumaBytes, 128, lumaBytes / 2);
+        tagPicture(picture->data(), frameTime);
         if (!send(ENDPOINT_FRAMES, *queue, std::move(picture))) {
             return;
         }
         ++index;
         ++framesSent_;
     }
+}
+
+// Bit b of the time is the luma of a 16 x 16 block at column 16 b of the top
+// rows: white (235) for 1, black (16) for 0, so it survives the conversion to BGR.
+void SimulatedDevice::tagPicture(uint8_t* nv12, uint64_t time) {
+    for (uint32_t row = 0; row < kTagBlock; ++row) {
+        for (uint32_t bit = 0; bit < kTagBits; ++bit) {
+            std::memset(nv12 + size_t{row} * kFrameWidth + bit * kTagBlock,
+                        ((time >> bit) & 1) != 0 ? 235 : 16, kTagBlock);
+        }
+    }
+}
+
+uint64_t SimulatedDevice::pictureTag(const uint8_t* bgr) {
+    uint64_t time = 0;
+    const size_t middle = size_t{kTagBlock} / 2 * kFrameWidth * 3;
+    for (uint32_t bit = 0; bit < kTagBits; ++bit) {
+        const uint8_t green = bgr[middle + (size_t{bit} * kTagBlock + kTagBlock / 2) * 3 + 1];
+        time |= uint64_t{green > 128} << bit;
+    }
+    return time;
 }
 
 }  // namespace orvane::sim

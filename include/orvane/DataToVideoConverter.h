@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -54,6 +55,11 @@ class DataToVideoConverter {
     // Faster presets keep up with more pictures at a lower quality per bit.
     void setEncoderPreset(std::string preset) { preset_ = std::move(preset); }
 
+    // A text tag of the file (MP4: a metadata key of the movie), for the open
+    // file if any, and for the files opened later. Written when the file is
+    // finished, so a tag set while encoding still reaches it.
+    void setMetadata(const std::string& key, const std::string& value);
+
     // Opens the output file and the encoder. Objects left by an earlier
     // initVideoConverter that was never closed are released first.
     int initVideoConverter(std::string path);
@@ -89,6 +95,7 @@ class DataToVideoConverter {
     // second file continues the times of the first.
     int64_t nextPts_ = 0;
     std::string preset_;
+    std::map<std::string, std::string> metadata_;
 
     std::unique_ptr<Scaler> scaler_;  // empty until setConverterFmt
     std::unique_ptr<Output> output_;  // empty unless a file is being written

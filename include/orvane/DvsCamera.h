@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -39,9 +40,10 @@ class DvsCamera : public CameraFacade {
     // Waits for the next batch and swaps it into `batch`. False at once when no
     // batching was chosen or the camera is not streaming (before start, after
     // stop, after the device was lost), so `while (cam->getNextBatch(b))` ends.
-    // stop() and losing the device wake every waiter: it returns true with what
-    // the ready batch holds then (usually nothing). Only the newest batch is
-    // kept: one replaced before it was taken is lost and counted
+    // stop() and losing the device wake every waiter: it returns true with an
+    // empty batch. Finished batches wait in a queue, oldest first, so a consumer
+    // that is briefly late loses nothing; when more finish than the queue holds
+    // (setBatchQueueSize), the oldest is lost and counted
     // (DvsCameraPrivate::droppedBatches).
     virtual bool getNextBatch(std::vector<Event2D>& batch) = 0;
     // Batches of exactly `count` events (0 counts as 1).
@@ -83,6 +85,12 @@ class DvsCamera : public CameraFacade {
     // Virtual, so that deleting through this interface is defined; declared after
     // init() to keep the order of the other virtual operations.
     virtual ~DvsCamera();
+
+    // How many finished batches wait for getNextBatch: by default
+    // kDefaultBatchQueueSize (0 counts as 1). Takes effect at the next batch.
+    // Declared last, so that the order of the operations above stands.
+    virtual void setBatchQueueSize(size_t batches) = 0;
+    static constexpr size_t kDefaultBatchQueueSize = 4;
 };
 
 }  // namespace orvane

@@ -41,6 +41,7 @@ class DvsCameraPrivate : public DvsCamera {
     bool getNextBatch(std::vector<Event2D>& batch) override;
     void setBatchEventsNum(uint64_t count) override;
     void setBatchEventsTime(uint64_t microseconds) override;
+    void setBatchQueueSize(size_t batches) override;
     int start() override;
     int stop() override;
     int startRecording(std::string path) override;
@@ -52,9 +53,9 @@ class DvsCameraPrivate : public DvsCamera {
     // plus those received but left undecoded at stop() (logged; a recording
     // still gets the latter); recording writes that failed (logged once).
     uint64_t droppedBuffers() const;
-    // Batches replaced by a newer one before getNextBatch took them: the newest
-    // batch wins, so a consumer slower than the stream loses these (the first
-    // of each run is logged).
+    // Finished batches replaced before getNextBatch took them, because the
+    // queue (setBatchQueueSize) was full: a consumer slower than the stream
+    // loses the oldest (the first of each run is logged).
     uint64_t droppedBatches() const;
     // Callback calls that threw; each is contained, the first of each callback
     // logged.

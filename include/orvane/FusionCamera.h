@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,10 +19,13 @@ class DvsCameraManager;
 // Events reach the application as on an event camera: callbacks with each
 // decoded range, or batches pulled with getNextBatch. Pictures reach the frame
 // callbacks as packed BGR, stamped with the time of the trigger pulse that
-// closed them. Passing a picture's `timestamp` to getFusionEvents gives the
-// per-pixel event counts of that picture. All callbacks run on the camera's
-// acquisition threads; they must not block for long, nor add or remove
-// callbacks of their kind, nor call stop.
+// closed them (a picture that reaches the host before its pulse waits for it,
+// briefly; one whose pulse is lost carries the time it was expected at and has
+// no fusion image: FusionCameraPrivate::picturesWithoutPulse counts them).
+// Passing a picture's `timestamp` to getFusionEvents gives the per-pixel event
+// counts of that picture. All callbacks run on the camera's acquisition
+// threads; they must not block for long, nor add or remove callbacks of their
+// kind, nor call stop.
 //
 // STREAM_TYPE selects the stream: STREAM_DVS events, STREAM_APS frames,
 // STREAM_BOTH (and any other value) both.
@@ -69,8 +73,10 @@ class FusionCamera : public CameraFacade {
     // The event counts of the picture with this time (2 counters per pixel,
     // polarity 0 then 1, rows in sensor order, columns mirrored; each stops at
     // 10). False when no image waits under exactly that time; older images are
-    // dropped either way. Only the 3 newest images wait. The image is the
-    // caller's until released; release it soon, the camera has few of them.
+    // dropped either way. The 3 newest images wait, and while frames stream
+    // also those of pictures not handed to the frame callbacks yet (5 at most).
+    // The image is the caller's until released; release it soon, the camera
+    // has few of them.
     virtual bool getFusionEvents(std::shared_ptr<std::vector<uint16_t>>& image,
                                  uint64_t timestamp) = 0;
 
@@ -82,6 +88,11 @@ class FusionCamera : public CameraFacade {
   public:
     // Declared after init so that the order of the operations above stands.
     virtual ~FusionCamera();
+
+    // As DvsCamera::setBatchQueueSize; declared last, so that the order of the
+    // operations above stands.
+    virtual void setBatchQueueSize(size_t batches) = 0;
+    static constexpr size_t kDefaultBatchQueueSize = 4;
 };
 
 }  // namespace orvane

@@ -45,15 +45,31 @@ class Mp4FileReader : public ApsFileReader {
     bool getNextFrame(ApsFrame& frame) override;
     bool getNFrame(int n, ApsFrame& frame) override;
 
+    // The sensor time of the video's time 0 in microseconds, which fusion
+    // recordings store in the tag kSensorTimeTag (the time of their first
+    // picture's trigger pulse). False when the loaded file holds none.
+    bool getSensorTimeOffset(uint64_t& offset) const;
+    // With true, the times handed out from then on (getTimeStamps and the
+    // records' `timestamp`) are sensor times: the file's own plus that offset,
+    // in line with the events of the raw file recorded beside it. False, and
+    // nothing changes, when the file holds no sensor time. A load keeps the choice.
+    bool useSensorTimes(bool on);
+
+    static constexpr const char* kSensorTimeTag = "orvane_sensor_time_us";
+
   private:
     struct Media;
 
     std::unique_ptr<Media> openMedia() const;
     bool decodeNext(ApsFrame& frame, int64_t& pts);
+    uint64_t sensorShift() const;  // added to the times handed out
 
     std::string path_;
-    std::vector<uint64_t> timeIndex_;
-    std::unique_ptr<Media> media_;  // empty until loaded
+    std::vector<uint64_t> timeIndex_;  // the file's own times: getNFrame finds pictures by them
+    std::unique_ptr<Media> media_;     // empty until loaded
+    bool hasSensorTime_ = false;
+    uint64_t sensorTimeOffset_ = 0;
+    bool sensorTimes_ = false;  // asked for; applied only when the file has the tag
 };
 
 }  // namespace orvane

@@ -55,9 +55,15 @@ class TandroCamera : public FusionCameraPrivate {
     // most 4K pictures at 30 per second; slower presets give better pictures
     // per bit but keep fewer of them.
     void setVideoPreset(std::string preset);
+    // At most this many pictures per second of the next video recordings, thinned
+    // evenly (recordedPicturesThinned); 0, the default, records every picture.
+    // A lower rate lets a slow machine keep pictures spread over the scene
+    // instead of dropping whatever the encoder cannot take.
+    void setVideoPictureRate(double picturesPerSecond);
     // Pictures received and kept (encoded) by the current or last video recording.
     uint64_t recordedPicturesReceived() const;
     uint64_t recordedPicturesKept() const;
+    uint64_t recordedPicturesThinned() const;
 
     // Raw event buffers the host dropped because the event thread fell behind,
     // plus those received but left undecoded at stop (a recording still gets
@@ -117,12 +123,14 @@ class TandroCamera : public FusionCameraPrivate {
     std::unique_ptr<RawRecorder> eventRecorder_;
     std::unique_ptr<FusionFrameRecorder> frameRecorder_;
     std::string videoPreset_ = kLiveVideoPreset;
+    double videoPictureRate_ = 0;
 
     // The frame record and its picture, allocated when frames first stream
     // (24.9 MB: a camera that only streams events never holds it).
     std::unique_ptr<DataToVideoConverter> liveConverter_;
     std::vector<uint8_t> frameData_;
     ApsFrame frameRecord_;
+    uint64_t frameDropsSeen_ = 0;  // frame stream drops already accounted for
     std::mutex frameRecordMutex_;
 
     std::mutex lifecycleMutex_;  // start, stop, the recordings and the preset, from any thread

@@ -100,7 +100,10 @@ class SliceIterator(Iterator[Events]):
 class Mp4Reader:
     """Reads an MP4 video; iterating yields (timestamp_us, HxWx3 uint8 BGR)."""
 
-    def __init__(self, path: str) -> None: ...
+    def __init__(self, path: str, *, sensor_time: bool = False) -> None: ...
+    @property
+    def sensor_time_offset(self) -> Optional[int]:
+        """Sensor time (us) of the video's time 0; None when the video holds none."""
     @property
     def width(self) -> int: ...
     @property
@@ -230,6 +233,9 @@ class FusionCamera:
     def running(self) -> bool: ...
     @property
     def connected(self) -> bool: ...
+    @property
+    def pictures_without_pulse(self) -> int:
+        """Pictures whose trigger pulse was lost or late: no fusion events for them."""
     def start(self, streams: str = "both") -> None:
         """streams: 'events', 'frames' or 'both'."""
     def stop(self) -> None: ...

@@ -161,7 +161,7 @@ def test_fusion_camera_frames_fusion_images_and_recording(tmp_path):
             # Only the newest fusion images wait: take the newest picture each time.
             frames = cam.frames(capacity=1, timeout=10)
             cam.start()
-            times, images = [], []
+            times, images, own = [], [], 0
             for _, (t, picture) in zip(range(10), frames):
                 assert picture.shape == (2160, 3840, 3) and not picture.flags.owndata
                 image = cam.fusion_events(t)  # the events of that picture, by pixel and polarity
@@ -169,7 +169,11 @@ def test_fusion_camera_frames_fusion_images_and_recording(tmp_path):
                     assert image.shape == (720, 1280, 2) and image.sum() > 0
                     images.append(image)
                 times.append(t)
-            assert images and times == sorted(times)
+                # The simulated device writes the time of the picture's own pulse
+                # into its top rows, one bit per 16-pixel block.
+                own += t == sum(int(picture[8, 16 * b + 8, 1] > 128) << b for b in range(48))
+            assert images and times == sorted(times) and len(set(times)) == len(times)
+            assert own + cam.pictures_without_pulse >= len(times) and own > 0
             assert cam.fusion_events(times[-1] + 1) is None
             assert len(next(cam.batches(count=1_000, timeout=10))) == 1_000
             cam.record(str(tmp_path / "both.raw"))
@@ -178,6 +182,12 @@ def test_fusion_camera_frames_fusion_images_and_recording(tmp_path):
             cam.stop_recording()
         assert not cam.running and len(list(frames)) <= 4  # what was queued, then the end
         assert orvane.RawReader(str(tmp_path / "both.raw")).event_count > 0
-        assert len(orvane.Mp4Reader(str(tmp_path / "both.mp4"))) > 0
+        video = orvane.Mp4Reader(str(tmp_path / "both.mp4"))
+        assert len(video) > 0 and video.timestamps[0] == 0
+        on_sensor = orvane.Mp4Reader(str(tmp_path / "both.mp4"), sensor_time=True)
+        assert on_sensor.sensor_time_offset == video.sensor_time_offset > 0
+        assert on_sensor.timestamps[0] == on_sensor.sensor_time_offset
+        assert next(iter(on_sensor))[0] == on_sensor.sensor_time_offset
+        assert (on_sensor.timestamps - video.timestamps == video.sensor_time_offset).all()
     finally:
         orvane.sim.unplug("PYTEST-TD")

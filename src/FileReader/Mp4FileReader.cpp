@@ -44,6 +44,22 @@ bool convertible(int format) {
            sws_isSupportedInput(static_cast<AVPixelFormat>(format)) > 0;
 }
 
+// A whole non-negative decimal number, as the recorder writes it.
+bool parseMicroseconds(const char* text, uint64_t& value) {
+    if (text == nullptr || *text == '\0') {
+        return false;
+    }
+    uint64_t v = 0;
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9' || v > (std::numeric_limits<uint64_t>::max() - 9) / 10) {
+            return false;
+        }
+        v = v * 10 + static_cast<uint64_t>(*c - '0');
+    }
+    value = v;
+    return true;
+}
+
 }  // namespace
 
 struct Mp4FileReader::Media {
@@ -69,7 +85,12 @@ Mp4FileReader::~Mp4FileReader() = default;
 Mp4FileReader::Mp4FileReader(Mp4FileReader&& other) noexcept = default;
 Mp4FileReader& Mp4FileReader::operator=(Mp4FileReader&& other) noexcept = default;
 
-Mp4FileReader::Mp4FileReader(const Mp4FileReader& other) : ApsFileReader(), path_(other.path_) {
+Mp4FileReader::Mp4FileReader(const Mp4FileReader& other)
+    : ApsFileReader(),
+      path_(other.path_),
+      hasSensorTime_(other.hasSensorTime_),
+      sensorTimeOffset_(other.sensorTimeOffset_),
+      sensorTimes_(other.sensorTimes_) {
     if (other.media_) {
         media_ = openMedia();
         if (media_) {
@@ -188,6 +209,8 @@ bool Mp4FileReader::loadFile() {
     timeIndex_.clear();
     width = 0;
     height = 0;
+    hasSensorTime_ = false;
+    sensorTimeOffset_ = 0;
 
     std::unique_ptr<Media> media = openMedia();
     if (!media) {
@@ -215,6 +238,14 @@ bool Mp4FileReader::loadFile() {
     }
     width = static_cast<uint16_t>(media->outputWidth);
     height = static_cast<uint16_t>(media->outputHeight);
+    if (const AVDictionaryEntry* tag =
+            av_dict_get(media->container->metadata, kSensorTimeTag, nullptr, 0)) {
+        hasSensorTime_ = parseMicroseconds(tag->value, sensorTimeOffset_);
+        if (!hasSensorTime_) {
+            ORVANE_LOG(LOG_WARNING, "%s: the tag %s holds \"%s\", not a time; ignored.",
+                       path_.c_str(), kSensorTimeTag, tag->value);
+        }
+    }
     timeIndex_ = std::move(index);
     media_ = std::move(media);
     return true;
@@ -223,8 +254,30 @@ bool Mp4FileReader::loadFile() {
 bool Mp4FileReader::getTimeStamps(std::vector<uint64_t>& timestamps) {
     if (&timestamps != &timeIndex_) {
         timestamps = timeIndex_;
+        for (uint64_t& t : timestamps) {
+            t += sensorShift();
+        }
     }
     return true;
+}
+
+bool Mp4FileReader::getSensorTimeOffset(uint64_t& offset) const {
+    if (hasSensorTime_) {
+        offset = sensorTimeOffset_;
+    }
+    return hasSensorTime_;
+}
+
+bool Mp4FileReader::useSensorTimes(bool on) {
+    if (on && !hasSensorTime_) {
+        return false;
+    }
+    sensorTimes_ = on;
+    return true;
+}
+
+uint64_t Mp4FileReader::sensorShift() const {
+    return sensorTimes_ && hasSensorTime_ ? sensorTimeOffset_ : 0;
 }
 
 bool Mp4FileReader::getNextFrame(ApsFrame& frame) {
@@ -331,7 +384,7 @@ bool Mp4FileReader::decodeNext(ApsFrame& frame, int64_t& pts) {
     }
     frame.data = m.pictureBuffer.get();
     frame.dataSize = static_cast<uint32_t>(m.outputWidth) * m.outputHeight * 3;
-    frame.timestamp = toMicroseconds(pts, timeBase);
+    frame.timestamp = toMicroseconds(pts, timeBase) + sensorShift();
     return true;
 }
 

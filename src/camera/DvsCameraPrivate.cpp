@@ -88,6 +88,12 @@ void DvsCameraPrivate::setBatchEventsTime(uint64_t microseconds) {
     dispatcher_->setBatchEventsTime(microseconds);
 }
 
+static_assert(DvsCamera::kDefaultBatchQueueSize == EventDispatcher::kDefaultBatchQueueSize);
+
+void DvsCameraPrivate::setBatchQueueSize(size_t batches) {
+    dispatcher_->setBatchQueueSize(batches);
+}
+
 bool DvsCameraPrivate::getNextBatch(std::vector<Event2D>& batch) {
     return dispatcher_->getNextBatch(batch);
 }

@@ -93,44 +93,67 @@ EventDispatcher::BatchSettings EventDispatcher::settings() {
     return {requestedBatchMode_, batchEventsNum_, batchEventsTime_};
 }
 
-// The full batch becomes the ready one; the storage of the previous ready batch
-// is recycled as the next filling vector.
-bool EventDispatcher::BatchStore::handOver(size_t most) {
-    bool replaced;
+// The full batch joins the queue; its storage comes back through `spare` once
+// it was taken or replaced.
+bool EventDispatcher::BatchStore::handOver(size_t most, size_t capacity) {
+    bool replaced = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        replaced = !readyTaken;
-        ready.clear();
-        ready.swap(filling);
+        while (queued.size() >= capacity) {
+            queued.front().clear();
+            spare.push_back(std::move(queued.front()));
+            queued.pop_front();
+            replaced = true;
+        }
+        largest = std::max(largest, filling.size());
+        queued.push_back(std::move(filling));
+        filling = {};
+        if (!spare.empty()) {
+            filling = std::move(spare.back());
+            spare.pop_back();
+        }
         // The next batch starts with room for twice the largest batch yet, in
         // powers of two: time batches vary in size, and a steady stream then never
         // allocates, not even for a batch a little larger than every one before.
-        largest = std::max(largest, ready.size());
         size_t room = 1024;
         while (room < 2 * largest && room < most) {
             room *= 2;
         }
         filling.reserve(std::min(room, most));
-        readyTaken = false;
         ++handOvers;
     }
     handedOver.notify_one();
     return replaced;
 }
 
-// The newest batch wins over one the consumer has not taken yet; that loss is
-// counted and, once per run, logged.
+void EventDispatcher::BatchStore::clear() {
+    filling.clear();
+    while (!queued.empty()) {
+        queued.front().clear();
+        spare.push_back(std::move(queued.front()));
+        queued.pop_front();
+    }
+}
+
+// A full queue loses its oldest batch to the new one; that loss is counted and,
+// once per run, logged.
 void EventDispatcher::handOver(BatchStore& store, size_t most) {
-    if (!store.handOver(most)) {
+    if (!store.handOver(most, batchQueueSize_)) {
         return;
     }
     ++droppedBatches_;
     if (!replacementLogged_) {
         replacementLogged_ = true;
         ORVANE_LOG(LOG_WARNING,
-                   "A batch was replaced before getNextBatch took it: the consumer is slower "
-                   "than the stream (the newest batch wins; droppedBatches() counts the rest)");
+                   "A batch was replaced before getNextBatch took it: %zu finished batches were "
+                   "waiting, the consumer is slower than the stream (the oldest goes; "
+                   "droppedBatches() counts them, setBatchQueueSize() keeps more)",
+                   batchQueueSize_.load());
     }
+}
+
+void EventDispatcher::setBatchQueueSize(size_t batches) {
+    batchQueueSize_ = std::max<size_t>(batches, 1);
 }
 
 void EventDispatcher::setBatchEventsNum(uint64_t count) {
@@ -228,18 +251,26 @@ bool EventDispatcher::getNextBatch(std::vector<Event2D>& batch) {
     if (!streaming_) {
         return false;
     }
-    const uint64_t seen = store.handOvers, woken = store.wakeUps;
-    // Counters, not a bare wait: a spurious wake-up never returns a batch twice.
-    store.handedOver.wait(lock, [&] { return store.handOvers != seen || store.wakeUps != woken; });
-    batch.swap(store.ready);
-    store.readyTaken = true;
+    if (store.queued.empty()) {
+        const uint64_t seen = store.handOvers, woken = store.wakeUps;
+        // Counters, not a bare wait: a spurious wake-up never returns a batch twice.
+        store.handedOver.wait(lock,
+                              [&] { return store.handOvers != seen || store.wakeUps != woken; });
+        if (store.queued.empty()) {
+            return true;  // woken by the end of the run
+        }
+    }
+    // The caller's old storage fills a later batch.
+    batch.swap(store.queued.front());
+    store.spare.push_back(std::move(store.queued.front()));
+    store.queued.pop_front();
     return true;
 }
 
 void EventDispatcher::beginRun() {
     for (BatchStore* store : {&countBatch_, &timeBatch_}) {
         std::lock_guard<std::mutex> lock(store->mutex);
-        store->filling.clear();
+        store->clear();
     }
     replacementLogged_ = false;
     streaming_ = true;

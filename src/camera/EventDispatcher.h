@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <unordered_map>
 #include <unordered_set>
@@ -33,17 +34,21 @@ class EventDispatcher {
     // The most recent call chooses the batching; 0 counts as 1.
     void setBatchEventsNum(uint64_t count);
     void setBatchEventsTime(uint64_t microseconds);
-    // Waits for the next batch and swaps it into `batch`; false at once when no
-    // batching was chosen or no run is on. A waiter woken by endRun() returns
-    // true with what the ready vector holds.
+    // Swaps the oldest finished batch into `batch`, waiting for one when none is
+    // queued; false at once when no batching was chosen or no run is on. A
+    // waiter woken by endRun() returns true with an empty batch.
     bool getNextBatch(std::vector<Event2D>& batch);
+    // How many finished batches wait for getNextBatch (0 counts as 1); when one
+    // more is finished, the oldest is replaced. Applies from the next hand-over.
+    void setBatchQueueSize(size_t batches);
+    static constexpr size_t kDefaultBatchQueueSize = 4;
     // A run of the stream begins: events left filling from the last run go.
     void beginRun();
     // The run ended (stop, or the device is gone): every waiter wakes.
     void endRun();
 
-    // Batches handed over and replaced before anyone took them (the newest
-    // batch wins; the first replacement of a run is logged).
+    // Finished batches replaced before anyone took them (the oldest queued one
+    // goes; the first replacement of a run is logged).
     uint64_t droppedBatches() const { return droppedBatches_; }
     // Callback calls that threw (each callback's first failure is logged).
     uint64_t callbackFailures() const { return callbackFailures_; }
@@ -55,19 +60,24 @@ class EventDispatcher {
 
   protected:
     enum BatchMode { kNoBatch = 0, kCountBatch = 1, kTimeBatch = 2 };
-    // One batching kind: the vector being filled, the last handed-over batch,
-    // and counters so that waiters never take a batch twice.
+    // One batching kind: the vector being filled, the finished batches oldest
+    // first, and counters so that waiters never take a batch twice.
     struct BatchStore {
-        std::vector<Event2D> filling, ready;
+        std::vector<Event2D> filling;
+        std::deque<std::vector<Event2D>> queued;  // under mutex
+        // Storage of taken and replaced batches, reused for filling: a steady
+        // stream allocates nothing.
+        std::vector<std::vector<Event2D>> spare;  // under mutex
         std::mutex mutex;
         std::condition_variable handedOver;
         uint64_t handOvers = 0;
         uint64_t wakeUps = 0;  // endRun() releases waiters without a batch
-        bool readyTaken = true;
-        size_t largest = 0;  // the largest batch handed over yet
-        // Returns true when the ready batch it replaced was never taken. No batch
-        // holds more than `most` events.
-        bool handOver(size_t most);
+        size_t largest = 0;    // the largest batch handed over yet
+        // Queues the filling batch; returns true when that replaced the oldest
+        // queued one, never taken, because `capacity` batches were waiting. No
+        // batch holds more than `most` events.
+        bool handOver(size_t most, size_t capacity);
+        void clear();  // caller holds mutex
     };
 
     BatchStore countBatch_;
@@ -102,6 +112,7 @@ class EventDispatcher {
     std::mutex batchSettingsMutex_;
     uint64_t batchEventsNum_ = 131072;  // under batchSettingsMutex_
     uint64_t batchEventsTime_ = 10000;  // microseconds, under batchSettingsMutex_
+    std::atomic<size_t> batchQueueSize_{kDefaultBatchQueueSize};
 
     std::atomic<bool> streaming_{false};
     std::atomic<uint64_t> droppedBatches_{0};

@@ -4,12 +4,14 @@
 
 #include "EventDispatcher.h"
 #include "FusionImageQueue.h"
+#include "FusionPictureTimes.h"
 
 namespace orvane {
 
 FusionCameraPrivate::FusionCameraPrivate(CameraDescription description)
     : FusionCamera(std::move(description)),
       dispatcher_(std::make_unique<EventDispatcher>()),
+      pictureTimes_(std::make_unique<FusionPictureTimes>(description_.serial)),
       fusionImages_(std::make_unique<FusionImageQueue>(kEventWidth, kEventHeight)) {}
 
 FusionCameraPrivate::~FusionCameraPrivate() = default;
@@ -42,6 +44,20 @@ void FusionCameraPrivate::setBatchEventsTime(uint64_t microseconds) {
     dispatcher_->setBatchEventsTime(microseconds);
 }
 
+static_assert(FusionCamera::kDefaultBatchQueueSize == EventDispatcher::kDefaultBatchQueueSize);
+
+void FusionCameraPrivate::setBatchQueueSize(size_t batches) {
+    dispatcher_->setBatchQueueSize(batches);
+}
+
+uint64_t FusionCameraPrivate::droppedBatches() const {
+    return dispatcher_->droppedBatches();
+}
+
+uint64_t FusionCameraPrivate::picturesWithoutPulse() const {
+    return pictureTimes_->picturesWithoutPulse();
+}
+
 bool FusionCameraPrivate::getFusionEvents(std::shared_ptr<std::vector<uint16_t>>& image,
                                           uint64_t timestamp) {
     return fusionImages_->fetch(image, timestamp);
@@ -59,19 +75,12 @@ void FusionCameraPrivate::eventStreamArrvied(const Event2D* begin, const Event2D
 // The callbacks of a pulse run after its image was queued, so a trigger
 // callback may already fetch it.
 void FusionCameraPrivate::triggerInArrvied(EventTriggerIn trigger) {
-    {
-        std::lock_guard<std::mutex> lock(triggerTimesMutex_);
-        (trigger.polarity == 0 ? triggerTimes_.start : triggerTimes_.frame) = trigger.timestamp;
-    }
     if (trigger.polarity != 0) {
-        fusionImages_->close(trigger.timestamp);
+        fusionImages_->close(trigger.timestamp, pictureTimes_->delivered());
     }
+    // After the image: a picture that waits for this pulse finds its image queued.
+    pictureTimes_->edge(trigger.timestamp, trigger.polarity != 0);
     dispatcher_->dispatchTrigger(trigger);
-}
-
-FusionCameraPrivate::TriggerTimes FusionCameraPrivate::latestTriggerTimes() const {
-    std::lock_guard<std::mutex> lock(triggerTimesMutex_);
-    return triggerTimes_;
 }
 
 }  // namespace orvane

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "orvane/DataToVideoConverter.h"
+#include "orvane/Mp4FileReader.h"
 #include "orvane/base/Logger.h"
 
 namespace orvane {
@@ -31,7 +32,8 @@ FusionFrameRecorder::~FusionFrameRecorder() {
     stop();
 }
 
-int FusionFrameRecorder::start(const std::string& path, const std::string& preset) {
+int FusionFrameRecorder::start(const std::string& path, const std::string& preset,
+                               double picturesPerSecond) {
     std::unique_lock<std::mutex> lock(mutex_);
     // The writer is in use from start on, before it has opened its file.
     if (state_ == State::Starting || state_ == State::Open) {
@@ -46,8 +48,10 @@ int FusionFrameRecorder::start(const std::string& path, const std::string& prese
     state_ = State::Starting;
     stopping_ = false;
     waiting_.clear();
-    received_ = kept_ = dropped_ = failed_ = 0;
+    received_ = kept_ = dropped_ = thinned_ = failed_ = 0;
     closeFailed_ = false;
+    spacing_ = picturesPerSecond > 0 ? static_cast<int64_t>(1e6 / picturesPerSecond) : 0;
+    due_ = 0;
     haveOffset_ = false;
     offset_ = lastTimestamp_ = 0;
     lastPts_ = -1;
@@ -77,26 +81,48 @@ FusionFrameRecorder::Buffer FusionFrameRecorder::takeBuffer() {
 }
 
 // The picture's trigger time relative to the first picture. A picture whose
-// trigger time did not advance (no event stream, or a picture before the next
-// pulse) is placed by the host clock after the previous one; times only grow.
+// trigger time did not advance (no event stream, or a picture that went without
+// its pulse) is placed by the host clock after the previous one; times only
+// grow. Pictures before the first trigger time count from the first picture,
+// and the offset then takes their host time into account, so that the file's
+// times plus the offset stay sensor times.
 int64_t FusionFrameRecorder::nextPts(uint64_t timestamp) {
     const auto now = std::chrono::steady_clock::now();
-    int64_t pts = 0;
+    const int64_t byClock =
+        lastPts_ < 0
+            ? 0
+            : lastPts_ +
+                  std::chrono::duration_cast<std::chrono::microseconds>(now - lastArrival_).count();
+    int64_t pts = byClock;
     if (!haveOffset_) {
-        haveOffset_ = true;
-        offset_ = timestamp;
-        ORVANE_LOG(LOG_INFO, "Mp4 offset: %lld", static_cast<long long>(timestamp));
+        if (timestamp != 0) {
+            haveOffset_ = true;
+            offset_ = timestamp - std::min<uint64_t>(timestamp, static_cast<uint64_t>(pts));
+            ORVANE_LOG(LOG_INFO, "Mp4 offset: %lld", static_cast<long long>(offset_));
+        }
     } else if (timestamp > lastTimestamp_) {
         pts = static_cast<int64_t>(timestamp - offset_);
-    } else {
-        pts = lastPts_ +
-              std::chrono::duration_cast<std::chrono::microseconds>(now - lastArrival_).count();
     }
     pts = std::max(pts, lastPts_ + 1);
     lastTimestamp_ = std::max(lastTimestamp_, timestamp);
     lastArrival_ = now;
     lastPts_ = pts;
     return pts;
+}
+
+// Due when at most a quarter of the target spacing early: the camera's own
+// spacing jitters, and 30 pictures a second thinned to 10 must keep every third
+// picture, not every fourth. After a gap the grid starts afresh.
+bool FusionFrameRecorder::due(int64_t pts) {
+    if (spacing_ == 0) {
+        return true;
+    }
+    if (pts + spacing_ / 4 < due_) {
+        ++thinned_;
+        return false;
+    }
+    due_ = std::max(due_ + spacing_, pts + spacing_);
+    return true;
 }
 
 void FusionFrameRecorder::append(const uint8_t* nv12, uint64_t timestamp) {
@@ -109,6 +135,9 @@ void FusionFrameRecorder::append(const uint8_t* nv12, uint64_t timestamp) {
         }
         ++received_;
         pts = nextPts(timestamp);
+        if (!due(pts)) {
+            return;
+        }
         buffer = takeBuffer();
     }
     std::memcpy(buffer->data(), nv12, pictureBytes_);  // outside the lock: 12 MB
@@ -159,6 +188,11 @@ void FusionFrameRecorder::writerLoop(std::string path, std::string preset) {
         failed_ += !encoded;
         spare_.push_back(std::move(picture.data));
     }
+    // The sensor time of the file's time 0; pictures without trigger times (no
+    // event stream) have none to tell.
+    if (haveOffset_) {
+        converter.setMetadata(Mp4FileReader::kSensorTimeTag, std::to_string(offset_));
+    }
     lock.unlock();
     const bool closed = converter.flushAndCloseVideo() == 0;
     lock.lock();
@@ -180,9 +214,11 @@ int FusionFrameRecorder::stop() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (state_ == State::Open) {
         ORVANE_LOG(dropped_ > 0 ? LOG_WARNING : LOG_INFO,
-                   "Recording of %s: kept %llu of %llu pictures", owner_.c_str(),
-                   static_cast<unsigned long long>(kept_),
-                   static_cast<unsigned long long>(received_));
+                   "Recording of %s: kept %llu of %llu pictures (%llu left out for the target "
+                   "rate)",
+                   owner_.c_str(), static_cast<unsigned long long>(kept_),
+                   static_cast<unsigned long long>(received_),
+                   static_cast<unsigned long long>(thinned_));
     }
     if (failed_ > 0 || closeFailed_) {
         ORVANE_LOG(LOG_ERROR, "Recording of %s: %llu pictures could not be encoded%s",
@@ -209,6 +245,11 @@ uint64_t FusionFrameRecorder::picturesReceived() const {
 uint64_t FusionFrameRecorder::picturesKept() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return kept_;
+}
+
+uint64_t FusionFrameRecorder::picturesThinned() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return thinned_;
 }
 
 }  // namespace orvane

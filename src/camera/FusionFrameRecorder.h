@@ -24,7 +24,11 @@ namespace orvane {
 // as needed, never more than the bound plus two.
 //
 // Each picture carries its real time relative to the first recorded picture,
-// so the video plays at the speed of the scene, also when pictures were dropped.
+// so the video plays at the speed of the scene, also when pictures were dropped;
+// the first picture's sensor time is stored in the file (tag
+// Mp4FileReader::kSensorTimeTag), so that the video's times map onto the
+// events'. A target picture rate thins the pictures evenly before they queue,
+// which a slow machine keeps up with better than with drops.
 //
 // Threads: an application thread calls start and stop; the frame thread calls
 // append; the writer thread is owned here.
@@ -38,8 +42,10 @@ class FusionFrameRecorder {
 
     // Launches the writer, which opens `path` with this encoder preset: 0, or -1
     // (information "Do not save again while saving.") while a recording is
-    // starting or on. A file the writer cannot open is logged; nothing is recorded.
-    int start(const std::string& path, const std::string& preset);
+    // starting or on. A file the writer cannot open is logged; nothing is
+    // recorded. `picturesPerSecond` > 0 keeps at most that many pictures per
+    // second of picture time (the others are left out and counted); 0 keeps all.
+    int start(const std::string& path, const std::string& preset, double picturesPerSecond = 0);
     // Frame thread: queues a copy of the picture taken at `timestamp` (sensor
     // time, microseconds); nothing when not recording.
     void append(const uint8_t* nv12, uint64_t timestamp);
@@ -53,6 +59,8 @@ class FusionFrameRecorder {
     // Of the current or last recording.
     uint64_t picturesReceived() const;
     uint64_t picturesKept() const;
+    // Left out for the target picture rate (not counted as dropped).
+    uint64_t picturesThinned() const;
 
     // Pictures that may wait for the encoder: about half a second. stop()
     // encodes them all, so the bound also bounds how long stop takes.
@@ -68,6 +76,7 @@ class FusionFrameRecorder {
 
     void writerLoop(std::string path, std::string preset);
     int64_t nextPts(uint64_t timestamp);  // caller holds mutex_
+    bool due(int64_t pts);                // caller holds mutex_
     Buffer takeBuffer();                  // caller holds mutex_
 
     const std::string owner_;
@@ -80,8 +89,11 @@ class FusionFrameRecorder {
     bool stopping_ = false;
     std::deque<Picture> waiting_;
     std::vector<Buffer> spare_;
-    uint64_t received_ = 0, kept_ = 0, dropped_ = 0, failed_ = 0;
+    uint64_t received_ = 0, kept_ = 0, dropped_ = 0, thinned_ = 0, failed_ = 0;
     bool closeFailed_ = false;
+    // The target rate's spacing (0: none) and when the next picture is due, in
+    // presentation time.
+    int64_t spacing_ = 0, due_ = 0;
     // Times: the first picture's sensor time, and the last picture's sensor
     // time, host arrival and presentation time.
     bool haveOffset_ = false;

@@ -18,7 +18,7 @@ constexpr const char* kLogModule = "src/camera/FusionCameraPrivate";
 
 FusionImageQueue::FusionImageQueue(uint32_t width, uint32_t height)
     : width_(width), height_(height), counters_(size_t{width} * height * 2) {
-    queue_.reserve(kQueueLength + 1);
+    queue_.reserve(kMostQueued + 1);
 }
 
 void FusionImageQueue::allocateCounts() {
@@ -75,7 +75,7 @@ void FusionImageQueue::takeCounts(Image& image) {
     }
 }
 
-void FusionImageQueue::close(uint64_t timestamp) {
+void FusionImageQueue::close(uint64_t timestamp, uint64_t delivered) {
     std::lock_guard<std::mutex> lock(imageMutex_);
     if (!current_) {
         makeCurrent();
@@ -85,7 +85,10 @@ void FusionImageQueue::close(uint64_t timestamp) {
     std::shared_ptr<Image> closed = std::move(current_);
     {
         std::lock_guard<std::mutex> queueLock(queueMutex_);
-        if (queue_.size() >= kQueueLength) {
+        // The frame thread may lag the events by a few pictures: an image whose
+        // picture has not been handed out yet stays for it.
+        while (queue_.size() >= kMostQueued ||
+               (queue_.size() >= kQueueLength && queue_.front().timestamp <= delivered)) {
             // Its vector returns to the pool unless the application holds it.
             queue_.erase(queue_.begin());
         }

@@ -25,8 +25,10 @@ class FusionImageQueue {
     // Event thread: counts the events into the current image.
     void count(const Event2D* begin, const Event2D* end);
     // Event thread: queues the current image under `timestamp` and starts a
-    // zeroed one.
-    void close(uint64_t timestamp);
+    // zeroed one. The 3 newest images wait, and besides them those closed
+    // after `delivered` (the pulse of the latest picture handed out), whose
+    // pictures are still on their way, up to kMostQueued.
+    void close(uint64_t timestamp, uint64_t delivered = UINT64_MAX);
     // Application threads: see FusionCamera::getFusionEvents.
     bool fetch(std::shared_ptr<Image>& image, uint64_t timestamp);
 
@@ -36,6 +38,7 @@ class FusionImageQueue {
 
     static constexpr uint16_t kCountCeiling = 10;
     static constexpr size_t kQueueLength = 3;
+    static constexpr size_t kMostQueued = 5;  // leaves the application 2 of the pool's 8
     static constexpr size_t kPoolSize = 8;
 
   private:

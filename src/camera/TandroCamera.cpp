@@ -8,6 +8,7 @@
 #include "AcquisitionLoop.h"
 #include "EventDispatcher.h"
 #include "FusionFrameRecorder.h"
+#include "FusionPictureTimes.h"
 #include "InitResult.h"
 #include "RawRecorder.h"
 #include "orvane/DataToVideoConverter.h"
@@ -207,6 +208,7 @@ void TandroCamera::startStreams(STREAM_TYPE type) {
     const bool events = type != STREAM_APS;
     const bool frames = type != STREAM_DVS;
     dispatcher_->beginRun();
+    pictureTimes_->begin(events, frames);
     if (events) {
         // The device restarts its time base: a decoder that kept the last run's
         // time would read the restart as a wrap of the 24-bit counter.
@@ -228,6 +230,8 @@ void TandroCamera::startStreams(STREAM_TYPE type) {
             frameRecord_.data = frameData_.data();
         }
         frameSensor_->start();
+        const EventStream* stream = frameSensor_->eventStream();
+        frameDropsSeen_ = stream ? stream->droppedBuffers() : 0;
         frameLoop_->start({[this] { return frameSensor_->getNextBuffer(); },
                            [this](std::vector<uint8_t>& buffer) { processFrameBuffer(buffer); },
                            [this] { return deviceGone(); }});
@@ -251,6 +255,7 @@ void TandroCamera::stopStreams() {
     if (running_.exchange(0) == 0) {
         return;
     }
+    pictureTimes_->end();  // a picture waiting for its pulse goes on
     eventLoop_->stop();
     frameLoop_->stop();
     dispatcher_->endRun();
@@ -287,13 +292,19 @@ void TandroCamera::processFrameBuffer(std::vector<uint8_t>& buffer) {
                    description_.serial.c_str(), buffer.size());
         return;
     }
-    // The times of the pulse that closed this picture, read before converting it.
-    const TriggerTimes times = latestTriggerTimes();
+    // The pulse that closed this picture, waited for when its event buffer is
+    // not decoded yet; pictures the host dropped meanwhile skip theirs.
+    const EventStream* stream = frameSensor_->eventStream();
+    const uint64_t drops = stream ? stream->droppedBuffers() : frameDropsSeen_;
+    const FusionPictureTimes::Times times = pictureTimes_->next(drops - frameDropsSeen_);
+    frameDropsSeen_ = drops;
     std::lock_guard<std::mutex> record(frameRecordMutex_);
     liveConverter_->nv12ToRGB(buffer.data(), frameRecord_.data);
     frameRecord_.startTimestamp = times.start;
     frameRecord_.timestamp = times.frame;
-    frameRecorder_->append(buffer.data(), times.frame);
+    // Without pulses (frames only) the record keeps the last run's times, which
+    // say nothing about this picture: the video places it by the host clock.
+    frameRecorder_->append(buffer.data(), times.timed ? times.frame : 0);
     std::lock_guard<std::mutex> callbacks(frameCallbacksMutex_);
     for (auto& [id, entry] : frameCallbacks_) {
         try {
@@ -357,7 +368,7 @@ int TandroCamera::startRecordingDvsStream(const std::string& path) {
 }
 
 int TandroCamera::startRecordingApsStream(const std::string& path) {
-    return frameRecorder_->start(path, videoPreset_);
+    return frameRecorder_->start(path, videoPreset_, videoPictureRate_);
 }
 
 int TandroCamera::stopRecording(STREAM_TYPE type) {
@@ -375,6 +386,15 @@ int TandroCamera::stopRecording(STREAM_TYPE type) {
 void TandroCamera::setVideoPreset(std::string preset) {
     std::lock_guard<std::mutex> lock(lifecycleMutex_);
     videoPreset_ = std::move(preset);
+}
+
+void TandroCamera::setVideoPictureRate(double picturesPerSecond) {
+    std::lock_guard<std::mutex> lock(lifecycleMutex_);
+    videoPictureRate_ = picturesPerSecond > 0 ? picturesPerSecond : 0;
+}
+
+uint64_t TandroCamera::recordedPicturesThinned() const {
+    return frameRecorder_->picturesThinned();
 }
 
 uint64_t TandroCamera::recordedPicturesReceived() const {

@@ -152,7 +152,8 @@ DataToVideoConverter::DataToVideoConverter(const DataToVideoConverter& other)
       timeBaseNum_(other.timeBaseNum_),
       timeBaseDen_(other.timeBaseDen_),
       nextPts_(other.nextPts_),
-      preset_(other.preset_) {
+      preset_(other.preset_),
+      metadata_(other.metadata_) {
     if (other.scaler_) {
         scaler_ = Scaler::create(other.scaler_->geometry);
     }
@@ -267,7 +268,15 @@ int DataToVideoConverter::initVideoConverter(std::string path) {
             return -1;
         }
     }
-    if (avformat_write_header(container, nullptr) < 0) {
+    for (const auto& [key, value] : metadata_) {
+        av_dict_set(&container->metadata, key.c_str(), value.c_str(), 0);
+    }
+    // MP4 keeps only its few standard tags unless told to keep them all.
+    AVDictionary* muxerOptions = nullptr;
+    av_dict_set(&muxerOptions, "movflags", "use_metadata_tags", 0);
+    result = avformat_write_header(container, &muxerOptions);
+    av_dict_free(&muxerOptions);
+    if (result < 0) {
         ORVANE_LOG(LOG_ERROR, "Failed to write video header.");
         return -1;
     }
@@ -287,6 +296,13 @@ int DataToVideoConverter::initVideoConverter(std::string path) {
     }
     output_ = std::move(out);
     return 0;
+}
+
+void DataToVideoConverter::setMetadata(const std::string& key, const std::string& value) {
+    metadata_[key] = value;
+    if (output_) {
+        av_dict_set(&output_->container->metadata, key.c_str(), value.c_str(), 0);
+    }
 }
 
 int DataToVideoConverter::nv12ToRGB(const uint8_t* nv12, uint8_t* out) {

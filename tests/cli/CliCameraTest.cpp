@@ -187,5 +187,61 @@ TEST(CliCameras, FusionCameraRecordsEventsAndPictures) {
     EXPECT_NE(existing.err.find("only.mp4"), std::string::npos) << existing.err;
 }
 
+TEST(CliCameras, FusionRecordTakesAPresetAndARateAndFramesTellSensorTimes) {
+    const std::map<std::string, std::string> fusion = {
+        {"ORVANE_SIM", "evk4:SIM-EVK4,delays=log;tandro:SIM-TD,delays=log"}};
+    ScratchDir scratch;
+    CliRun record =
+        runOrvane({"record", "SIM-TD", "rec.raw", "--stream", "both", "--duration", "1500ms",
+                   "--preset", "superfast", "--picture-rate", "10", "--quiet"},
+                  fusion, scratch.path());
+    ASSERT_EQ(record.status, 0) << describe(record);
+
+    CliRun events = runOrvane({"info", "rec.raw", "--json"}, {}, scratch.path());
+    ASSERT_EQ(events.status, 0) << describe(events);
+    const uint64_t firstEvent = Json::parse(events.out)["first_event_us"];
+    const uint64_t lastEvent = Json::parse(events.out)["last_event_us"];
+    const std::regex line(R"(\n *[0-9]+  ([0-9.]+) (us|ms|s)(?=\n))");
+    auto timesOf = [&](const std::string& out) {
+        std::vector<uint64_t> times;
+        for (std::sregex_iterator m(out.begin(), out.end(), line), end; m != end; ++m)
+            times.push_back(shownMicroseconds((*m)[1], (*m)[2]));
+        return times;
+    };
+    CliRun own = runOrvane({"frames", "rec.mp4"}, {}, scratch.path());
+    ASSERT_EQ(own.status, 0) << describe(own);
+    CliRun sensor = runOrvane({"frames", "rec.mp4", "--sensor-time"}, {}, scratch.path());
+    ASSERT_EQ(sensor.status, 0) << describe(sensor);
+    const std::vector<uint64_t> relative = timesOf(own.out), times = timesOf(sensor.out);
+    ASSERT_GE(times.size(), 2u) << sensor.out;
+    ASSERT_EQ(times.size(), relative.size());
+    EXPECT_EQ(relative.front(), 0u) << own.out;
+    // Shown to the microsecond below a second only: allow for the rounding.
+    EXPECT_GE(times.front() + 1000, firstEvent) << sensor.out;
+    EXPECT_LE(times.front(), firstEvent + 200000) << "the video starts with the events";
+    EXPECT_LE(times.back(), lastEvent + 100000) << sensor.out;
+    for (size_t n = 1; n < times.size(); ++n) {
+        EXPECT_GE(times[n] - times[n - 1], 70000u) << "at most 10 pictures a second\n"
+                                                   << sensor.out;
+    }
+
+    // Bad values are usage errors, and so is a video option without a video.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"record", "SIM-TD", "x.raw", "--stream", "both", "--preset",
+                                   "warp"},
+          std::vector<std::string>{"record", "SIM-TD", "x.raw", "--stream", "both",
+                                   "--picture-rate", "0"},
+          std::vector<std::string>{"record", "SIM-EVK4", "x.raw", "--picture-rate", "5"}}) {
+        CliRun refused = runOrvane(args, fusion, scratch.path());
+        EXPECT_EQ(refused.status, 2) << describe(refused);
+    }
+    // A video without sensor times (an export of events) says so.
+    CliRun exported = runOrvane({"export", "rec.raw", "events.mp4", "--quiet"}, {}, scratch.path());
+    ASSERT_EQ(exported.status, 0) << describe(exported);
+    CliRun untied = runOrvane({"frames", "events.mp4", "--sensor-time"}, {}, scratch.path());
+    EXPECT_EQ(untied.status, 1) << describe(untied);
+    EXPECT_NE(untied.err.find("holds no sensor time"), std::string::npos) << untied.err;
+}
+
 }  // namespace
 }  // namespace orvane::test

@@ -75,6 +75,11 @@ class SimulatedDevice : public Device {
     static constexpr uint64_t kExposureUs = 10'000;
     static constexpr uint32_t kFrameWidth = 3840, kFrameHeight = 2160;
 
+    // The sensor time of the pulse that closed a picture, as the device wrote it
+    // into the picture's top rows, read from the picture converted to packed
+    // BGR of kFrameWidth x kFrameHeight; 0 for pictures taken without a time base.
+    static uint64_t pictureTag(const uint8_t* bgr);
+
   private:
     struct Endpoint {
         std::thread thread;
@@ -94,6 +99,8 @@ class SimulatedDevice : public Device {
     void eventLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueue> queue);
     void replayLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueue> queue);
     void frameLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueue> queue);
+    static void tagPicture(uint8_t* nv12, uint64_t time);
+    static constexpr uint32_t kTagBlock = 16, kTagBits = 48;
     // Hands a buffer to the host: dropped-oldest when live, waited for when
     // paced by the reader. False when the endpoint stops meanwhile.
     bool send(uint8_t endpoint, BufferQueue& queue, RawBuffer buffer);
@@ -108,6 +115,7 @@ class SimulatedDevice : public Device {
     std::condition_variable changed_;  // registers written, endpoint stopping, unplugged
     RegisterFile registers_;
     SensorClock clock_;
+    uint64_t firstFrame_ = 0;  // sensor time of the first picture's pulse, under mutex_
     std::map<uint8_t, Endpoint> endpoints_;
 
     std::atomic<uint64_t> eventsSent_{0};
