@@ -150,7 +150,9 @@ def test_sim_refuses_bad_devices():
 
 
 def test_fusion_camera_frames_fusion_images_and_recording(tmp_path):
-    orvane.sim.plug(product="tandro", serial="PYTEST-TD", sleep_delays=False)
+    # A rate the event thread keeps up with on a loaded machine: a lagging one
+    # would leave pictures without their pulses.
+    orvane.sim.plug(product="tandro", serial="PYTEST-TD", sleep_delays=False, rate=2e5)
     try:
         manager = orvane.CameraManager()
         with pytest.raises(ValueError, match="open_fusion"):
@@ -172,7 +174,10 @@ def test_fusion_camera_frames_fusion_images_and_recording(tmp_path):
                 # The simulated device writes the time of the picture's own pulse
                 # into its top rows, one bit per 16-pixel block.
                 own += t == sum(int(picture[8, 16 * b + 8, 1] > 128) << b for b in range(48))
-            assert images and times == sorted(times) and len(set(times)) == len(times)
+            # On a loaded machine the event thread can lag past the pictures' wait:
+            # they then go without fusion images, and say so.
+            assert images or cam.pictures_without_pulse > 0
+            assert times == sorted(times) and len(set(times)) == len(times)
             assert own + cam.pictures_without_pulse >= len(times) and own > 0
             assert cam.fusion_events(times[-1] + 1) is None
             assert len(next(cam.batches(count=1_000, timeout=10))) == 1_000
