@@ -133,7 +133,7 @@ void SimulatedDevice::eventLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueu
             continue;
         }
         if (fresh) {
-            sensor.restart();
+            sensor.restart(produced);
             fresh = false;
         }
         sensor.produce(produced, until, s, pending);
