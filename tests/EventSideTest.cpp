@@ -14,6 +14,7 @@
 #include "camera/EventDispatcher.h"
 #include "camera/RawRecorder.h"
 #include "orvane/hal/DecoderFactory.h"
+#include "orvane/hal/Evt3StateWords.h"
 #include "support/LogCapture.h"
 #include "support/PlainEvt3Decoder.h"
 #include "support/Streams.h"
@@ -273,6 +274,17 @@ TEST(RawRecorder, AFullDiskCostsWholeBuffersAndTheFileDecodesOnAcrossTheGap) {
     EXPECT_EQ(matched, decoded.size()) << "every recorded event is a delivered one, in order";
     EXPECT_TRUE(forward) << "the time never goes back";
     EXPECT_TRUE(same(decoded.back(), delivered.back())) << "the data after the gap are kept";
+    // Each gap is marked where a reader can find it: the failures in a row make
+    // one, and a backlog the disk could not take while it failed makes others.
+    size_t markers = 0;
+    for (size_t i = header.size(); i + 4 <= file.size(); i += 2) {
+        markers += (file[i] | file[i + 1] << 8) == kEvt3GapMarker[0] &&
+                   (file[i + 2] | file[i + 3] << 8) == kEvt3GapMarker[1];
+    }
+    EXPECT_GE(markers, 1u);
+    if (recorder.droppedBytes() == 0) {
+        EXPECT_EQ(markers, 1u);
+    }
 }
 
 }  // namespace

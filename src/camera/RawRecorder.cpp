@@ -69,6 +69,7 @@ int RawRecorder::start(const std::string& path, const std::string& header) {
     {
         std::lock_guard<std::mutex> lock(stateMutex_);
         needStateWords_ = true;
+        afterGap_ = false;
         dropLogged_ = false;
         buffers_ = std::vector<std::vector<uint8_t>>(poolBuffers_ + 2);
         for (std::vector<uint8_t>& buffer : buffers_) {
@@ -107,18 +108,29 @@ void RawRecorder::append(const std::vector<uint8_t>& buffer) {
         lostBytes_ += staging_->size();
         staging_->clear();
         needStateWords_ = true;
+        afterGap_ = true;
     }
     if (needStateWords_) {
         needStateWords_ = false;
         if (decoderState_.words && staging_->empty()) {
             // With a pair of time-highs per wrap of the 24-bit counter: the writer
             // skips those the file has counted when it writes them.
-            const std::vector<uint8_t> words = decoderState_.words(0);
+            std::vector<uint8_t> words = decoderState_.words(0);
             const uint64_t time = decoderState_.time ? decoderState_.time() : 0;
-            statePairBytes_[indexOf(staging_)] = words.size() - decoderState_.words(time).size();
+            const size_t pairBytes = words.size() - decoderState_.words(time).size();
+            if (afterGap_ && !words.empty()) {
+                // After the pairs, which the writer may skip.
+                const uint8_t marker[4] = {static_cast<uint8_t>(kEvt3GapMarker[0]),
+                                           static_cast<uint8_t>(kEvt3GapMarker[0] >> 8),
+                                           static_cast<uint8_t>(kEvt3GapMarker[1]),
+                                           static_cast<uint8_t>(kEvt3GapMarker[1] >> 8)};
+                words.insert(words.begin() + static_cast<long>(pairBytes), marker, marker + 4);
+            }
+            statePairBytes_[indexOf(staging_)] = pairBytes;
             withStateWords_[indexOf(staging_)] = !words.empty();
             staging_->insert(staging_->end(), words.begin(), words.end());
         }
+        afterGap_ = false;
     }
     staging_->insert(staging_->end(), buffer.begin(), buffer.end());
 }
@@ -161,6 +173,7 @@ void RawRecorder::dropStaging() {
     droppedBytes_ += staging_->size();
     staging_->clear();
     needStateWords_ = true;
+    afterGap_ = true;
     if (!dropLogged_) {
         dropLogged_ = true;
         ORVANE_LOG(LOG_ERROR,

@@ -100,6 +100,7 @@ class RawRecorder {
     std::vector<std::vector<uint8_t>> buffers_;  // made by start, freed by stop
     std::vector<uint8_t>* staging_ = nullptr;
     bool needStateWords_ = false;  // under stateMutex_
+    bool afterGap_ = false;        // under stateMutex_: they follow lost data
     bool dropLogged_ = false;      // under stateMutex_
     // Under queueMutex_: buffers free for staging, and the ring of buffers
     // waiting for the writer (both sized at start, never grown).
