@@ -211,9 +211,10 @@ void RawRecorder::writeQueued(const std::vector<uint8_t>& buffer) {
         return;
     }
     // The wraps the file has counted already are not written again.
-    const uint64_t skip = withStateWords_[index]
-                              ? std::min<uint64_t>(statePairBytes_[index], (goodTime_ >> 24) * 4)
-                              : 0;
+    const uint64_t skip =
+        withStateWords_[index]
+            ? std::min<uint64_t>(statePairBytes_[index], (goodTime_ >> kEvt3TimeBits) * 4)
+            : 0;
     if (write(buffer.data() + skip, buffer.size() - skip)) {
         inGap_ = false;
         goodTime_ = endTimes_[index];
