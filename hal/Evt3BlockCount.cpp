@@ -35,13 +35,18 @@ __attribute__((target("avx2,bmi,popcnt"))) size_t countBlocksAvx2(const uint8_t*
                                                                   uint64_t& events) {
     __m256i carryRowLow, carryHigh;
     __m256i carryVector = loadState(state, carryRowLow, carryHigh);
+    LowWindow window = lowWindow(state.low);
     uint64_t n = 0;
     size_t i = 0;
     for (; i + 8 <= count; i += 8) {
-        const Block b = classify(words + 2 * i, carryRowLow, carryHigh);
+        const Block b = classify(words + 2 * i, carryRowLow, carryHigh, window);
         unsigned taken = lanesTaken(b);
         const unsigned vectors = vectorsTaken(b, taken, carryVector);
         if (taken == 0) {
+            if (movedWindow(words + 2 * i, carryRowLow, window)) {
+                i -= 8;  // the same block again
+                continue;
+            }
             break;
         }
         __m256i vectorAfter = carryVector;
@@ -60,6 +65,10 @@ __attribute__((target("avx2,bmi,popcnt"))) size_t countBlocksAvx2(const uint8_t*
             carryHigh = laneOf(b.high, taken);
             carryVector = laneOf(vectorAfter, taken);
             i += taken;
+            if (movedWindow(words + 2 * i, carryRowLow, window)) {
+                i -= 8;  // on from the time-low
+                continue;
+            }
             break;
         }
         carryRowLow = carryOf(b.rowLow, 8);

@@ -65,8 +65,33 @@ __attribute__((target("avx2"))) inline __m256i prefixSum32(__m256i v) {
         v, _mm256_and_si256(_mm256_permutevar8x32_epi32(v, _mm256_set1_epi32(3)), upperHalf()));
 }
 
+// The time-lows the blocks take: those inside the window around the low in
+// effect where the blocks began (evt3::kLowWindowBelow).
+struct LowWindow {
+    __m256i floor, ceiling;  // the window is (floor, ceiling]
+};
+
+__attribute__((target("avx2"))) inline LowWindow lowWindow(uint32_t low) {
+    return {_mm256_set1_epi32(static_cast<int>(low) - static_cast<int>(kLowWindowBelow) - 1),
+            _mm256_set1_epi32(static_cast<int>(low + kLowWindowAbove))};
+}
+
+// Where the blocks stopped at a time-low outside the window that is no lost
+// time-high's drop below the low in effect (carried in `rowLow`), the window
+// moves to that time-low, so that the blocks take it and go on: true then.
+__attribute__((target("avx2"))) inline bool movedWindow(const uint8_t* word, __m256i rowLow,
+                                                        LowWindow& window) {
+    const uint32_t w = uint32_t{word[0]} | (uint32_t{word[1]} << 8);
+    const uint32_t low = (static_cast<uint32_t>(_mm256_cvtsi256_si32(rowLow)) >> 16) & kPayloadMask;
+    if ((w >> 12) != kTimeLow || (w & kPayloadMask) + kLostHighDrop < low) {
+        return false;
+    }
+    window = lowWindow(w & kPayloadMask);
+    return true;
+}
+
 __attribute__((target("avx2"))) inline Block classify(const uint8_t* words, __m256i carryRowLow,
-                                                      __m256i carryHigh) {
+                                                      __m256i carryHigh, const LowWindow& window) {
     const __m256i lane = _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 8);
     Block b;
     const __m256i w =
@@ -92,9 +117,13 @@ __attribute__((target("avx2"))) inline Block classify(const uint8_t* words, __m2
     b.high = prefixMax32(_mm256_and_si256(isHigh, b.payload), carryHigh);
     // A high word below the high in effect wraps the counter: the scalar code's case.
     const __m256i wraps = _mm256_andnot_si256(_mm256_cmpeq_epi32(b.high, b.payload), isHigh);
-    // Triggers (0xA) are the scalar code's too.
+    // Triggers (0xA) are the scalar code's too, and time-lows outside the window,
+    // which may tell of a lost time-high.
     const __m256i trigger = _mm256_cmpeq_epi32(b.type, _mm256_set1_epi32(0xA));
-    b.bad = _mm256_or_si256(trigger, wraps);
+    const __m256i outside =
+        _mm256_and_si256(isLow, _mm256_or_si256(_mm256_cmpgt_epi32(b.payload, window.ceiling),
+                                                _mm256_cmpgt_epi32(window.floor, b.payload)));
+    b.bad = _mm256_or_si256(_mm256_or_si256(trigger, wraps), outside);
     return b;
 }
 

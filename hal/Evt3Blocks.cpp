@@ -235,9 +235,9 @@ struct Carry {
 // plain mode.
 constexpr unsigned kQuietBlocks = 16;
 
-// What follows the words a mode decoded: the end, the other mode, or a run of
-// vector words (Evt3Runs.h).
-enum class Next { kStop, kOtherMode, kRuns };
+// What follows the words a mode decoded: the end, the other mode, a run of
+// vector words (Evt3Runs.h), or the same mode after the low window moved.
+enum class Next { kStop, kOtherMode, kRuns, kSameMode };
 
 // Full 12-bit vectors in a block that hand it to the runs: two of them are a
 // dense row's, which real cameras seldom send.
@@ -253,12 +253,12 @@ constexpr int kRunFullVectors = 2;
 template <bool kVectors>
 __attribute__((target("avx2,bmi,popcnt"), always_inline)) inline size_t decodeMode(
     const uint8_t* words, size_t count, Carry& c, Event2D*& o, const Event2D* limit,
-    __m256i offsetLow, __m256i offsetHigh, Next& next, unsigned& runHold) {
+    __m256i offsetLow, __m256i offsetHigh, const LowWindow& window, Next& next, unsigned& runHold) {
     next = Next::kStop;
     unsigned quiet = 0;
     size_t i = 0;
     for (; i + 8 <= count && o <= limit; i += 8) {
-        const Block b = classify(words + 2 * i, c.rowLow, c.high);
+        const Block b = classify(words + 2 * i, c.rowLow, c.high, window);
         unsigned taken = lanesTaken(b);
         // The plain mode leaves the vector state alone: a block with a vector
         // word ends it, and the vector mode checks the base x.
@@ -361,22 +361,30 @@ __attribute__((target("avx2,bmi,popcnt"))) size_t decodeBlocksAvx2(const uint8_t
     constexpr uint16_t kFull12 = word(kVect12, kPayloadMask);
     Next next =
         o <= limit && (first[0] == kFull12 || first[1] == kFull12) ? Next::kRuns : Next::kOtherMode;
+    LowWindow window = lowWindow(state.low);
     do {
         if (next == Next::kRuns) {
             storeState(c.rowLow, c.high, c.vector, state);
             const size_t done = decodeRunsAvx2(words + 2 * i, count - i, state, o, limit);
             c.vector = loadState(state, c.rowLow, c.high);
+            // The runs check their time-lows one by one; the blocks' window
+            // moves to where they left the time.
+            window = lowWindow(state.low);
             i += done;
             // A run that ended soon leaves the next blocks to the vector mode,
             // which always moves on.
             runHold = done < 16 ? 4 : 0;
-        } else {
+        } else if (next == Next::kOtherMode) {
             vectors = !vectors;
         }
         i += vectors ? decodeMode<true>(words + 2 * i, count - i, c, o, limit, offsetLow,
-                                        offsetHigh, next, runHold)
+                                        offsetHigh, window, next, runHold)
                      : decodeMode<false>(words + 2 * i, count - i, c, o, limit, offsetLow,
-                                         offsetHigh, next, runHold);
+                                         offsetHigh, window, next, runHold);
+        if (next == Next::kStop && i + 8 <= count && o <= limit &&
+            movedWindow(words + 2 * i, c.rowLow, window)) {
+            next = Next::kSameMode;
+        }
     } while (next != Next::kStop);
     storeState(c.rowLow, c.high, c.vector, state);
     out = o;

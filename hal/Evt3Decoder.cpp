@@ -197,16 +197,15 @@ size_t Evt3Decoder::run(const uint8_t* words, size_t count) {
                     break;
                 }
                 case kTimeLow:
+                    if (__builtin_expect(payload + kLostHighDrop < t - timeBase, 0)) {
+                        // The time-high of the next step was lost.
+                        timeBase += uint64_t{1} << kTimeLowBits;
+                        ++assumedTimeHighs_;
+                    }
                     t = timeBase + payload;
                     break;
                 case kTimeHigh:
-                    // The sensor writes every step of the high part, so a smaller value
-                    // means the 24-bit counter wrapped.
-                    if (payload < ((timeBase >> kTimeLowBits) & kPayloadMask)) {
-                        timeBase += kTimePeriod;
-                    }
-                    timeBase =
-                        (timeBase & ~(kTimePeriod - 1)) | (uint64_t{payload} << kTimeLowBits);
+                    timeBase = afterTimeHigh(timeBase, payload);
                     t = timeBase;
                     break;
                 case kExtTrigger:
@@ -259,6 +258,11 @@ int Evt3Decoder::decode(const std::vector<uint8_t>& buffer) {
         oddByte_ = data[size - 1];
     }
     return static_cast<int>(total);
+}
+
+uint64_t evt3AssumedTimeHighs(const Decoder& decoder) {
+    const auto* evt3 = dynamic_cast<const Evt3Decoder*>(&decoder);
+    return evt3 != nullptr ? evt3->assumedTimeHighs() : 0;
 }
 
 }  // namespace orvane

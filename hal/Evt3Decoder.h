@@ -32,6 +32,8 @@ class Evt3Decoder final : public Decoder {
         uint8_t vectorPolarity = 0;
     };
     State state() const { return state_; }
+    // Time-high words assumed lost (orvane/hal/Evt3LostTimeHighs.h).
+    uint64_t assumedTimeHighs() const { return assumedTimeHighs_; }
 
   private:
     template <bool kEmit>
@@ -39,6 +41,7 @@ class Evt3Decoder final : public Decoder {
     void flush(size_t count);
 
     State state_;
+    uint64_t assumedTimeHighs_ = 0;
     // Events beyond the range that let it start on a cache line (new aligns to 16 bytes).
     static constexpr size_t kAlignSlack = 3;
     std::unique_ptr<Event2D[]> storage_;

@@ -124,7 +124,8 @@ __attribute__((target("avx2,bmi,popcnt"))) size_t decodeRunsAvx2(const uint8_t* 
                 pair = _mm256_or_si256(
                     _mm256_andnot_si256(rowBits, pair),
                     _mm256_and_si256(rowBits, _mm256_set1_epi64x(static_cast<long long>(row))));
-            } else if (type == kTimeLow) {
+            } else if (type == kTimeLow && payload + kLostHighDrop >= t - timeBase) {
+                // (A time-low far below is the scalar code's: a lost time-high.)
                 t = timeBase + payload;
                 pair = _mm256_blendv_epi8(pair, _mm256_set1_epi64x(static_cast<long long>(t)),
                                           timeLanes);

@@ -39,29 +39,26 @@ inline bool isTimeWord(uint32_t w) {
 // The decoder's time state, rebuilt from its time as setCurrentTimestamp does.
 class Clock {
   public:
-    explicit Clock(uint64_t time)
-        : offset_(time & ~(kTimePeriod - 1)),
-          high_(static_cast<uint32_t>((time >> kTimeLowBits) & kPayloadMask)),
-          base_(offset_ + (uint64_t{high_} << kTimeLowBits)),
-          now_(time) {}
+    explicit Clock(uint64_t time) : base_(time & ~uint64_t{kPayloadMask}), now_(time) {}
 
-    // The same rules as the decoder: a smaller high part means the counter wrapped.
+    // The decoder's rules: a smaller high part means the counter wrapped, a
+    // time-low far below the one in effect a lost time-high.
     void apply(uint32_t w) {
         const uint32_t payload = w & kPayloadMask;
         if ((w >> 12) == kTimeLow) {
+            if (payload + kLostHighDrop < now_ - base_) {
+                base_ += uint64_t{1} << kTimeLowBits;
+            }
             now_ = base_ + payload;
             return;
         }
-        if (payload < high_) {
-            offset_ += kTimePeriod;
-        }
-        high_ = payload;
-        base_ = offset_ + (uint64_t{payload} << kTimeLowBits);
+        base_ = afterTimeHigh(base_, payload);
         now_ = base_;
     }
     uint64_t now() const { return now_; }
     uint64_t base() const { return base_; }
-    uint32_t high() const { return high_; }
+    uint32_t high() const { return static_cast<uint32_t>(base_ >> kTimeLowBits) & kPayloadMask; }
+    uint32_t low() const { return static_cast<uint32_t>(now_ - base_); }
 
     // The time after a run of words whose time words keep the high part: their
     // last one alone sets it, and a word that is no time word leaves it. No
@@ -73,9 +70,7 @@ class Clock {
     }
 
   private:
-    uint64_t offset_;
-    uint32_t high_;
-    uint64_t base_;
+    uint64_t base_;  // wraps and high part
     uint64_t now_;
 };
 
@@ -98,8 +93,8 @@ class Blocks {
         __m128i sum = _mm_setzero_si128();
         unsigned blocks = 0;
         found = false;
-        __m128i high, lowBelow;
-        stopsFor(clock, threshold, high, lowBelow);
+        __m128i high, lowBelow, lowFloor;
+        stopsFor(clock, threshold, high, lowBelow, lowFloor);
         for (; i + kWords <= count; i += kWords) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 2 * i));
             const __m128i types = _mm_srli_epi16(v, 12);
@@ -108,7 +103,8 @@ class Blocks {
             const __m128i lows = _mm_cmpeq_epi16(types, _mm_set1_epi16(kTimeLow));
             const __m128i highs = _mm_cmpeq_epi16(types, _mm_set1_epi16(kTimeHigh));
             const __m128i stops =
-                _mm_or_si128(_mm_and_si128(lows, _mm_cmpgt_epi16(payload, lowBelow)),
+                _mm_or_si128(_mm_and_si128(lows, _mm_or_si128(_mm_cmpgt_epi16(payload, lowBelow),
+                                                              _mm_cmpgt_epi16(lowFloor, payload))),
                              _mm_andnot_si128(_mm_cmpeq_epi16(payload, high), highs));
             // One bit per word (movemask gives two per 16-bit lane).
             const unsigned timeWords =
@@ -127,7 +123,7 @@ class Blocks {
                         return i + lane;
                     }
                 }
-                stopsFor(clock, threshold, high, lowBelow);
+                stopsFor(clock, threshold, high, lowBelow, lowFloor);
             }
             sum = _mm_add_epi16(sum, events);
             // At most 12 events per word: 4096 blocks fit 16-bit lanes.
@@ -153,16 +149,20 @@ class Blocks {
   private:
     // What stops a block under the clock's high part: a time-high with another
     // high part, or a time-low above `lowBelow` (every time-low when the
-    // threshold is not above the high part's base, none when it is 4096 us or
-    // more past it).
-    static void stopsFor(const Clock& clock, uint64_t threshold, __m128i& high, __m128i& lowBelow) {
+    // threshold is not above the high part's base) or not above `lowFloor`.
+    // Time-lows that pass keep inside the window around the clock's low, so
+    // that no two of them are a lost time-high's drop apart (evt3::kLowWindowBelow).
+    static void stopsFor(const Clock& clock, uint64_t threshold, __m128i& high, __m128i& lowBelow,
+                         __m128i& lowFloor) {
         const uint64_t base = clock.base();
-        const int below =
-            threshold > base
-                ? static_cast<int>(std::min<uint64_t>(threshold - base - 1, kPayloadMask))
-                : -1;
+        const int below = threshold > base
+                              ? static_cast<int>(std::min<uint64_t>(
+                                    threshold - base - 1, uint64_t{clock.low()} + kLowWindowAbove))
+                              : -1;
         high = _mm_set1_epi16(static_cast<int16_t>(clock.high()));
         lowBelow = _mm_set1_epi16(static_cast<int16_t>(below));
+        lowFloor = _mm_set1_epi16(static_cast<int16_t>(static_cast<int>(clock.low()) -
+                                                       static_cast<int>(kLowWindowBelow) - 1));
     }
 
     static __m128i eventsPerWord(__m128i v, __m128i types) {

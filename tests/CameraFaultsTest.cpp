@@ -10,6 +10,7 @@
 #include "orvane/orvane.h"
 #include "orvane/sim/sim.h"
 #include "support/LogCapture.h"
+#include "support/PlainEvt3Decoder.h"
 #include "support/SimDevices.h"
 #include "support/Streams.h"
 
@@ -108,20 +109,74 @@ TEST(CameraFaults, GetNextBatchNeverWaitsForAStreamThatIsNotThere) {
     EXPECT_EQ(camera.stop(), -1);
 }
 
-TEST(CameraFaults, TimesStayTrueAcrossStopAndStart) {
-    OpenCamera open(deviceOf("RUNS"));
+// A device whose time base restarts with every start (a replay restarts its
+// recording): each run goes on after the last, live and in one recording that
+// any decoder reads back to exactly what was delivered.
+TEST(CameraFaults, TimesGoOnAcrossRestartsLiveAndInOneRecording) {
+    test::ScratchDir scratch;
+    const std::vector<uint8_t> payload = test::encode(test::steadyStream(31, 30000, 10));
+    test::writeRawFile(scratch.file("source.raw"), test::recordingHeader(), payload);
+    const std::vector<Event2D> source = test::decodeEvents(payload);
+    const uint64_t span = source.back().timestamp;
+    sim::DeviceConfig config = deviceOf("RUNS");
+    config.scene = sim::Scene::Replay;
+    config.replayFile = scratch.file("source.raw");
+    OpenCamera open(config);
     DvsCamera& camera = *open.camera;
-    EventCounter counter;
-    std::atomic<uint64_t> latest{0};
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::vector<Event2D> delivered;
     camera.addEventsStreamHandleCallback([&](const Event2D* b, const Event2D* e) {
-        latest = std::max<uint64_t>(latest, e[-1].timestamp);
-        counter.add(static_cast<size_t>(e - b));
+        std::lock_guard<std::mutex> lock(mutex);
+        delivered.insert(delivered.end(), b, e);
+        arrived.notify_all();
     });
-    for (int run = 0; run < 3; ++run) {
+    ASSERT_EQ(camera.startRecording(scratch.file("runs.raw")), 0);
+    for (size_t run = 0; run < 3; ++run) {
         ASSERT_EQ(camera.start(), 0);
-        ASSERT_TRUE(counter.waitFor(counter.count() + 100000));
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            ASSERT_TRUE(
+                arrived.wait_for(lock, std::chrono::seconds(20),
+                                 [&] { return delivered.size() >= (run + 1) * source.size(); }))
+                << "run " << run;
+        }
         ASSERT_EQ(camera.stop(), 0);
-        EXPECT_LE(latest.load(), open.plugged.device().sensorTime()) << "run " << run;
+    }
+    ASSERT_EQ(camera.stopRecording(), 0);
+
+    // Each run is the source, moved to begin at the 4096 us step after the last
+    // run's end; the first keeps the device's times.
+    ASSERT_EQ(delivered.size(), 3 * source.size());
+    uint64_t shift = 0;
+    for (size_t run = 0; run < 3; ++run) {
+        const Event2D* events = delivered.data() + run * source.size();
+        if (run > 0) {
+            const uint64_t step = ((events[-1].timestamp >> 12) + 1) << 12;
+            ASSERT_GE(events[0].timestamp, step) << "run " << run;
+            shift = events[0].timestamp - source[0].timestamp;
+        }
+        for (size_t i = 0; i < source.size(); ++i) {
+            ASSERT_TRUE(events[i].x == source[i].x && events[i].y == source[i].y &&
+                        events[i].timestamp == source[i].timestamp + shift)
+                << "run " << run << ", event " << i << " at " << events[i].timestamp;
+        }
+    }
+    EXPECT_LT(delivered.back().timestamp, 3 * (span + 4096));
+
+    // The recording, read by a decoder that knows nothing of runs.
+    const test::RawFile file = test::readRawFile(scratch.file("runs.raw"));
+    test::PlainEvt3Decoder plain;
+    std::vector<Event2D> recorded;
+    std::vector<EventTriggerIn> triggers;
+    plain.decode(file.payload.data(), file.payload.data() + file.payload.size(), recorded,
+                 triggers);
+    ASSERT_EQ(recorded.size(), delivered.size());
+    for (size_t i = 0; i < recorded.size(); ++i) {
+        const Event2D &r = recorded[i], &d = delivered[i];
+        ASSERT_TRUE(r.x == d.x && r.y == d.y && r.polarity == d.polarity &&
+                    r.timestamp == d.timestamp)
+            << "event " << i << " at " << r.timestamp << " us, delivered at " << d.timestamp;
     }
 }
 

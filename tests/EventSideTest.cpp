@@ -14,7 +14,9 @@
 #include "camera/EventDispatcher.h"
 #include "camera/RawRecorder.h"
 #include "orvane/hal/DecoderFactory.h"
+#include "orvane/hal/Evt3StateWords.h"
 #include "support/LogCapture.h"
+#include "support/PlainEvt3Decoder.h"
 #include "support/Streams.h"
 
 namespace orvane {
@@ -241,6 +243,79 @@ TEST(RawRecorder, ASlowDiskCostsCountedDataAndTheFileStillDecodes) {
     EXPECT_FALSE(recorder.isRecording());
     ASSERT_EQ(log.lines.size(), 1u);
     EXPECT_NE(log.lines[0].message.find("/dev/full"), std::string::npos);
+}
+
+// A disk that fills up, then gets room back: the writes that fail cost whole
+// buffers (undone, counted, logged), and the file decodes on its own across
+// the gap, to delivered events with their times, never going back.
+TEST(RawRecorder, AFullDiskCostsWholeBuffersAndTheFileDecodesOnAcrossTheGap) {
+    test::ScratchDir scratch;
+    RawRecorder recorder("FULL", 8192, 4);
+    std::atomic<int> writes{0};
+    // Writes 3 to 6 fail after half their bytes, as a full disk takes what fits.
+    recorder.setWriteFault([&](uint64_t size) {
+        const int n = ++writes;
+        return n >= 3 && n <= 6 ? size / 2 + 1 : size;
+    });
+    test::LogCapture log(LOG_ERROR);
+    auto decoder = DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3"));
+    recorder.setDecoderState(RawRecorder::evt3(*decoder));
+    std::vector<Event2D> delivered;
+    decoder->setEventsStreamHandleCallback(
+        [&](const Event2D* b, const Event2D* e) { delivered.insert(delivered.end(), b, e); });
+
+    const std::string header = "% evt 3.0\n% end\n";
+    ASSERT_EQ(recorder.start(scratch.file("full.raw"), header), 0);
+    const std::vector<uint8_t> stream = test::encode(test::randomStream(9, 200000, 2));
+    for (size_t at = 0; at < stream.size(); at += 1000) {
+        const std::vector<uint8_t> buffer(
+            stream.begin() + static_cast<long>(at),
+            stream.begin() + static_cast<long>(std::min(at + 1000, stream.size())));
+        recorder.append(buffer);
+        decoder->decode(buffer);
+    }
+    EXPECT_EQ(recorder.stop(), -1) << "writes failed";
+    EXPECT_EQ(recorder.writeFailures(), 4u);
+    EXPECT_GT(recorder.lostBytes(), 4u * 4096);
+    EXPECT_GE(std::count_if(log.lines.begin(), log.lines.end(),
+                            [](const auto& l) {
+                                return l.message.find("writing failed") != std::string::npos;
+                            }),
+              1);
+
+    const std::vector<uint8_t> file = test::fileBytes(scratch.file("full.raw"));
+    ASSERT_GT(file.size(), header.size());
+    ASSERT_EQ(std::string(file.begin(), file.begin() + static_cast<long>(header.size())), header);
+    test::PlainEvt3Decoder plain;
+    std::vector<Event2D> decoded;
+    std::vector<EventTriggerIn> triggers;
+    plain.decode(file.data() + header.size(), file.data() + file.size(), decoded, triggers);
+    ASSERT_FALSE(decoded.empty());
+    ASSERT_LT(decoded.size(), delivered.size());
+    size_t matched = 0;
+    uint64_t latest = 0;
+    bool forward = true;
+    for (size_t i = 0; i < delivered.size() && matched < decoded.size(); ++i) {
+        matched += same(delivered[i], decoded[matched]);
+    }
+    for (const Event2D& e : decoded) {
+        forward = forward && e.timestamp >= latest;
+        latest = e.timestamp;
+    }
+    EXPECT_EQ(matched, decoded.size()) << "every recorded event is a delivered one, in order";
+    EXPECT_TRUE(forward) << "the time never goes back";
+    EXPECT_TRUE(same(decoded.back(), delivered.back())) << "the data after the gap are kept";
+    // Each gap is marked where a reader can find it: the failures in a row make
+    // one, and a backlog the disk could not take while it failed makes others.
+    size_t markers = 0;
+    for (size_t i = header.size(); i + 4 <= file.size(); i += 2) {
+        markers += (file[i] | file[i + 1] << 8) == kEvt3GapMarker[0] &&
+                   (file[i + 2] | file[i + 3] << 8) == kEvt3GapMarker[1];
+    }
+    EXPECT_GE(markers, 1u);
+    if (recorder.droppedBytes() == 0) {
+        EXPECT_EQ(markers, 1u);
+    }
 }
 
 }  // namespace

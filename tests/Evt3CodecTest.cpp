@@ -301,7 +301,7 @@ std::vector<uint8_t> denseVectorWords(uint32_t seed, size_t rows) {
 // with its last word whole or halved.
 TEST(Evt3Codec, DenseRowsSplitAnywhereDecodeAsThePlainDecoder) {
     const auto bytes = denseVectorWords(5, 40);
-    test::PlainEvt3Decoder plain;
+    test::PlainEvt3Decoder plain(true);
     std::vector<Event2D> expected;
     std::vector<EventTriggerIn> triggers;
     plain.decode(bytes.data(), bytes.data() + 2 * 400, expected, triggers);
@@ -325,6 +325,8 @@ TEST(Evt3Codec, DenseRowsSplitAnywhereDecodeAsThePlainDecoder) {
 
 // Every real stream, and generated ones, cut at random offsets and fed piece by
 // piece, decodes as the plain decoder does; in both the wide and the scalar code.
+// The generated streams' time-lows jump at random, so the plain decoder takes
+// lost time-highs as ours does.
 TEST(Evt3Codec, StreamsCutAtRandomAgreeWithThePlainDecoder) {
     std::vector<std::pair<std::string, std::vector<uint8_t>>> streams;
     for (const std::string& path : test::realRecordings()) {
@@ -341,7 +343,7 @@ TEST(Evt3Codec, StreamsCutAtRandomAgreeWithThePlainDecoder) {
     for (bool scalar : {false, true}) {
         test::ForceScalar force(scalar);
         for (const auto& [name, bytes] : streams) {
-            test::PlainEvt3Decoder plain;
+            test::PlainEvt3Decoder plain(true);
             std::vector<Event2D> plainEvents;
             std::vector<EventTriggerIn> plainTriggers;
             plain.decode(bytes.data(), bytes.data() + bytes.size(), plainEvents, plainTriggers);
@@ -383,6 +385,82 @@ TEST(Evt3Codec, StreamsCutAtRandomAgreeWithThePlainDecoder) {
             EXPECT_EQ(counter->getCurrentTimestamp(), plain.time()) << context;
         }
     }
+}
+
+// Decodes `bytes` in pieces of up to `piece` bytes; the items and the decoder.
+std::vector<Item> decodeInPieces(const std::vector<uint8_t>& bytes, size_t piece,
+                                 std::unique_ptr<Decoder>& decoder) {
+    decoder = test::evt3Decoder();
+    Collector seen(*decoder);
+    for (size_t pos = 0; pos < bytes.size(); pos += piece) {
+        decoder->decode(std::vector<uint8_t>(
+            bytes.begin() + static_cast<long>(pos),
+            bytes.begin() + static_cast<long>(std::min(bytes.size(), pos + piece))));
+    }
+    return seen.items;
+}
+
+// A time-high lost with a buffer: the time-lows after it would set the time
+// back by up to 4 ms; the decoder assumes the next step instead, and counts it.
+TEST(Evt3Codec, ALostTimeHighIsAssumedRatherThanTimeSteppingBack) {
+    const std::vector<Item> source = test::steadyStream(7, 60000, 6);
+    const std::vector<uint8_t> whole = test::encode(source);
+    size_t dropped = 0;
+    const std::vector<uint8_t> damaged = test::withoutTimeHighs(whole, 3, dropped);
+    ASSERT_GT(dropped, 20u);
+    // A buffer's worth of words lost across a step of the high part: from late
+    // in one step to early in the next.
+    std::vector<uint8_t> cut = whole;
+    {
+        std::vector<size_t> highs;
+        for (size_t i = 0; i + 1 < cut.size(); i += 2) {
+            if ((cut[i + 1] >> 4) == 0x8) {
+                highs.push_back(i);
+            }
+        }
+        ASSERT_GT(highs.size(), 12u);
+        const size_t from = (highs[9] + 3 * highs[10]) / 8 * 2;
+        const size_t to = (3 * highs[10] + highs[11]) / 8 * 2;
+        cut.erase(cut.begin() + static_cast<long>(from), cut.begin() + static_cast<long>(to));
+    }
+    for (bool scalar : {false, true}) {
+        test::ForceScalar force(scalar);
+        const std::string context = scalar ? "scalar" : "wide";
+        std::unique_ptr<Decoder> decoder;
+        // Every lost step is assumed right, so the events keep their times.
+        expectSameStream(source, decodeInPieces(damaged, 3001, decoder), context);
+        EXPECT_EQ(evt3AssumedTimeHighs(*decoder), dropped) << context;
+        auto counter = test::evt3Decoder();
+        EXPECT_EQ(counter->decodeCounting(damaged.data(), damaged.data() + damaged.size()),
+                  source.size());
+        EXPECT_EQ(counter->getCurrentTimestamp(), decoder->getCurrentTimestamp()) << context;
+        EXPECT_EQ(evt3AssumedTimeHighs(*counter), dropped) << context;
+
+        const std::vector<Item> afterCut = decodeInPieces(cut, 4096, decoder);
+        uint64_t latest = 0, back = 0;
+        for (const Item& item : afterCut) {
+            back = std::max(back, latest - std::min(latest, item.event.timestamp));
+            latest = std::max(latest, item.event.timestamp);
+        }
+        EXPECT_EQ(back, 0u) << context << ": the time stepped back";
+        EXPECT_EQ(evt3AssumedTimeHighs(*decoder), 1u) << context;
+        EXPECT_EQ(afterCut.back().event.timestamp, source.back().event.timestamp) << context;
+    }
+    // A stream whose time-lows only run ahead by a few microseconds, as sensors
+    // write them, assumes nothing.
+    std::unique_ptr<Decoder> decoder;
+    decodeInPieces(test::evt3Words({0x8005, 0x6100, 0x2001, 0x8005, 0x610C, 0x2002, 0x6101, 0x2003,
+                                    0x6000 + 0x100 - 1, 0x2004}),
+                   64, decoder);
+    EXPECT_EQ(evt3AssumedTimeHighs(*decoder), 0u);
+    EXPECT_EQ(decoder->getCurrentTimestamp(), 5u * 4096 + 0xFF);
+    // The assumed step may wrap the 24-bit counter; the time-high that follows
+    // is the step after it.
+    decodeInPieces(
+        test::evt3Words({0x8FFF, 0x6F00, 0x2001, 0x6010, 0x2002, 0x8000, 0x6011, 0x8001}), 64,
+        decoder);
+    EXPECT_EQ(evt3AssumedTimeHighs(*decoder), 1u);
+    EXPECT_EQ(decoder->getCurrentTimestamp(), (1u << 24) + 4096u);
 }
 
 TEST(Evt3Codec, LongRangesAreHandedOverInOrderedPieces) {

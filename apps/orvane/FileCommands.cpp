@@ -62,6 +62,8 @@ Json rawInfo(const std::string& path, bool quiet) {
         {"peak_rate_per_ms", facts.peakPerMs},
         {"peak_at_us", facts.peakAtMs},
         {"time_backwards", facts.timeBackwards},
+        {"recording_gaps", facts.recordingGaps},
+        {"lost_time_highs", facts.lostTimeHighs},
         {"index",
          {{"cached", cached},
           {"path", BookmarkFile::pathFor(path)},
@@ -93,6 +95,15 @@ void printRawInfo(const Json& i) {
     if (i["time_backwards"].get<uint64_t>() > 0) {
         std::printf("warning   %" PRIu64 " events earlier than the one before them\n",
                     i["time_backwards"].get<uint64_t>());
+    }
+    if (i["recording_gaps"].get<uint64_t>() > 0) {
+        std::printf("warning   %" PRIu64
+                    " gaps where the recorder lost data (the data after each decode on)\n",
+                    i["recording_gaps"].get<uint64_t>());
+    }
+    if (i["lost_time_highs"].get<uint64_t>() > 0) {
+        std::printf("warning   %" PRIu64 " time-high words were missing and assumed\n",
+                    i["lost_time_highs"].get<uint64_t>());
     }
     const auto& index = i["index"];
     std::printf("index     %zu bookmarks, %s to %s, %s\n", index["bookmarks"].get<size_t>(),

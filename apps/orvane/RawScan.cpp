@@ -14,6 +14,8 @@
 #include "orvane/RawFileHeader.h"
 #include "orvane/base/Logger.h"
 #include "orvane/hal/DecoderFactory.h"
+#include "orvane/hal/Evt3LostTimeHighs.h"
+#include "orvane/hal/Evt3StateWords.h"
 #include "orvane/hal/RawEventStreamFormat.h"
 
 namespace orvane::cli {
@@ -33,6 +35,18 @@ class QuietCerr {
     std::ostringstream kept_;
     std::streambuf* previous_;
 };
+
+// The recorder's gap markers in a chunk of whole words (kChunk is even), the
+// word before it being `last`.
+uint64_t countGapMarkers(const std::vector<uint8_t>& chunk, uint16_t& last) {
+    uint64_t markers = 0;
+    for (size_t i = 0; i + 1 < chunk.size(); i += 2) {
+        const uint16_t w = static_cast<uint16_t>(chunk[i] | (chunk[i + 1] << 8));
+        markers += last == kEvt3GapMarker[0] && w == kEvt3GapMarker[1];
+        last = w;
+    }
+    return markers;
+}
 
 }  // namespace
 
@@ -174,6 +188,7 @@ RecordingFacts scanRecording(const std::string& path, const RawHeader& header, b
     Progress progress("reading " + path, Progress::Unit::Bytes, quiet || total < 64 * kChunk);
     std::vector<uint8_t> chunk(kChunk);
     uint64_t done = 0;
+    uint16_t lastWord = 0;
     while (in) {
         in.read(reinterpret_cast<char*>(chunk.data()), static_cast<std::streamsize>(kChunk));
         chunk.resize(static_cast<size_t>(in.gcount()));
@@ -181,11 +196,13 @@ RecordingFacts scanRecording(const std::string& path, const RawHeader& header, b
             break;
         }
         decoder->decode(chunk);
+        facts.recordingGaps += countGapMarkers(chunk, lastWord);
         done += chunk.size();
         progress.update(done, total);
         chunk.resize(kChunk);
     }
     progress.finish();
+    facts.lostTimeHighs = evt3AssumedTimeHighs(*decoder);
     return facts;
 }
 

@@ -43,6 +43,8 @@ struct RecordingFacts {
     uint64_t peakPerMs = 0;                // most events in one millisecond of sensor time
     uint64_t peakAtMs = 0;                 // the start of that millisecond, microseconds
     uint64_t timeBackwards = 0;            // events earlier than the one before
+    uint64_t recordingGaps = 0;            // places where the recorder lost data
+    uint64_t lostTimeHighs = 0;            // time-high words the decoder assumed
 };
 
 // Decodes the whole payload once, chunk by chunk, with a progress bar.

@@ -60,8 +60,12 @@ class SensorModel {
     explicit SensorModel(const DeviceConfig& config)
         : scene_(config.scene, config.eventRate, config.seed) {}
 
-    // The encoder starts afresh (a new stream).
-    void restart() { encoder_.restart(); }
+    // A new stream at sensor time `t`: it begins with the time-high of t's step,
+    // as a sensor's does, not with every step since 0.
+    void restart(uint64_t t) {
+        encoder_.setCurrentTimestamp(t);
+        encoder_.restart();
+    }
     // Appends the stream for sensor time [from, until) to `out`.
     void produce(uint64_t from, uint64_t until, const SensorSettings& s, std::vector<uint8_t>& out);
     // A live sensor that fell behind its clock does not make up the time.

@@ -138,7 +138,7 @@ void SimulatedDevice::eventLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueu
             continue;
         }
         if (fresh) {
-            sensor.restart();
+            sensor.restart(produced);
             fresh = false;
         }
         // At high rates a step holds millions of events: it is made and sent in

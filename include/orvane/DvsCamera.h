@@ -53,10 +53,16 @@ class DvsCamera : public CameraFacade {
     // skipped: the next batch is the one holding the next event.
     virtual void setBatchEventsTime(uint64_t microseconds) = 0;
     // Starts streaming: 0; events left in the batches of the last run are
-    // dropped and times start afresh with the device's. -1, with a log line
-    // naming the camera, when the device cannot start (e.g. it is gone).
-    // Throws std::runtime_error "Camera is not inited" before the camera was
-    // opened.
+    // dropped. A camera's times go on across its runs, whether or not the
+    // device restarts its time base: the first run has the device's times, each
+    // later one is moved to begin at the 4096 us step after the time the last
+    // run reached (its first time-high word becomes that step). The callbacks,
+    // the batches and a recording kept open across runs all get these times;
+    // the recording holds the time-high words that say so, so any EVT 3.0
+    // decoder reads it back with the times delivered, never going back.
+    // -1, with a log line naming the camera, when the device cannot start (e.g.
+    // it is gone). Throws std::runtime_error "Camera is not inited" before the
+    // camera was opened.
     virtual int start() = 0;
     // 0, or -1 when stopping met an error (e.g. the device is gone) or when
     // called from a callback (refused and logged: the callback runs on the

@@ -18,6 +18,7 @@ namespace orvane {
 
 class AcquisitionLoop;
 class EventDispatcher;
+class Evt3RunJoiner;
 class RawRecorder;
 
 // The implementation of every event camera: callback fan-out, batching, the
@@ -94,7 +95,8 @@ class DvsCameraPrivate : public DvsCamera {
     std::unique_ptr<EventDispatcher> dispatcher_;
     std::unique_ptr<RawRecorder> recorder_;
     std::unique_ptr<AcquisitionLoop> loop_;
-    std::mutex runMutex_;  // serialises start and stop
+    std::unique_ptr<Evt3RunJoiner> runJoiner_;  // acquisition thread, or start with it stopped
+    std::mutex runMutex_;                       // serialises start and stop
 };
 
 }  // namespace orvane

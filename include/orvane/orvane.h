@@ -39,6 +39,8 @@
 #include "orvane/hal/DecoderFactory.h"
 #include "orvane/hal/EventSearch.h"
 #include "orvane/hal/Evt3Encoder.h"
+#include "orvane/hal/Evt3LostTimeHighs.h"
+#include "orvane/hal/Evt3RunJoiner.h"
 #include "orvane/hal/Evt3Scan.h"
 #include "orvane/hal/Evt3StateWords.h"
 #include "orvane/hal/Evt3Survey.h"

@@ -9,6 +9,7 @@
 #include "camera/RawRecorder.h"
 #include "orvane/RawFileHeader.h"
 #include "orvane/base/Logger.h"
+#include "orvane/hal/Evt3RunJoiner.h"
 
 namespace orvane {
 
@@ -24,7 +25,8 @@ DvsCameraPrivate::DvsCameraPrivate(CameraDescription description)
       dispatcher_(std::make_unique<EventDispatcher>()),
       recorder_(std::make_unique<RawRecorder>(description_.serial, kMaxRawDataBufferSize,
                                               kRecordPoolBuffers)),
-      loop_(std::make_unique<AcquisitionLoop>(description_.serial)) {
+      loop_(std::make_unique<AcquisitionLoop>(description_.serial)),
+      runJoiner_(std::make_unique<Evt3RunJoiner>()) {
     // Called on the acquisition thread before a buffer is decoded, or after the
     // loop ended: the decoder is not running either way.
     recorder_->setDecoderState({[this](uint64_t fileTime) {
@@ -110,9 +112,12 @@ int DvsCameraPrivate::start() {
         ORVANE_LOG(LOG_INFO, "Camera is running.");
         return 0;
     }
-    // The device restarts its time base: a decoder that kept the last run's time
-    // would read the restart as a wrap of the 24-bit counter (+16.78 s).
-    decoder_->setCurrentTimestamp(0);
+    // The device may restart its time base: this run's time-highs move to go on
+    // from the time reached, for the decoder and the recording alike. (Setting
+    // the time it has drops a half word the last run may have left.)
+    const uint64_t reached = decoder_->getCurrentTimestamp();
+    runJoiner_->beginRun(reached);
+    decoder_->setCurrentTimestamp(reached);
     dispatcher_->beginRun();
     try {
         sensor_->start();
@@ -137,13 +142,18 @@ int DvsCameraPrivate::start() {
                       return true;
                   },
                   [this](std::vector<uint8_t>& buffer) {
+                      // Not for the callbacks, but the decoder's time follows the
+                      // recording, so that the next run goes on after it.
+                      runJoiner_->apply(buffer);
                       recorder_->append(buffer);
+                      decoder_->decodeRange(buffer.data(), buffer.data() + buffer.size());
                       return recorder_->isRecording();
                   }});
     return 0;
 }
 
 void DvsCameraPrivate::processBuffer(std::vector<uint8_t>& buffer) {
+    runJoiner_->apply(buffer);
     if (recorder_->isRecording()) {
         prepareData2Save(buffer);
     }

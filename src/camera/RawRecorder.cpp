@@ -1,6 +1,7 @@
 // Raw recording: staging on the acquisition thread, writing on a thread of its own.
 #include "camera/RawRecorder.h"
 
+#include <filesystem>
 #include <stdexcept>
 
 #include "orvane/base/Logger.h"
@@ -52,9 +53,14 @@ int RawRecorder::start(const std::string& path, const std::string& header) {
     file_ = std::move(file);
     path_ = path;
     writeFailures_ = 0;
-    write(reinterpret_cast<const uint8_t*>(header.data()), header.size());
+    fileBytes_ = 0;
+    inGap_ = false;
+    goodTime_ = 0;
+    gapPending_ = false;
     // The header goes out now: a disk that refuses it refuses the recording.
-    if (!file_.flush() || writeFailures_ > 0) {
+    file_.write(header.data(), static_cast<std::streamsize>(header.size()));
+    fileBytes_ = header.size();
+    if (!file_.flush()) {
         ORVANE_LOG(LOG_ERROR, "Recording %s: the header cannot be written; no recording",
                    path.c_str());
         file_.close();
@@ -63,7 +69,7 @@ int RawRecorder::start(const std::string& path, const std::string& header) {
     {
         std::lock_guard<std::mutex> lock(stateMutex_);
         needStateWords_ = true;
-        fileTime_ = 0;
+        afterGap_ = false;
         dropLogged_ = false;
         buffers_ = std::vector<std::vector<uint8_t>>(poolBuffers_ + 2);
         for (std::vector<uint8_t>& buffer : buffers_) {
@@ -75,6 +81,9 @@ int RawRecorder::start(const std::string& path, const std::string& header) {
             free_.push_back(&buffers_[i]);
         }
         staging_ = &buffers_[0];
+        endTimes_.assign(buffers_.size(), 0);
+        withStateWords_.assign(buffers_.size(), 0);
+        statePairBytes_.assign(buffers_.size(), 0);
         queue_.assign(poolBuffers_, nullptr);
         queueHead_ = queueSize_ = 0;
         recording_.exchange(true);
@@ -93,17 +102,44 @@ void RawRecorder::append(const std::vector<uint8_t>& buffer) {
     if (!staging_->empty() && staging_->size() + buffer.size() > handOverBytes_) {
         handOverStaging();
     }
+    if (gapPending_.load(std::memory_order_relaxed) && gapPending_.exchange(false)) {
+        // A write failed: what is staged would follow the gap without the state
+        // words, so it goes too, and the data after it begin with them.
+        lostBytes_ += staging_->size();
+        staging_->clear();
+        needStateWords_ = true;
+        afterGap_ = true;
+    }
     if (needStateWords_) {
         needStateWords_ = false;
-        if (decoderState_.words) {
-            const std::vector<uint8_t> words = decoderState_.words(fileTime_);
+        if (decoderState_.words && staging_->empty()) {
+            // With a pair of time-highs per wrap of the 24-bit counter: the writer
+            // skips those the file has counted when it writes them.
+            std::vector<uint8_t> words = decoderState_.words(0);
+            const uint64_t time = decoderState_.time ? decoderState_.time() : 0;
+            const size_t pairBytes = words.size() - decoderState_.words(time).size();
+            if (afterGap_ && !words.empty()) {
+                // After the pairs, which the writer may skip.
+                const uint8_t marker[4] = {static_cast<uint8_t>(kEvt3GapMarker[0]),
+                                           static_cast<uint8_t>(kEvt3GapMarker[0] >> 8),
+                                           static_cast<uint8_t>(kEvt3GapMarker[1]),
+                                           static_cast<uint8_t>(kEvt3GapMarker[1] >> 8)};
+                words.insert(words.begin() + static_cast<long>(pairBytes), marker, marker + 4);
+            }
+            statePairBytes_[indexOf(staging_)] = pairBytes;
+            withStateWords_[indexOf(staging_)] = !words.empty();
             staging_->insert(staging_->end(), words.begin(), words.end());
         }
+        afterGap_ = false;
     }
     staging_->insert(staging_->end(), buffer.begin(), buffer.end());
 }
 
 void RawRecorder::handOverStaging() {
+    // The staged data end where the decoder stands: the buffer being appended is
+    // not decoded yet.
+    const uint64_t endTime = decoderState_.time ? decoderState_.time() : 0;
+    endTimes_[indexOf(staging_)] = endTime;
     std::vector<uint8_t>* next = nullptr;
     {
         std::lock_guard<std::mutex> lock(queueMutex_);
@@ -121,8 +157,7 @@ void RawRecorder::handOverStaging() {
     queued_.notify_one();
     staging_ = next;
     staging_->clear();
-    // The queued data end where the decoder stands: this buffer is not decoded yet.
-    fileTime_ = decoderState_.time ? decoderState_.time() : 0;
+    withStateWords_[indexOf(staging_)] = 0;
 }
 
 std::vector<uint8_t>* RawRecorder::popQueued() {
@@ -138,6 +173,7 @@ void RawRecorder::dropStaging() {
     droppedBytes_ += staging_->size();
     staging_->clear();
     needStateWords_ = true;
+    afterGap_ = true;
     if (!dropLogged_) {
         dropLogged_ = true;
         ORVANE_LOG(LOG_ERROR,
@@ -155,7 +191,7 @@ void RawRecorder::writerLoop() {
             std::vector<uint8_t>* buffer = popQueued();
             // The acquisition thread may queue the next buffer while this one is written.
             lock.unlock();
-            write(buffer->data(), buffer->size());
+            writeQueued(*buffer);
             lock.lock();
             free_.push_back(buffer);
         }
@@ -165,17 +201,57 @@ void RawRecorder::writerLoop() {
     }
 }
 
-void RawRecorder::write(const uint8_t* data, uint64_t size) {
-    file_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    if (!file_) {
-        if (writeFailures_++ == 0) {
-            ORVANE_LOG(LOG_ERROR,
-                       "Recording %s: writing failed (disk full or I/O error); the "
-                       "recording misses data",
-                       path_.c_str());
-        }
-        file_.clear();  // later buffers are still tried, and counted when they fail
+// Writer thread. After a failed write only a buffer that begins with the
+// decoder-state words may follow, so that the file decodes on across the gap
+// with its times going forward; the others are lost (counted).
+void RawRecorder::writeQueued(const std::vector<uint8_t>& buffer) {
+    const size_t index = indexOf(&buffer);
+    if (inGap_ && !withStateWords_[index]) {
+        lostBytes_ += buffer.size();
+        return;
     }
+    // The wraps the file has counted already are not written again.
+    const uint64_t skip =
+        withStateWords_[index]
+            ? std::min<uint64_t>(statePairBytes_[index], (goodTime_ >> kEvt3TimeBits) * 4)
+            : 0;
+    if (write(buffer.data() + skip, buffer.size() - skip)) {
+        inGap_ = false;
+        goodTime_ = endTimes_[index];
+    } else {
+        inGap_ = true;
+        gapPending_ = true;
+    }
+}
+
+bool RawRecorder::write(const uint8_t* data, uint64_t size) {
+    const uint64_t through = fault_ ? std::min(size, fault_(size)) : size;
+    file_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(through));
+    if (file_.flush() && through == size) {
+        fileBytes_ += size;
+        return true;
+    }
+    if (writeFailures_++ == 0) {
+        ORVANE_LOG(LOG_ERROR,
+                   "Recording %s: writing failed (disk full or I/O error); the recording "
+                   "misses data from here (the file stays whole buffers and decodes on across "
+                   "the gap, the loss is counted)",
+                   path_.c_str());
+    }
+    lostBytes_ += size;
+    // Never part of a buffer: the file goes back to its last whole one. Later
+    // buffers are still tried, and counted when they fail.
+    file_.clear();
+    file_.close();
+    std::error_code error;
+    std::filesystem::resize_file(path_, fileBytes_, error);
+    if (error) {
+        ORVANE_LOG(LOG_ERROR, "Recording %s: a partial write cannot be undone: %s", path_.c_str(),
+                   error.message().c_str());
+    }
+    file_.open(path_, std::ios::binary | std::ios::in | std::ios::out);
+    file_.seekp(0, std::ios::end);
+    return false;
 }
 
 int RawRecorder::stop() {
@@ -200,7 +276,7 @@ int RawRecorder::stop() {
         writer_.join();
     }
     if (finalStaging) {
-        write(finalStaging->data(), finalStaging->size());
+        writeQueued(*finalStaging);
     }
     file_.close();
     const bool closed = !file_.fail();
@@ -211,6 +287,10 @@ int RawRecorder::stop() {
     if (writeFailures_ > 0) {
         ORVANE_LOG(LOG_ERROR, "Recording %s: %llu writes failed; the file misses data",
                    path_.c_str(), static_cast<unsigned long long>(writeFailures_.load()));
+    }
+    if (lostBytes_ > 0) {
+        ORVANE_LOG(LOG_ERROR, "Recording %s: %llu bytes lost so far because writes failed",
+                   path_.c_str(), static_cast<unsigned long long>(lostBytes_.load()));
     }
     if (dropLogged_) {
         ORVANE_LOG(LOG_ERROR,

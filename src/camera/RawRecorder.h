@@ -72,11 +72,18 @@ class RawRecorder {
     uint64_t writeFailures() const { return writeFailures_; }
     // Bytes dropped because the disk fell behind, since construction.
     uint64_t droppedBytes() const { return droppedBytes_; }
-    // Writes bytes straight to the file (the header, before the writer runs).
-    void write(const uint8_t* data, uint64_t size);
+    // Bytes lost because writes failed (a disk full for a while), since construction.
+    uint64_t lostBytes() const { return lostBytes_; }
+    // Writes bytes straight to the file (the header, before the writer runs),
+    // whole or not at all: a write that fails is undone. False when it failed.
+    bool write(const uint8_t* data, uint64_t size);
+    // Test hook: how many of the `size` bytes of the next write reach the file
+    // before the write fails (`size`: it does not fail). Set before start.
+    void setWriteFault(std::function<uint64_t(uint64_t size)> fault) { fault_ = std::move(fault); }
 
   private:
     void writerLoop();
+    void writeQueued(const std::vector<uint8_t>& buffer);
     void dropStaging();
     void handOverStaging();
     // Under queueMutex_.
@@ -93,7 +100,7 @@ class RawRecorder {
     std::vector<std::vector<uint8_t>> buffers_;  // made by start, freed by stop
     std::vector<uint8_t>* staging_ = nullptr;
     bool needStateWords_ = false;  // under stateMutex_
-    uint64_t fileTime_ = 0;        // under stateMutex_: decoder time at the end of the kept data
+    bool afterGap_ = false;        // under stateMutex_: they follow lost data
     bool dropLogged_ = false;      // under stateMutex_
     // Under queueMutex_: buffers free for staging, and the ring of buffers
     // waiting for the writer (both sized at start, never grown).
@@ -108,6 +115,21 @@ class RawRecorder {
     std::thread writer_;
     std::atomic<uint64_t> writeFailures_{0};
     std::atomic<uint64_t> droppedBytes_{0};
+    std::atomic<uint64_t> lostBytes_{0};
+    std::function<uint64_t(uint64_t)> fault_;
+    // After a failed write the file ends on the last whole buffer, whose end time
+    // the writer keeps; the buffers staged before the acquisition thread learns
+    // of the gap are lost too, and the data after it begin with the state words.
+    uint64_t fileBytes_ = 0;                // writer (or start/stop): whole data written
+    std::vector<uint64_t> endTimes_;        // per buffer: decoder time at its end
+    std::vector<uint8_t> withStateWords_;   // per buffer: it begins with state words
+    std::vector<uint64_t> statePairBytes_;  // per buffer: bytes of wrap pairs it begins with
+    bool inGap_ = false;                    // writer: the last write failed
+    std::atomic<uint64_t> goodTime_{0};     // decoder time at the end of the file's data
+    std::atomic<bool> gapPending_{false};   // for the acquisition thread
+    size_t indexOf(const std::vector<uint8_t>* buffer) const {
+        return static_cast<size_t>(buffer - buffers_.data());
+    }
 };
 
 }  // namespace orvane

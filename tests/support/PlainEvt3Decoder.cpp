@@ -1,5 +1,7 @@
 #include "PlainEvt3Decoder.h"
 
+#include "orvane/hal/Evt3LostTimeHighs.h"
+
 namespace orvane::test {
 
 void PlainEvt3Decoder::decode(const uint8_t* begin, const uint8_t* end,
@@ -33,6 +35,10 @@ void PlainEvt3Decoder::decode(const uint8_t* begin, const uint8_t* end,
                 break;
             }
             case 0x6:
+                if (assumeLostTimeHighs_ && payload + kEvt3LostTimeHighDrop < low_) {
+                    high_ = (high_ + 1) & 0xFFF;
+                    offset_ += high_ == 0 ? uint64_t{1} << 24 : 0;
+                }
                 low_ = payload;
                 break;
             case 0x8:

@@ -14,6 +14,12 @@ namespace orvane::test {
 
 class PlainEvt3Decoder {
   public:
+    // With `assumeLostTimeHighs`, a time-low far below the one in effect steps
+    // the high part first, as our decoder does (orvane/hal/Evt3LostTimeHighs.h);
+    // without, the words are taken at their word, as any decoder would.
+    explicit PlainEvt3Decoder(bool assumeLostTimeHighs = false)
+        : assumeLostTimeHighs_(assumeLostTimeHighs) {}
+
     // Decodes the whole words of [begin, end), continuing from the previous call,
     // and appends their events and triggers.
     void decode(const uint8_t* begin, const uint8_t* end, std::vector<Event2D>& events,
@@ -21,6 +27,7 @@ class PlainEvt3Decoder {
     uint64_t time() const { return offset_ + ((uint64_t{high_} << 12) | low_); }
 
   private:
+    bool assumeLostTimeHighs_;
     uint64_t offset_ = 0;
     uint32_t high_ = 0, low_ = 0;
     uint16_t y_ = 0, baseX_ = 0;

@@ -114,6 +114,47 @@ std::vector<uint8_t> evt3Words(const std::vector<uint16_t>& words) {
     return bytes;
 }
 
+std::vector<Item> steadyStream(uint64_t seed, size_t events, uint64_t gapUs) {
+    std::mt19937_64 random(seed);
+    std::vector<Item> items(events);
+    uint64_t t = 0;
+    for (Item& item : items) {
+        t += random() % (2 * gapUs + 1);
+        item.event =
+            Event2D(static_cast<uint16_t>(random() % 1280), static_cast<uint16_t>(random() % 720),
+                    static_cast<uint8_t>(random() % 2), t);
+    }
+    return items;
+}
+
+std::vector<uint8_t> withoutTimeHighs(const std::vector<uint8_t>& bytes, size_t nth,
+                                      size_t& dropped) {
+    dropped = 0;
+    std::vector<uint8_t> out;
+    size_t candidates = 0;
+    const size_t words = bytes.size() / 2;
+    for (size_t i = 0; i < words; ++i) {
+        const unsigned type = bytes[2 * i + 1] >> 4;
+        if (type == 0x8) {
+            // A time-low before the next time-high and before any event makes the
+            // loss visible (events before it would carry the time before the loss).
+            size_t j = i + 1;
+            while (j < words && (bytes[2 * j + 1] >> 4) != 0x6 && (bytes[2 * j + 1] >> 4) != 0x8 &&
+                   (bytes[2 * j + 1] >> 4) != 0x2 && (bytes[2 * j + 1] >> 4) != 0x4 &&
+                   (bytes[2 * j + 1] >> 4) != 0x5 && (bytes[2 * j + 1] >> 4) != 0xA) {
+                ++j;
+            }
+            if (j < words && (bytes[2 * j + 1] >> 4) == 0x6 && ++candidates % nth == 0) {
+                ++dropped;
+                continue;
+            }
+        }
+        out.push_back(bytes[2 * i]);
+        out.push_back(bytes[2 * i + 1]);
+    }
+    return out;
+}
+
 std::vector<uint8_t> endingOnItsLastKey() {
     std::vector<uint16_t> words = {0x8001, 0x2001, 0x6800, 0x2002, 0x6FFF};
     words.insert(words.end(), 300, 0x2003);

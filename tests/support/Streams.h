@@ -40,6 +40,14 @@ std::vector<uint8_t> fileBytes(const std::string& path);
 std::vector<uint8_t> encode(const std::vector<Item>& items);
 // EVT 3.0 words as they lie in a file, for streams no encoder would write.
 std::vector<uint8_t> evt3Words(const std::vector<uint16_t>& words);
+// Events `gapUs` apart on average (0 to twice that), at random pixels: a
+// stream that crosses a time-high step every few hundred events.
+std::vector<Item> steadyStream(uint64_t seed, size_t events, uint64_t gapUs);
+// The words of `bytes` without every `nth` time-high word that a time-low
+// follows before any event or time-high, as when a lost buffer took the
+// time-high and left the time-lows after it. `dropped` tells how many went.
+std::vector<uint8_t> withoutTimeHighs(const std::vector<uint8_t>& bytes, size_t nth,
+                                      size_t& dropped);
 // Keys 4096 and 6144, 300 events after the time reaches 8191, then a last time
 // word that sets the time back to the last key, 6144.
 std::vector<uint8_t> endingOnItsLastKey();

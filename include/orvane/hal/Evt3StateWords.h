@@ -18,4 +18,10 @@ namespace orvane {
 // Empty when `decoder` is not an EVT 3.0 decoder.
 std::vector<uint8_t> evt3StateWords(const Decoder& decoder);
 
+// Where a recording lost data (a disk that fell behind or refused writes), it
+// writes these two words before the state words that follow the gap: an OTHERS
+// word and a CONTINUED_12 word whose values sensors do not send, which every
+// decoder ignores and `orvane info` counts.
+constexpr uint16_t kEvt3GapMarker[2] = {0xEFA9, 0xF6A9};
+
 }  // namespace orvane
