@@ -90,8 +90,10 @@ std::pair<std::shared_ptr<Camera>, bool> DvsCameraManager::bringUp(
         findCameras();
         it = cameras.find(serial);
         if (it == cameras.end()) {
-            ORVANE_LOG(LOG_ERROR, "Camera %s cannot be opened: no such camera is attached",
-                       serial.c_str());
+            const bool otherFamily = dvsCameras_.count(serial) + fusionCameras_.count(serial) > 0;
+            ORVANE_LOG(LOG_ERROR, "Camera %s cannot be opened: %s", serial.c_str(),
+                       otherFamily ? "it is a camera of the other family (event or fusion)"
+                                   : "no such camera is attached");
             return {nullptr, false};
         }
     } else if (!it->second->isConnected()) {
