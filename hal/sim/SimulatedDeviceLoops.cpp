@@ -23,7 +23,7 @@ constexpr uint64_t kFastStepUs = 1000;            // sensor time per step when r
 constexpr uint64_t kMaxStepUs = 20'000;           // a live step never makes up more than this
 constexpr std::chrono::microseconds kSendSlice{10'000};
 constexpr double kEventsPerPiece = 1 << 18;  // generated, encoded and sent at once
-constexpr uint64_t kResyncUs = 1'000'000;  // a picture this late gives up its exposure
+constexpr uint64_t kResyncUs = 1'000'000;    // a picture this late gives up its exposure
 
 // Counts what a buffer carries as the host will decode it.
 class WireCounter {

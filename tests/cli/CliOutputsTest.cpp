@@ -109,11 +109,15 @@ TEST(CliOutputs, AFailedWriteFailsTheCommandAndKeepsWhatWasThere) {
         EXPECT_EQ(readText(scratch.file(args[2])), existing);
     }
 
-    // A recording that runs out of room keeps what it holds, says what that
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // (A sanitized build may not fill one 10 MB hand-over buffer in time.)
+    // A recording that runs out of room keeps what it holds (whole hand-over
+    // buffers of 10 MB only, so the room is larger than one), says what that
     // is, and fails.
-    const std::map<std::string, std::string> camera = {{"ORVANE_SIM", "evk4:SIM-1,delays=log"}};
-    CliRun record = runOrvane({"record", "SIM-1", "full.raw", "--duration", "1s", "--quiet"},
-                              camera, scratch.path(), std::chrono::seconds(120), "", kLimit);
+    const std::map<std::string, std::string> camera = {
+        {"ORVANE_SIM", "evk4:SIM-1,delays=log,rate=4e6"}};
+    CliRun record = runOrvane({"record", "SIM-1", "full.raw", "--duration", "4s", "--quiet"},
+                              camera, scratch.path(), std::chrono::seconds(120), "", 12 << 20);
     EXPECT_EQ(record.status, 1) << describe(record);
     EXPECT_NE(record.err.find("full.raw"), std::string::npos) << record.err;
     CliRun info = runOrvane({"info", "full.raw", "--json"}, {}, scratch.path());
@@ -124,6 +128,7 @@ TEST(CliOutputs, AFailedWriteFailsTheCommandAndKeepsWhatWasThere) {
     std::snprintf(said, sizeof said, "%.2f M events", held / 1e6);
     EXPECT_NE(record.out.find(said), std::string::npos)
         << "the summary counts what the file holds (" << said << "): " << record.out;
+#endif
     EXPECT_EQ(leftovers(scratch.path()), std::vector<std::string>{});
 }
 
