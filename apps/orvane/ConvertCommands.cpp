@@ -113,27 +113,32 @@ void runCut(const ConvertOptions& options) {
 
 // A slice other than the library's frame period: the pictures are drawn here
 // and encoded through the library's converter, still at 30 pictures a second.
-void exportSlices(RawFileReader& reader, TimeRange range, uint64_t slice, const std::string& path,
-                  const std::function<void(uint64_t, uint64_t)>& progress) {
+// Returns the number of pictures.
+uint64_t exportSlices(RawFileReader& reader, TimeRange range, uint64_t slice,
+                      const OutputFiles& output,
+                      const std::function<void(uint64_t, uint64_t)>& progress) {
     DataToVideoConverter video;
     const int w = reader.getWidth(), h = reader.getHeight();
     if (video.setConverterFrameSize(h, w, h, w) != 0 ||
         video.setConverterFmt(AV_PIX_FMT_BGR24, AV_PIX_FMT_YUV420P) != 0 ||
-        video.initVideoConverter(path) != 0) {
-        throw failed(path + ": cannot start the video");
+        video.initVideoConverter(output.temporary()) != 0) {
+        throw failed(output.path() + ": cannot start the video");
     }
     EventPicture picture(reader.getWidth(), reader.getHeight());
+    uint64_t pictures = 0;
     forEachEvent(
         reader, range, slice,
         [&](const Event2D* begin, const Event2D* end) {
             picture.clear();
             picture.draw(begin, end);
             video.rgbToVideo(picture.bgr().data());
+            ++pictures;
         },
         progress);
     if (video.flushAndCloseVideo() != 0) {
-        throw failed(path + ": the video cannot be finished");
+        throw failed(output.path() + ": the video cannot be finished");
     }
+    return pictures;
 }
 
 void runExport(const ConvertOptions& options) {
@@ -157,8 +162,9 @@ void runExport(const ConvertOptions& options) {
         if (!reader->exportEventDataToVideo(range.from, to, output.temporary())) {
             throw failed(options.output + ": cannot export");
         }
-    } else {
-        exportSlices(*reader, range, slice, output.temporary(), onProgress);
+    } else if (exportSlices(*reader, range, slice, output, onProgress) == 0) {
+        // A video of no pictures is one no player opens.
+        throw Failure(options.output + ": no events from " + rangeText(range) + " to export");
     }
     progress.finish();
     output.commit();

@@ -118,9 +118,9 @@ class RawFileReader : public DvsFileReader {
     // picture per 1/30 s slice that holds events, grey with each pixel's last
     // event of the slice drawn in the ON or OFF colour. Slices without events
     // make no picture. The range is clamped to the recording. False, with an
-    // error in the log, when no file is loaded, the range holds nothing of the
-    // recording, or the video file cannot be made or finished completely (a full
-    // disk). Afterwards the reader stands after the last slice read.
+    // error in the log, when no file is loaded, the range holds no events (no
+    // file is left then), or the video file cannot be made or finished completely
+    // (a full disk). Afterwards the reader stands after the last slice read.
     bool exportEventDataToVideo(uint64_t startTime, uint64_t endTime,
                                 std::string outputPath) override;
 

@@ -225,11 +225,12 @@ bool RawFileReader::exportEventDataToVideo(uint64_t startTime, uint64_t endTime,
     std::vector<uint8_t> picture(size_t{width} * height * 3);
     const uint64_t period = 1000000 / static_cast<uint64_t>(videoFrameRate);
     const uint64_t span = endTime - from;
-    uint64_t failed = 0;
+    uint64_t failed = 0, pictures = 0;
     for (uint64_t t = from; t < endTime; t = saturatingAdd(t, period)) {
         auto slice = getNTimeEvents(period);
         if (slice && !slice->empty()) {
             eventsToRgbData(slice, picture);
+            ++pictures;
             if (videoConverter->rgbToVideo(picture.data()) != 0) {
                 ++failed;
             }
@@ -250,6 +251,15 @@ bool RawFileReader::exportEventDataToVideo(uint64_t startTime, uint64_t endTime,
     if (failed > 0) {
         ORVANE_LOG(LOG_ERROR, "%" PRIu64 " pictures could not be encoded into %s.", failed,
                    outputPath.c_str());
+    }
+    // A range without events (a recording of triggers only, a gap) would leave
+    // a video of no pictures, which no player opens: none is left behind.
+    if (pictures == 0) {
+        std::error_code ignored;
+        std::filesystem::remove(outputPath, ignored);
+        ORVANE_LOG(LOG_ERROR, "No events to export between %" PRIu64 " and %" PRIu64 " us.",
+                   startTime, endTime);
+        return false;
     }
     return closed && failed == 0;
 }

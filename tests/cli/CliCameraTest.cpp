@@ -247,7 +247,9 @@ TEST(CliCameras, FusionRecordTakesAPresetAndARateAndFramesTellSensorTimes) {
         EXPECT_EQ(refused.status, 2) << describe(refused);
     }
     // A video without sensor times (an export of events) says so.
-    CliRun exported = runOrvane({"export", "rec.raw", "events.mp4", "--quiet"}, {}, scratch.path());
+    writeSceneRecording(scratch.file("scene.raw"), 1 << 20, 5);
+    CliRun exported =
+        runOrvane({"export", "scene.raw", "events.mp4", "--quiet"}, {}, scratch.path());
     ASSERT_EQ(exported.status, 0) << describe(exported);
     CliRun untied = runOrvane({"frames", "events.mp4", "--sensor-time"}, {}, scratch.path());
     EXPECT_EQ(untied.status, 1) << describe(untied);

@@ -240,8 +240,8 @@ TEST(CliErrors, DamagedVideosFailWithANamedError) {
     }
 }
 
-// Leftovers: the signal that stopped a run is named; a range past the end says
-// so in words; simulated rates beyond the sensor's peak are refused, and the
+// Leftovers: the signal that stopped a run is named; a range past the end or
+// without events says so in words; simulated rates beyond the sensor's peak are refused, and the
 // highest accepted one still stops at once.
 TEST(CliErrors, SignalsRangesAndRatesAreNamed) {
     ScratchDir scratch;
@@ -259,6 +259,16 @@ TEST(CliErrors, SignalsRangesAndRatesAreNamed) {
     CliRun late = runOrvane({"export", "rec.raw", "x.mp4", "--from", "100s"}, {}, scratch.path());
     EXPECT_EQ(late.status, 1) << describe(late);
     EXPECT_NE(late.err.find("holds no time from 100 s to the end"), std::string::npos) << late.err;
+    // A recording without events makes no video, which no player could open.
+    writeRawFile(scratch.file("empty.raw"), recordingHeader(), {});
+    for (const char* slice : {"33333us", "10ms"}) {
+        CliRun empty =
+            runOrvane({"export", "empty.raw", "e.mp4", "--slice", slice}, {}, scratch.path());
+        EXPECT_EQ(empty.status, 1) << describe(empty);
+        EXPECT_NE(empty.err.find("e.mp4: "), std::string::npos) << empty.err;
+        EXPECT_NE(empty.err.find("o events"), std::string::npos) << empty.err;
+        EXPECT_FALSE(std::filesystem::exists(scratch.file("e.mp4")));
+    }
 
     CliRun absurd = runOrvane({"stream", "SIM-1", "--duration", "1s"},
                               {{"ORVANE_SIM", "evk4:SIM-1,delays=log,rate=1e12"}}, scratch.path(),
