@@ -10,6 +10,7 @@
 #include "view/ViewCamera.h"
 #include "view/ViewRecording.h"
 #include "view/ViewServer.h"
+#include "view/ViewVideo.h"
 
 namespace orvane::cli {
 
@@ -44,7 +45,7 @@ void runView(const ViewOptions& options) {
     if (endsWith(options.source, ".raw")) {
         source = std::make_unique<ViewRecording>(options.source, false);
     } else if (endsWith(options.source, ".mp4")) {
-        throw UsageError(options.source + ": videos are not shown yet; view a .raw or a camera");
+        source = std::make_unique<ViewVideo>(options.source);
     } else {
         source = std::make_unique<ViewCamera>(options.source, recordDir);
     }
@@ -92,8 +93,9 @@ void addViewCommand(CLI::App& app) {
     auto options = std::make_shared<ViewOptions>();
     CLI::App* view = app.add_subcommand(
         "view", "Show a camera or a recording in the web browser (live, with its tools)");
-    view->add_option("SOURCE", options->source,
-                     "A camera serial (none: the first camera found) or a .raw recording");
+    view->add_option(
+        "SOURCE", options->source,
+        "A camera serial (none: the first camera found), a .raw recording or an .mp4 video");
     view->add_option("--port", options->port, "The port to serve on (0: any free one)")
         ->default_str("8080");
     view->add_option("--bind", options->bind,
@@ -105,7 +107,8 @@ void addViewCommand(CLI::App& app) {
         ->default_str(".");
     view->add_flag("--open", options->open, "Open the page in the default browser");
     view->footer(
-        "Example:\n  orvane view recording.raw\n  orvane view SIM-01 --port 8081\n"
+        "Example:\n  orvane view recording.raw\n  orvane view video.mp4\n  orvane view SIM-01 "
+        "--port 8081\n"
         "Through an SSH tunnel: ssh -L 8080:localhost:8080 robot, then open "
         "http://localhost:8080/");
     view->callback([options] { runView(*options); });

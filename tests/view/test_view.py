@@ -14,6 +14,7 @@ import subprocess
 import tempfile
 import time
 import urllib.request
+import zlib
 
 import numpy as np
 import pytest
@@ -140,6 +141,61 @@ def window_pixels(path, end, window, width, height):
     return int(on.sum()), int(off.sum()), len(events)
 
 
+def read_png(path):
+    """An 8-bit RGB PNG as FFmpeg's encoder writes it (rows unfiltered or with
+    the Sub or Up filter), as a height x width x 3 array."""
+    data = pathlib.Path(path).read_bytes()
+    assert data[:8] == b"\x89PNG\r\n\x1a\n"
+    at, chunks, width, height = 8, [], 0, 0
+    while at < len(data):
+        length = int.from_bytes(data[at:at + 4], "big")
+        kind, body = data[at + 4:at + 8], data[at + 8:at + 8 + length]
+        if kind == b"IHDR":
+            width, height = int.from_bytes(body[0:4], "big"), int.from_bytes(body[4:8], "big")
+            assert (body[8], body[9]) == (8, 2), "8-bit RGB"
+        elif kind == b"IDAT":
+            chunks.append(body)
+        at += 12 + length
+    raw = np.frombuffer(zlib.decompress(b"".join(chunks)), np.uint8).reshape(height, 1 + width * 3)
+    rows = np.zeros((height, width * 3), np.uint8)
+    for y in range(height):
+        kind, row = raw[y, 0], raw[y, 1:].astype(np.uint32)
+        if kind == 1:
+            for x in range(3, len(row)):
+                row[x] += row[x - 3]
+        elif kind == 2 and y > 0:
+            row += rows[y - 1]
+        else:
+            assert kind in (0, 2), f"PNG filter {kind}"
+        rows[y] = row & 0xFF
+    return rows.reshape(height, width, 3)
+
+
+def lit_pixels(page, canvas="picture"):
+    """Indices of the pixels the page drew in another colour than the background."""
+    return page.eval(f"""(() => {{ const c = document.getElementById('{canvas}');
+        const d = new Uint32Array(c.getContext('2d').getImageData(0, 0, c.width, c.height).data.buffer);
+        const lit = []; for (let i = 0; i < d.length; i++) if (d[i] !== colours[0]) lit.push(i);
+        return lit; }})()""")
+
+
+def spread(page, canvas):
+    """How far apart the darkest and the brightest green of a canvas are."""
+    return page.eval(f"""(() => {{ const c = document.getElementById('{canvas}');
+        const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+        let lo = 255, hi = 0; for (let i = 1; i < d.length; i += 4) {{ lo = Math.min(lo, d[i]); hi = Math.max(hi, d[i]); }}
+        return hi - lo; }})()""")
+
+
+def click(page, element, share):
+    """A click at `share` of the width of an element of the page."""
+    box = page.eval(f"(() => {{ const r = document.getElementById('{element}').getBoundingClientRect();"
+                    " return [r.left, r.top, r.width, r.height]; })()")
+    x, y = box[0] + box[2] * share, box[1] + box[3] / 2
+    page.mouse("mousePressed", x, y)
+    page.mouse("mouseReleased", x, y)
+
+
 def test_a_recording_plays_and_seeks_on_its_timeline(browser_for, tmp_path):
     source = DATA / "rosbag_event_camera_py_events_1_640x480.raw"
     if not source.exists():
@@ -156,11 +212,7 @@ def test_a_recording_plays_and_seeks_on_its_timeline(browser_for, tmp_path):
         # Pause, then click the timeline at two thirds: the page shows that time.
         page.eval("send({op: 'pause'})")
         wait_for(lambda: page.eval("window.orvaneView.status && window.orvaneView.status.paused"), "pause")
-        box = page.eval("(() => { const r = document.getElementById('timeline').getBoundingClientRect();"
-                        " return [r.left, r.top, r.width, r.height]; })()")
-        x, y = box[0] + box[2] * 2 / 3, box[1] + box[3] / 2
-        page.mouse("mousePressed", x, y)
-        page.mouse("mouseReleased", x, y)
+        click(page, "timeline", 2 / 3)
         wanted = hello["start_us"] + (hello["end_us"] - hello["start_us"]) * 2 / 3
         frame = wait_for(lambda: (f := page.eval("window.orvaneView.frame")) and abs(f["end"] - wanted) < 20_000 and f,
                          "the picture at the clicked time")
@@ -170,6 +222,14 @@ def test_a_recording_plays_and_seeks_on_its_timeline(browser_for, tmp_path):
         assert frame["events"] == events
         assert (frame["drawnOn"], frame["drawnOff"]) == (on, off)
         assert page.eval("document.getElementById('events').textContent") == str(events)
+        # The same window rendered by the command line lights the same pixels.
+        centre = frame["end"] - frame["window"] + frame["window"] // 2
+        render = subprocess.run([CLI, "render", recording, str(tmp_path / "at.png"), "--at", f"{centre}us",
+                                 "--window", f"{frame['window']}us"], capture_output=True, text=True)
+        assert render.returncode == 0, render.stderr
+        rendered = read_png(tmp_path / "at.png").reshape(-1, 3)
+        grey = np.array([0x70, 0x70, 0x70])  # the background of orvane render
+        assert np.flatnonzero((rendered != grey).any(axis=1)).tolist() == lit_pixels(page)
     finally:
         status, out, err = viewer.stop()
     assert status == 0, err
@@ -246,3 +306,73 @@ def test_bad_requests_get_an_answer_and_a_public_viewer_needs_its_token(tmp_path
         status, _, err = viewer.stop()
     assert status == 0, err
     assert not list(tmp_path.glob("*.raw"))
+
+
+def test_a_fusion_camera_shows_its_pictures_with_their_events_and_records_both(browser_for, tmp_path):
+    serial = f"VIEWTD-{os.getpid()}"
+    # A low event rate: the browser, the 4K frame sensor and the test share two cores.
+    viewer = Viewer([serial], tmp_path, env={"ORVANE_SIM": f"tandro:{serial},delays=log,rate=2e5"})
+    try:
+        page = browser_for(viewer.url)
+        hello = wait_for(lambda: page.eval("window.orvaneView.hello"), "the camera")
+        assert hello["kind"] == "fusion"
+        assert hello["frame"]["width"] <= 960 and hello["frame"]["sensor_width"] > hello["frame"]["width"]
+        wait_for(lambda: page.eval("window.orvaneView.videoPictures > 2 && !!window.orvaneView.fusion"),
+                 "frame-sensor pictures and a fusion image", timeout=90)
+        # The frame picture is a picture, not a blank canvas.
+        assert spread(page, "frame") > 50, "the frame picture is flat"
+        fusion = page.eval("window.orvaneView.fusion")
+        assert fusion["events"] > 0 and fusion["drawnOn"] + fusion["drawnOff"] > 0, fusion
+        assert (fusion["drawnOn"], fusion["drawnOff"]) == (fusion["onPixels"], fusion["offPixels"])
+        # A pixel has at most 10 events of each polarity counted.
+        assert fusion["events"] <= 20 * len(lit_pixels(page, "fusion"))
+        page.screenshot("view-fusion.png")
+
+        page.eval("document.getElementById('recordName').value = 'both.raw'; document.getElementById('record').click()")
+        wait_for(lambda: page.eval("window.orvaneView.replies.some(r => r.op === 'record' && r.recording)"), "recording")
+        wait_for(lambda: (tmp_path / "both.raw").exists() and (tmp_path / "both.raw").stat().st_size > 100_000,
+                 "recorded events")
+        page.eval("document.getElementById('record').click()")
+        stop = wait_for(lambda: page.eval("window.orvaneView.replies.find(r => r.op === 'record' && r.recorded)"),
+                        "the stop", timeout=120)
+        assert "both.mp4" in stop["recorded"]
+    finally:
+        status, out, err = viewer.stop()
+    assert status == 0, err
+    for name in ("both.raw", "both.mp4"):
+        info = subprocess.run([CLI, "info", str(tmp_path / name), "--json"], capture_output=True, text=True)
+        assert info.returncode == 0, info.stderr
+    assert json.loads(info.stdout)["pictures"] > 0
+
+
+def test_a_video_plays_and_seeks_to_its_pictures(browser_for, tmp_path):
+    source = DATA / "rosbag_event_camera_py_events_1_640x480.raw"
+    if not source.exists():
+        pytest.skip(f"no real recordings in {DATA} (set ORVANE_TEST_DATA)")
+    video = tmp_path / "v.mp4"
+    export = subprocess.run([CLI, "export", str(source), str(video), "--to", "8.5s", "--quiet"],
+                            capture_output=True, text=True)
+    assert export.returncode == 0, export.stderr
+    listed = subprocess.run([CLI, "frames", str(video), "--json"], capture_output=True, text=True)
+    times = [p["time_us"] for p in json.loads(listed.stdout)["pictures"]]
+    viewer = Viewer([str(video)], tmp_path)
+    try:
+        page = browser_for(viewer.url)
+        hello = wait_for(lambda: page.eval("window.orvaneView.hello"), "the video")
+        assert (hello["kind"], hello["width"], hello["height"], hello["pictures"]) == ("video", 640, 480, len(times))
+        wait_for(lambda: page.eval("window.orvaneView.videoPictures > 3"), "playback")
+        page.eval("send({op: 'pause'})")
+        wait_for(lambda: page.eval("window.orvaneView.status && window.orvaneView.status.paused"), "pause")
+        click(page, "timeline", 0.5)
+        wanted = hello["start_us"] + (hello["end_us"] - hello["start_us"]) * 0.5
+        # The picture on show at a time is the last one at or before it.
+        expected = max(t for t in times if t <= wanted + 2000)
+        shown = wait_for(lambda: (v := page.eval("window.orvaneView.video")) and abs(v["time"] - expected) <= 34_000 and v,
+                         "the picture at the clicked time")
+        assert shown["time"] in times
+        assert page.eval("document.getElementById('time').textContent") == f"{shown['time'] / 1e6:.6f} s"
+        assert spread(page, "picture") > 50, "the video picture is flat"
+        page.screenshot("view-video.png")
+    finally:
+        status, _, err = viewer.stop()
+    assert status == 0, err

@@ -12,13 +12,6 @@ namespace {
 
 constexpr uint8_t kOn = 1, kOff = 2;
 
-template <typename T>
-void put(std::string& out, T value) {
-    char bytes[sizeof(T)];
-    std::memcpy(bytes, &value, sizeof(T));  // little-endian hosts only, as x86 and ARM are
-    out.append(bytes, sizeof(T));
-}
-
 void setPixel(std::vector<uint8_t>& packed, size_t pixel, uint8_t bits) {
     packed[pixel >> 2] |= static_cast<uint8_t>(bits << ((pixel & 3) * 2));
 }
@@ -119,9 +112,32 @@ std::vector<uint8_t> packEvents(const std::vector<Event2D>& events, uint16_t wid
     return packed;
 }
 
+std::vector<uint8_t> packFusionImage(const std::vector<uint16_t>& image, uint16_t width,
+                                     uint16_t height, EventPictureCounts& counts,
+                                     uint64_t& events) {
+    std::vector<uint8_t> packed(packedBytes(width, height), 0);
+    events = 0;
+    if (image.size() >= size_t{width} * height * 2) {
+        for (size_t y = 0; y < height; ++y) {
+            for (size_t x = 0; x < width; ++x) {
+                // Columns are mirrored; OFF then ON counts a pixel.
+                const uint16_t* pair = &image[2 * (y * width + (width - 1 - x))];
+                events += pair[0] + pair[1];
+                const uint8_t bits =
+                    static_cast<uint8_t>((pair[1] != 0 ? kOn : 0) | (pair[0] != 0 ? kOff : 0));
+                if (bits != 0) {
+                    setPixel(packed, y * width + x, bits);
+                }
+            }
+        }
+    }
+    count(packed, counts);
+    return packed;
+}
+
 ViewPicture eventPicture(const std::vector<uint8_t>& packed, uint16_t width, uint16_t height,
                          uint64_t end, uint64_t window, const EventPictureCounts& counts,
-                         uint64_t events) {
+                         uint64_t events, char kind) {
     // Deflated at the fastest level: an event picture is mostly empty, and
     // shrinks about tenfold (see the viewer benchmark).
     uLongf size = compressBound(static_cast<uLong>(packed.size()));
@@ -132,17 +148,17 @@ ViewPicture eventPicture(const std::vector<uint8_t>& packed, uint16_t width, uin
     ViewPicture picture;
     std::string& m = picture.message;
     m.reserve(40 + (small ? size : packed.size()));
-    m.push_back('E');
+    m.push_back(kind);
     m.push_back(1);
-    put<uint16_t>(m, width);
-    put<uint16_t>(m, height);
+    appendLittleEndian<uint16_t>(m, width);
+    appendLittleEndian<uint16_t>(m, height);
     m.push_back(small ? 1 : 0);
     m.push_back(0);
-    put<uint64_t>(m, end);
-    put<uint64_t>(m, window);
-    put<uint32_t>(m, static_cast<uint32_t>(counts.onPixels));
-    put<uint32_t>(m, static_cast<uint32_t>(counts.offPixels));
-    put<uint64_t>(m, events);
+    appendLittleEndian<uint64_t>(m, end);
+    appendLittleEndian<uint64_t>(m, window);
+    appendLittleEndian<uint32_t>(m, static_cast<uint32_t>(counts.onPixels));
+    appendLittleEndian<uint32_t>(m, static_cast<uint32_t>(counts.offPixels));
+    appendLittleEndian<uint64_t>(m, events);
     if (small) {
         m.append(deflated.data(), size);
     } else {

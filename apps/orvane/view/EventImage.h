@@ -60,10 +60,16 @@ class LiveEventImage {
 std::vector<uint8_t> packEvents(const std::vector<Event2D>& events, uint16_t width, uint16_t height,
                                 EventPictureCounts& counts);
 
+// A fusion camera's fusion image (counts per pixel and polarity, columns
+// mirrored) as a packed picture; `events` is the sum of its counts.
+std::vector<uint8_t> packFusionImage(const std::vector<uint16_t>& image, uint16_t width,
+                                     uint16_t height, EventPictureCounts& counts, uint64_t& events);
+
 // The viewer's message of a packed picture of the window [end - window, end)
-// holding `events` events (the format is ViewPicture's).
+// holding `events` events (the format is ViewPicture's): an event picture, or
+// with `kind` 'F' a fusion image.
 ViewPicture eventPicture(const std::vector<uint8_t>& packed, uint16_t width, uint16_t height,
                          uint64_t end, uint64_t window, const EventPictureCounts& counts,
-                         uint64_t events);
+                         uint64_t events, char kind = 'E');
 
 }  // namespace orvane::cli

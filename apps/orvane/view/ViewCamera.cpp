@@ -7,6 +7,21 @@ namespace orvane::cli {
 namespace {
 
 constexpr size_t kRateSamples = 40;  // ten seconds of status, four a second
+// Frame-sensor pictures are shown within this size: the page has about this
+// much room beside the controls, and a 4K JPEG would cost the link 1-2 MB.
+constexpr int kFrameWidth = 960, kFrameHeight = 540;
+
+std::string joinPaths(const std::vector<std::string>& paths) {
+    return paths.size() == 1 ? paths[0] : paths[0] + " and " + paths[1];
+}
+
+uint64_t bytesOf(const std::vector<std::string>& paths) {
+    uint64_t bytes = 0;
+    for (const std::string& path : paths) {
+        bytes += fileSize(path);
+    }
+    return bytes;
+}
 
 std::string settingText(const Json& request) {
     const Json& value = request.value("value", Json());
@@ -40,8 +55,11 @@ ViewCamera::ViewCamera(const std::string& serial, std::filesystem::path recordDi
     };
     imageCallback_ = camera_.fusion ? camera_.fusion->addEventsStreamHandleCallback(draw)
                                     : camera_.events->addEventsStreamHandleCallback(draw);
+    if (camera_.fusion) {
+        preview_ = std::make_unique<FusionPreview>(*camera_.fusion, kFrameWidth, kFrameHeight);
+    }
     const int started =
-        camera_.fusion ? camera_.fusion->start(STREAM_DVS) : camera_.events->start();
+        camera_.fusion ? camera_.fusion->start(STREAM_BOTH) : camera_.events->start();
     if (started != 0) {
         throw failed(description_.serial + ": cannot start streaming");
     }
@@ -70,12 +88,19 @@ Json ViewCamera::tools() {
 }
 
 Json ViewCamera::describe() {
-    return {{"kind", camera_.fusion ? "fusion" : "camera"},
-            {"name", description_.serial + " (" + description_.productName + ")"},
-            {"width", image_->width()},
-            {"height", image_->height()},
-            {"record_dir", recordDir_.string()},
-            {"tools", tools()}};
+    Json hello = {{"kind", camera_.fusion ? "fusion" : "camera"},
+                  {"name", description_.serial + " (" + description_.productName + ")"},
+                  {"width", image_->width()},
+                  {"height", image_->height()},
+                  {"record_dir", recordDir_.string()},
+                  {"tools", tools()}};
+    if (preview_) {
+        hello["frame"] = {{"width", preview_->width()},
+                          {"height", preview_->height()},
+                          {"sensor_width", camera_.fusion->getWidth(STREAM_APS)},
+                          {"sensor_height", camera_.fusion->getHeight(STREAM_APS)}};
+    }
+    return hello;
 }
 
 std::optional<ViewPicture> ViewCamera::picture(uint64_t windowUs) {
@@ -91,6 +116,10 @@ std::optional<ViewPicture> ViewCamera::picture(uint64_t windowUs) {
                         image_->eventsIn(end, windowUs));
 }
 
+std::vector<ViewPicture> ViewCamera::framePictures() {
+    return preview_ ? preview_->take() : std::vector<ViewPicture>{};
+}
+
 Json ViewCamera::status() {
     const auto now = std::chrono::steady_clock::now();
     const uint64_t count = counters_->events;
@@ -102,15 +131,19 @@ Json ViewCamera::status() {
     lastCount_ = count;
     lastStatus_ = now;
     Json recording = nullptr;
-    if (!recordingPath_.empty()) {
-        recording = {{"path", recordingPath_}, {"bytes", fileSize(recordingPath_)}};
+    if (!recordingPaths_.empty()) {
+        recording = {{"path", joinPaths(recordingPaths_)}, {"bytes", bytesOf(recordingPaths_)}};
     }
-    return {{"events", count},
-            {"rates", Json(rates_)},
-            {"rate_interval_s", 0.25},
-            {"dropped_buffers", droppedBuffers(camera_)},
-            {"trigger_edges", counters_->triggers.load()},
-            {"recording", recording}};
+    Json status = {{"events", count},
+                   {"rates", Json(rates_)},
+                   {"rate_interval_s", 0.25},
+                   {"dropped_buffers", droppedBuffers(camera_)},
+                   {"trigger_edges", counters_->triggers.load()},
+                   {"recording", recording}};
+    if (preview_) {
+        status["pictures"] = preview_->received();
+    }
+    return status;
 }
 
 Json ViewCamera::control(const Json& request) {
@@ -129,20 +162,19 @@ Json ViewCamera::control(const Json& request) {
 Json ViewCamera::record(const Json& request) {
     const bool on = request.value("on", false);
     if (!on) {
-        if (recordingPath_.empty()) {
+        if (recordingPaths_.empty()) {
             throw UsageError("record: not recording");
         }
-        const int stopped = camera_.fusion ? camera_.fusion->stopRecording(STREAM_DVS)
-                                           : camera_.events->stopRecording();
-        Json done = {{"recorded", recordingPath_}, {"bytes", fileSize(recordingPath_)}};
-        recordingPath_.clear();
+        const int stopped = stopRecording();
+        Json done = {{"recorded", joinPaths(recordingPaths_)}, {"bytes", bytesOf(recordingPaths_)}};
+        recordingPaths_.clear();
         if (stopped != 0) {
             throw failed(done["recorded"].get<std::string>() + ": not all could be written");
         }
         return done;
     }
-    if (!recordingPath_.empty()) {
-        throw UsageError("record: already recording to " + recordingPath_);
+    if (!recordingPaths_.empty()) {
+        throw UsageError("record: already recording to " + joinPaths(recordingPaths_));
     }
     // Only a plain name: the files go to the directory the viewer may write to.
     const std::string name = request.value("name", std::string());
@@ -151,36 +183,46 @@ Json ViewCamera::record(const Json& request) {
         throw UsageError("record: \"name\" takes a file name ending in .raw, without a directory");
     }
     const std::string path = (recordDir_ / name).string();
-    std::error_code error;
-    if (std::filesystem::exists(path, error)) {
-        throw UsageError("record: " + path + " exists already");
+    std::vector<std::string> paths = {path};
+    if (camera_.fusion) {
+        paths.push_back(path.substr(0, path.size() - 4) + ".mp4");
+    }
+    for (const std::string& file : paths) {
+        std::error_code error;
+        if (std::filesystem::exists(file, error)) {
+            throw UsageError("record: " + file + " exists already");
+        }
     }
     int status = 0;
     try {
-        status = camera_.fusion ? camera_.fusion->startRecording(path, STREAM_DVS)
+        status = camera_.fusion ? camera_.fusion->startRecording(path, STREAM_BOTH)
                                 : camera_.events->startRecording(path);
     } catch (const std::runtime_error& e) {
-        throw Failure(path + ": cannot be written (" + e.what() + ")");
+        throw Failure(joinPaths(paths) + ": cannot be written (" + e.what() + ")");
     }
     if (status != 0) {
-        throw failed(path + ": cannot record");
+        throw failed(joinPaths(paths) + ": cannot record");
     }
-    recordingPath_ = path;
-    return {{"recording", path}};
+    recordingPaths_ = std::move(paths);
+    return {{"recording", joinPaths(recordingPaths_)}};
+}
+
+int ViewCamera::stopRecording() {
+    if (!camera_.fusion) {
+        return camera_.events->stopRecording();
+    }
+    // The events first: the video may take a while to finish.
+    return camera_.fusion->stopRecording(STREAM_DVS) | camera_.fusion->stopRecording(STREAM_BOTH);
 }
 
 void ViewCamera::finish() {
-    if (!recordingPath_.empty()) {
-        if (camera_.fusion) {
-            camera_.fusion->stopRecording(STREAM_DVS);
-        } else {
-            camera_.events->stopRecording();
-        }
-        recordingPath_.clear();
+    if (!recordingPaths_.empty()) {
+        stopRecording();
+        recordingPaths_.clear();
     }
     if (streaming_) {
         if (camera_.fusion) {
-            camera_.fusion->stop(STREAM_DVS);
+            camera_.fusion->stop(STREAM_BOTH);
         } else {
             camera_.events->stop();
         }

@@ -11,6 +11,7 @@
 
 #include "../CameraSession.h"
 #include "EventImage.h"
+#include "FusionPreview.h"
 #include "ViewSource.h"
 
 namespace orvane::cli {
@@ -24,15 +25,19 @@ class ViewCamera : public ViewSource {
 
     Json describe() override;
     std::optional<ViewPicture> picture(uint64_t windowUs) override;
+    std::vector<ViewPicture> framePictures() override;
     Json status() override;
     // {"op":"set","tool":"roi","param":"x","value":100},
     // {"op":"record","on":true,"name":"take.raw"}, {"op":"record","on":false}.
+    // A fusion camera records its video beside the events (take.mp4).
     Json control(const Json& request) override;
     void finish() override;
 
   private:
     Json tools();
     Json record(const Json& request);
+    // 0, or -1 when a file could not be written in full.
+    int stopRecording();
 
     DvsCameraManager manager_;
     CameraDescription description_;
@@ -40,9 +45,10 @@ class ViewCamera : public ViewSource {
     std::filesystem::path recordDir_;
     std::unique_ptr<LiveEventImage> image_;
     std::unique_ptr<LiveCounters> counters_;
+    std::unique_ptr<FusionPreview> preview_;  // fusion cameras only
     uint32_t imageCallback_ = 0;
     bool streaming_ = false;
-    std::string recordingPath_;  // empty when not recording
+    std::vector<std::string> recordingPaths_;  // empty when not recording
     // Event rate: the count at each status, the last few seconds of them.
     uint64_t lastCount_ = 0;
     std::chrono::steady_clock::time_point lastStatus_;

@@ -21,8 +21,7 @@ ViewRecording::ViewRecording(const std::string& path, bool quiet)
     const TimeRange range = recordingRange(*reader_);
     start_ = range.from;
     end_ = range.to;
-    position_ = start_;
-    lastTick_ = std::chrono::steady_clock::now();
+    clock_ = std::make_unique<PlaybackClock>(start_, end_);
 }
 
 Json ViewRecording::describe() {
@@ -64,27 +63,16 @@ Json ViewRecording::describe() {
             {"start_us", start_},
             {"end_us", end_},
             {"events", total},
-            {"timeline", {{"bar_us", span / kTimelineBars}, {"events", bars}}}};
+            {"timeline", {{"bar_us", span / kTimelineBars}, {"unit", "events"}, {"counts", bars}}}};
 }
 
 std::optional<ViewPicture> ViewRecording::picture(uint64_t windowUs) {
-    const auto now = std::chrono::steady_clock::now();
-    const double elapsedUs = std::chrono::duration<double, std::micro>(now - lastTick_).count();
-    lastTick_ = now;
-    if (!paused_) {
-        position_ += static_cast<uint64_t>(elapsedUs * speed_);
-        if (position_ >= end_) {
-            position_ = end_;
-            paused_ = true;  // the end: the last picture stays
-        }
-        moved_ = true;
-    }
-    if (!moved_) {
+    if (!clock_->advance()) {
         return std::nullopt;
     }
-    moved_ = false;
-    const uint64_t from = position_ > start_ + windowUs ? position_ - windowUs : start_;
-    const uint64_t length = std::max<uint64_t>(position_ - from, 1);
+    const uint64_t position = clock_->position();
+    const uint64_t from = position > start_ + windowUs ? position - windowUs : start_;
+    const uint64_t length = std::max<uint64_t>(position - from, 1);
     const auto events = reader_->getNTimeEventsGivenStartTimeStamp(from, length);
     static const std::vector<Event2D> none;
     const std::vector<Event2D>& shown = events ? *events : none;
@@ -96,46 +84,17 @@ std::optional<ViewPicture> ViewRecording::picture(uint64_t windowUs) {
 }
 
 void ViewRecording::viewerJoined() {
-    if (!everJoined_) {
-        everJoined_ = true;
-        paused_ = false;
-        lastTick_ = std::chrono::steady_clock::now();
-    }
+    clock_->joined();
 }
 
 Json ViewRecording::status() {
-    return {{"position_us", position_},
-            {"speed", speed_},
-            {"paused", paused_},
-            {"shown_events", shownEvents_}};
+    Json status = clock_->status();
+    status["shown_events"] = shownEvents_;
+    return status;
 }
 
 Json ViewRecording::control(const Json& request) {
-    const std::string op = request["op"];
-    if (op == "seek") {
-        const Json& t = request.value("t", Json());
-        if (!t.is_number() || t.get<double>() < 0) {
-            throw UsageError("seek: \"t\" takes a time in microseconds");
-        }
-        position_ = std::clamp<uint64_t>(t.get<uint64_t>(), start_, end_);
-        moved_ = true;
-    } else if (op == "speed") {
-        const Json& x = request.value("x", Json());
-        if (!x.is_number() || x.get<double>() < 0.01 || x.get<double>() > 1000) {
-            throw UsageError("speed: \"x\" takes 0.01 to 1000");
-        }
-        speed_ = x.get<double>();
-    } else if (op == "pause") {
-        paused_ = true;
-    } else if (op == "play") {
-        if (position_ >= end_) {
-            position_ = start_;
-        }
-        paused_ = false;
-    } else {
-        throw UsageError(op + ": not a request a recording takes (seek, speed, pause, play)");
-    }
-    return status();
+    return clock_->control(request, "a recording");
 }
 
 }  // namespace orvane::cli

@@ -4,9 +4,9 @@
 // with seeks anywhere through the index, and the event rate over the whole
 // file for the timeline.
 
-#include <chrono>
 #include <memory>
 
+#include "PlaybackClock.h"
 #include "ViewSource.h"
 #include "orvane/RawFileReader.h"
 
@@ -31,13 +31,8 @@ class ViewRecording : public ViewSource {
     std::string path_;
     std::unique_ptr<RawFileReader> reader_;
     uint64_t start_ = 0, end_ = 0;
-    uint64_t position_ = 0;  // the shown window's end, us
-    double speed_ = 1.0;
-    bool paused_ = true;
-    bool everJoined_ = false;
-    bool moved_ = true;  // the picture at position_ is yet to be sent
+    std::unique_ptr<PlaybackClock> clock_;
     uint64_t shownEvents_ = 0;
-    std::chrono::steady_clock::time_point lastTick_;
 };
 
 }  // namespace orvane::cli

@@ -76,8 +76,8 @@ void ViewServer::joined(const std::shared_ptr<ViewSession>& session) {
     sessions_.push_back(session);
     source_.viewerJoined();
     // A paused recording sends no new pictures: a page that joins gets the last.
-    if (lastPicture_) {
-        session->sendPicture(lastPicture_);
+    for (const auto& [kind, picture] : lastPictures_) {
+        session->sendPicture(picture);
     }
 }
 
@@ -109,9 +109,17 @@ void ViewServer::tick() {
     const auto period = std::chrono::microseconds(1000000 / options_.picturesPerSecond);
     // The clock keeps its own pace: a late tick does not shift the next ones.
     timer_.expires_at(timer_.expiry() + period);
+    std::vector<ViewPicture> pictures = source_.framePictures();
     if (std::optional<ViewPicture> picture = source_.picture(options_.windowUs)) {
-        lastPicture_ = std::make_shared<const std::string>(std::move(picture->message));
-        forEachSession([&](ViewSession& session) { session.sendPicture(lastPicture_); });
+        pictures.push_back(std::move(*picture));
+    }
+    for (ViewPicture& picture : pictures) {
+        if (picture.message.empty()) {
+            continue;
+        }
+        auto shared = std::make_shared<const std::string>(std::move(picture.message));
+        lastPictures_[shared->front()] = shared;
+        forEachSession([&](ViewSession& session) { session.sendPicture(shared); });
     }
     if (++ticks_ % (options_.picturesPerSecond / kStatusPerSecond) == 0) {
         Json status = source_.status();

@@ -7,6 +7,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,7 +61,7 @@ class ViewServer {
     boost::asio::ip::tcp::acceptor acceptor_;
     boost::asio::steady_timer timer_;
     std::vector<std::weak_ptr<ViewSession>> sessions_;
-    std::shared_ptr<const std::string> lastPicture_;
+    std::map<char, std::shared_ptr<const std::string>> lastPictures_;  // by kind
     uint64_t ticks_ = 0;
 };
 

@@ -115,10 +115,14 @@ void ViewSession::sendPicture(std::shared_ptr<const std::string> picture) {
     if (!open()) {
         return;
     }
-    if (pendingPicture_) {
+    if (picture->empty()) {
+        return;
+    }
+    auto& waiting = pendingPictures_[picture->front()];
+    if (waiting) {
         ++skipped_;
     }
-    pendingPicture_ = std::move(picture);
+    waiting = std::move(picture);
     writeNext();
 }
 
@@ -161,18 +165,29 @@ void ViewSession::writeNext() {
         writing_ = true;
         websocket_->text(true);
         websocket_->async_write(boost::asio::buffer(writingText_), std::move(done));
-    } else if (pendingPicture_) {
-        writingPicture_ = std::move(pendingPicture_);
-        pendingPicture_.reset();
+        return;
+    }
+    // Kinds take turns, so that a busy event picture never starves the others.
+    auto next = pendingPictures_.upper_bound(lastKind_);
+    for (size_t n = 0; n < pendingPictures_.size(); ++n, ++next) {
+        if (next == pendingPictures_.end()) {
+            next = pendingPictures_.begin();
+        }
+        if (!next->second) {
+            continue;
+        }
+        lastKind_ = next->first;
+        writingPicture_ = std::move(next->second);
         writing_ = true;
         websocket_->binary(true);
         websocket_->async_write(boost::asio::buffer(*writingPicture_), std::move(done));
+        return;
     }
 }
 
 void ViewSession::close() {
     closed_ = true;
-    pendingPicture_.reset();
+    pendingPictures_.clear();
     pendingText_.clear();
 }
 

@@ -4,9 +4,9 @@
 // WebSocket that carries pictures and status to the page and its requests
 // back. Runs on the server's thread only.
 //
-// What waits to be sent is bounded: one picture (a newer one replaces it, and
-// the replaced one is counted as skipped) and a few text messages (the oldest
-// status goes first). A slow or gone browser thus costs the server nothing but
+// What waits to be sent is bounded: one picture of each kind (a newer one
+// replaces it, and the replaced one is counted as skipped) and a few text
+// messages (the oldest status goes first). A slow or gone browser thus costs the server nothing but
 // skipped pictures, and never holds up the camera.
 
 #include <boost/asio/ip/tcp.hpp>
@@ -14,6 +14,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 #include <deque>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,7 +28,8 @@ class ViewSession : public std::enable_shared_from_this<ViewSession> {
     ViewSession(boost::asio::ip::tcp::socket socket, ViewServer& server);
     void start();
 
-    // Queues a picture; one waiting is replaced (and counted as skipped).
+    // Queues a picture; one of its kind waiting is replaced (and counted as
+    // skipped).
     void sendPicture(std::shared_ptr<const std::string> picture);
     // Queues a text message; `status` ones may be dropped for newer ones.
     void sendText(std::string text, bool status);
@@ -51,7 +53,8 @@ class ViewSession : public std::enable_shared_from_this<ViewSession> {
     bool mayControl_ = false;
     bool closed_ = false;
     bool writing_ = false;
-    std::shared_ptr<const std::string> pendingPicture_;
+    std::map<char, std::shared_ptr<const std::string>> pendingPictures_;  // by kind
+    char lastKind_ = 0;
     std::deque<std::pair<std::string, bool>> pendingText_;
     std::shared_ptr<const std::string> writingPicture_;
     std::string writingText_;

@@ -4,8 +4,10 @@
 // calls a source from its one thread only.
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "../Output.h"
 
@@ -17,11 +19,20 @@ namespace orvane::cli {
 // u8 encoding (0: two bits a pixel as LiveEventImage packs them, 1: the same
 // deflated with zlib), u8 0, u64 window end (us), u64 window (us), u32 pixels
 // with an ON event, u32 pixels with an OFF event, u64 events in the window,
-// then the picture. Video pictures: 'J', version 1, u16 width, u16 height,
-// u16 0, u64 time (us), then a JPEG.
+// then the picture. Fusion images (the events counted over one frame-sensor
+// picture): 'F', then as an event picture whose window ends at the picture's
+// time. Frame-sensor and video pictures: 'J', version 1, u16 width, u16
+// height, u16 0, u64 time (us), then a JPEG.
 struct ViewPicture {
     std::string message;
 };
+
+template <typename T>
+void appendLittleEndian(std::string& out, T value) {
+    char bytes[sizeof(T)];
+    std::memcpy(bytes, &value, sizeof(T));  // little-endian hosts only, as x86 and ARM are
+    out.append(bytes, sizeof(T));
+}
 
 class ViewSource {
   public:
@@ -31,6 +42,8 @@ class ViewSource {
     // The picture to show now, if there is a new one; `windowUs` is the time
     // the page accumulates events over.
     virtual std::optional<ViewPicture> picture(uint64_t windowUs) = 0;
+    // Frame-sensor pictures and fusion images that are new since the last call.
+    virtual std::vector<ViewPicture> framePictures() { return {}; }
     // A few times a second: rates, drops, playback position, recording.
     virtual Json status() = 0;
     // A request from a page ({"op": ...}); the answer goes back to that page.
