@@ -1,12 +1,20 @@
 """The viewer's cost, measured as a person uses it: a simulated camera at 20
 Mev/s shown in headless chromium at 30 pictures a second. The baseline is the
 same camera streamed by `orvane stream` for as long, in the same run: the
-difference in CPU time is the viewer's path. Run by `make bench`."""
+difference in CPU time is the viewer's path. Then how long a seek on the
+timeline of a 200 MB recording takes to show its picture. Run by `make bench`."""
 
+import json
 import os
+import random
+import statistics
+import struct
 import sys
 import subprocess
+import tempfile
 import time
+
+import websocket
 
 sys.path.insert(0, os.path.dirname(__file__))
 from test_view import CHROMIUM, Browser, Viewer  # noqa: E402
@@ -56,5 +64,42 @@ def main():
           f"the viewer's path takes {used - baseline:.2f} of a core")
 
 
+def seeks():
+    with tempfile.TemporaryDirectory() as folder:
+        recording = os.path.join(folder, "big.raw")
+        sim = {"ORVANE_SIM": "evk4:BENCH-BIG,delays=log,rate=5e7,pacing=fast"}
+        subprocess.run([CLI, "record", "BENCH-BIG", recording, "--duration", "9s", "--quiet"],
+                       env={**os.environ, **sim}, check=True, stdout=subprocess.DEVNULL)
+        size = os.path.getsize(recording)
+        opened = time.monotonic()
+        viewer = Viewer([recording], folder)
+        try:
+            port = viewer.url.split(":")[2].split("/")[0]
+            socket = websocket.create_connection(f"ws://127.0.0.1:{port}/ws", timeout=30)
+            hello = json.loads(socket.recv())
+            ready = time.monotonic() - opened
+            socket.send(json.dumps({"op": "pause"}))
+            random.seed(7)
+            latencies = []
+            for _ in range(30):
+                wanted = random.randint(hello["start_us"], hello["end_us"])
+                asked = time.monotonic()
+                socket.send(json.dumps({"op": "seek", "t": wanted}))
+                while True:
+                    message = socket.recv()
+                    if isinstance(message, bytes) and message[:1] == b"E":
+                        end = struct.unpack_from("<Q", message, 8)[0]
+                        if abs(end - wanted) <= 2:
+                            break
+                latencies.append(time.monotonic() - asked)
+            socket.close()
+        finally:
+            viewer.stop()
+    print(f"viewer bench: a {size / 1e6:.0f} MB recording is on the page {ready:.2f} s after start "
+          f"(its index reloaded); a seek shows its picture in {statistics.median(latencies) * 1000:.0f} ms "
+          f"(median of 30), {max(latencies) * 1000:.0f} ms at most")
+
+
 if __name__ == "__main__":
     main()
+    seeks()
