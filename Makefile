@@ -69,6 +69,7 @@ tsan: deps
 bench: build
 	ORVANE_LOG_LEVEL=3 ./$(BUILD)/bench/orvane_bench --benchmark_color=false
 	PYTHONPATH=$(BUILD)/python ORVANE_CLI=$(abspath $(BUILD))/apps/orvane /usr/bin/python3 tests/view/bench_view.py
+	PYTHONPATH=$(BUILD)/python ORVANE_LOG_LEVEL=4 /usr/bin/python3 -m orvane.bench --events 20000000 --rounds 2
 
 fuzz:
 	CC=clang CXX=clang++ $(CMAKE) -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \

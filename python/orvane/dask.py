@@ -80,9 +80,10 @@ def _cuts(recording, partition_us):
     the starts of its partitions after the first, which starts at its start."""
     cuts = []
     last = recording.start
+    step = max(partition_us, 2)  # a range is read as (start, end - 1]: 2 us at least
     for t in recording.bookmarks:
         t = int(t)
-        if t - last >= partition_us and t < recording.end:
+        if t - last >= step and t < recording.end:
             cuts.append(t)
             last = t
     return cuts
@@ -159,14 +160,32 @@ def read_events(paths: Sequence[str], partition_us: int = 1_000_000) -> dd.DataF
                        divisions=divisions, label="orvane-events", enforce_metadata=False)
 
 
+def _slices(path, start, end, read_all, step_us=10_000):
+    """Runs on a worker: the events of [start, end) us as _read gives them, in
+    slices of `step_us`: their memory is reused from one to the next, where
+    one array of the whole range would be fresh memory for every partition."""
+    with _orvane.RawReader(path) as reader:
+        reader.seek_time(start)
+        if read_all:
+            yield from reader.slices(step_us)
+            return
+        while not reader.at_end and reader.time < end - 1:
+            yield reader.read_time(min(step_us, end - 1 - reader.time))
+
+
 def _tally(piece):
     """Runs on a worker: (events, ON events, first t, last t) of one partition."""
     path, start, end, read_all, _ = piece
-    events = _read(path, start, end, read_all)
-    if not len(events):
-        return 0, 0, None, None
-    t = events["t"]
-    return len(events), int(np.count_nonzero(events["p"])), int(t.min()), int(t.max())
+    count = on = 0
+    first = last = None
+    for events in _slices(path, start, end, read_all):
+        if len(events):
+            t = events["t"]
+            count += len(events)
+            on += int(np.count_nonzero(events["p"]))
+            first = int(t.min()) if first is None else min(first, int(t.min()))
+            last = int(t.max()) if last is None else max(last, int(t.max()))
+    return count, on, first, last
 
 
 def summarize(paths: Sequence[str], partition_us: int = 1_000_000) -> pd.DataFrame:
