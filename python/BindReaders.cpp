@@ -269,18 +269,21 @@ class RawReader {
 
     template <class F>
     py::array take(F&& read) {
-        std::vector<Event2D> events;
+        auto loan = std::make_unique<EventStorage::Loan>();
+        loan->events = storage_->take();
+        loan->home = storage_;
         {
             py::gil_scoped_release nogil;
             std::lock_guard<std::mutex> lock(mutex_);
             // The reader refills its result vector on the next query: the array
-            // takes the storage, and the reader gets fresh storage of the same
-            // capacity so that its next query need not grow it step by step.
+            // takes the storage, and the reader gets storage an earlier array
+            // gave back, or fresh storage of the same capacity so that its next
+            // query need not grow it step by step.
             const std::shared_ptr<std::vector<Event2D>> result = read(loaded());
-            events.swap(*result);
-            result->reserve(events.capacity());
+            loan->events->swap(*result);
+            result->reserve(loan->events->capacity());
         }
-        return eventArray(std::move(events));
+        return eventArray(std::move(loan));
     }
 
     template <class F>
@@ -305,6 +308,7 @@ class RawReader {
 
     std::string path_;
     std::unique_ptr<RawFileReader> reader_;
+    std::shared_ptr<EventStorage> storage_ = std::make_shared<EventStorage>();
     bool loaded_ = false;
     std::mutex mutex_;
 };

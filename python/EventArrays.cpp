@@ -78,6 +78,12 @@ py::array eventArray(std::unique_ptr<EventBuffer> events) {
     return ownedArray(std::move(events), data, size, sizeof(Event2D), eventDtype());
 }
 
+py::array eventArray(std::unique_ptr<EventStorage::Loan> events) {
+    const Event2D* data = events->events->data();
+    const size_t size = events->events->size();
+    return ownedArray(std::move(events), data, size, sizeof(Event2D), eventDtype());
+}
+
 py::array triggerArray(std::vector<EventTriggerIn>&& triggers) {
     return ownedArray(std::move(triggers), triggerDtype());
 }

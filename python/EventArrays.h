@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "EventBuffer.h"
+#include "EventStorage.h"
 
 #include "orvane/Event2D.h"
 #include "orvane/EventTriggerIn.h"
@@ -27,6 +28,7 @@ py::dtype triggerDtype();
 // One-dimensional arrays over the vector's own storage.
 py::array eventArray(std::vector<Event2D>&& events);
 py::array eventArray(std::unique_ptr<EventBuffer> events);
+py::array eventArray(std::unique_ptr<EventStorage::Loan> events);
 py::array triggerArray(std::vector<EventTriggerIn>&& triggers);
 
 void bindEventArrays(py::module_& m);
