@@ -160,14 +160,17 @@ def read_events(paths: Sequence[str], partition_us: int = 1_000_000) -> dd.DataF
                        divisions=divisions, label="orvane-events", enforce_metadata=False)
 
 
-def _slices(path, start, end, read_all, step_us=10_000):
+def _slices(path, start, end, read_all, step_us=10_000, step_events=262_144):
     """Runs on a worker: the events of [start, end) us as _read gives them, in
-    slices of `step_us`: their memory is reused from one to the next, where
-    one array of the whole range would be fresh memory for every partition."""
+    slices of `step_us` (the last partition of a file in pieces of
+    `step_events`, which never ask past the file's end): their memory is
+    reused from one to the next, where one array of the whole range would be
+    fresh memory for every partition."""
     with _orvane.RawReader(path) as reader:
         reader.seek_time(start)
         if read_all:
-            yield from reader.slices(step_us)
+            while reader.event_number < reader.event_count:
+                yield reader.read_events(min(step_events, reader.event_count - reader.event_number))
             return
         while not reader.at_end and reader.time < end - 1:
             yield reader.read_time(min(step_us, end - 1 - reader.time))
