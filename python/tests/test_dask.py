@@ -7,7 +7,6 @@ import os
 import pathlib
 import pickle
 
-import dask
 import numpy as np
 import pandas as pd
 import pytest
@@ -15,7 +14,8 @@ import pytest
 import orvane
 
 dask_distributed = pytest.importorskip("dask.distributed")
-import orvane.dask  # noqa: E402  (after the skip: dask may be missing)
+import dask  # noqa: E402  (after the skip: dask may be missing)
+import orvane.dask  # noqa: E402
 
 
 def payload(path):
