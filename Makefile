@@ -20,7 +20,7 @@ PACKAGES = g++ cmake ninja-build pkg-config make \
            libcli11-dev nlohmann-json3-dev libboost-dev zlib1g-dev \
            clang libclang-rt-14-dev clang-format \
            python3 python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest \
-           chromium python3-websocket
+           chromium python3-websocket python3-dask python3-distributed python3-pandas
 
 CMAKE = cmake -G Ninja -Wno-dev
 
@@ -69,6 +69,7 @@ tsan: deps
 bench: build
 	ORVANE_LOG_LEVEL=3 ./$(BUILD)/bench/orvane_bench --benchmark_color=false
 	PYTHONPATH=$(BUILD)/python ORVANE_CLI=$(abspath $(BUILD))/apps/orvane /usr/bin/python3 tests/view/bench_view.py
+	PYTHONPATH=$(BUILD)/python ORVANE_LOG_LEVEL=4 /usr/bin/python3 -m orvane.bench --events 20000000 --rounds 2
 
 fuzz:
 	CC=clang CXX=clang++ $(CMAKE) -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -1,6 +1,5 @@
-// Recordings from Python: RawReader over RawFileReader, decode() over the EVT
-// 3.0 decoder, Mp4Reader over Mp4FileReader. The GIL is released while the
-// library reads, decodes or writes; each reader object serialises its callers.
+// Raw recordings from Python: RawReader over RawFileReader. The GIL is released
+// while the library reads, decodes or writes; each reader serialises its callers.
 
 #include <pybind11/functional.h>
 #include <pybind11/numpy.h>
@@ -18,18 +17,12 @@
 #include "Errors.h"
 #include "EventArrays.h"
 #include "LogErrors.h"
-#include "orvane/Mp4FileReader.h"
 #include "orvane/RawFileHeader.h"
 #include "orvane/RawFileReader.h"
-#include "orvane/hal/DecoderFactory.h"
 
 namespace orvane::python {
 
 namespace {
-
-std::unique_ptr<Decoder> makeDecoder() {
-    return DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3;height=720;width=1280"));
-}
 
 // Header text is bytes from outside: what is not UTF-8 shows as \xNN escapes.
 py::str headerText(const std::string& bytes) {
@@ -165,6 +158,27 @@ class RawReader {
         return take([n](RawFileReader& r) { return r.getNEvents(n); });
     }
 
+    // The time index as (t, position, events) records, in time order.
+    py::array bookmarks() {
+        struct Entry {
+            uint64_t t, position, events;
+        };
+        std::vector<Entry> entries;
+        query([&](RawFileReader& r) {
+            entries.reserve(r.getBookmarks().size());
+            for (const auto& [t, mark] : r.getBookmarks()) {
+                entries.push_back({t, mark.position, mark.eventIndex});
+            }
+        });
+        py::dict layout;
+        layout["names"] = std::vector<std::string>{"t", "position", "events"};
+        layout["formats"] = std::vector<std::string>{"<u8", "<u8", "<u8"};
+        py::array out(py::dtype::from_args(layout),
+                      std::vector<py::ssize_t>{static_cast<py::ssize_t>(entries.size())});
+        std::memcpy(out.mutable_data(), entries.data(), entries.size() * sizeof(Entry));
+        return out;
+    }
+
     // Read apart from the event position, which stays where it is.
     py::array triggers(uint64_t start, uint64_t end) {
         std::vector<EventTriggerIn> edges;
@@ -255,18 +269,21 @@ class RawReader {
 
     template <class F>
     py::array take(F&& read) {
-        std::vector<Event2D> events;
+        auto loan = std::make_unique<EventStorage::Loan>();
+        loan->events = storage_->take();
+        loan->home = storage_;
         {
             py::gil_scoped_release nogil;
             std::lock_guard<std::mutex> lock(mutex_);
             // The reader refills its result vector on the next query: the array
-            // takes the storage, and the reader gets fresh storage of the same
-            // capacity so that its next query need not grow it step by step.
+            // takes the storage, and the reader gets storage an earlier array
+            // gave back, or fresh storage of the same capacity so that its next
+            // query need not grow it step by step.
             const std::shared_ptr<std::vector<Event2D>> result = read(loaded());
-            events.swap(*result);
-            result->reserve(events.capacity());
+            loan->events->swap(*result);
+            result->reserve(loan->events->capacity());
         }
-        return eventArray(std::move(events));
+        return eventArray(std::move(loan));
     }
 
     template <class F>
@@ -291,6 +308,7 @@ class RawReader {
 
     std::string path_;
     std::unique_ptr<RawFileReader> reader_;
+    std::shared_ptr<EventStorage> storage_ = std::make_shared<EventStorage>();
     bool loaded_ = false;
     std::mutex mutex_;
 };
@@ -303,32 +321,6 @@ struct SliceIterator {
         return reader->query([](RawFileReader& r) { return r.reachedEndOfEvents(); });
     }
 };
-
-py::tuple decode(const py::object& data) {
-    Py_buffer view;
-    if (PyObject_GetBuffer(data.ptr(), &view, PyBUF_SIMPLE) != 0) {
-        throw py::error_already_set();
-    }
-    std::unique_ptr<Py_buffer, void (*)(Py_buffer*)> release(&view, &PyBuffer_Release);
-    std::vector<Event2D> events;
-    std::vector<EventTriggerIn> triggers;
-    {
-        py::gil_scoped_release nogil;
-        auto decoder = makeDecoder();
-        decoder->setEventsStreamHandleCallback([&](const Event2D* begin, const Event2D* end) {
-            events.insert(events.end(), begin, end);
-        });
-        decoder->setTriggerInCallback([&](EventTriggerIn t) { triggers.push_back(t); });
-        const auto* bytes = static_cast<const uint8_t*>(view.buf);
-        const size_t size = static_cast<size_t>(view.len);
-        std::vector<uint8_t> piece;
-        for (size_t at = 0; at < size; at += RawFileReader::kChunkSize) {
-            piece.assign(bytes + at, bytes + std::min(size, at + RawFileReader::kChunkSize));
-            decoder->decode(piece);
-        }
-    }
-    return py::make_tuple(eventArray(std::move(events)), triggerArray(std::move(triggers)));
-}
 
 // The C++ reader's own loop over a recording in time slices, timed without
 // Python: the baseline of orvane.bench.
@@ -353,53 +345,6 @@ py::tuple readAllInCpp(const std::string& path, uint64_t sliceUs) {
     py::gil_scoped_acquire gil;
     return py::make_tuple(events, seconds, sumT);
 }
-
-class Mp4Reader {
-  public:
-    Mp4Reader(std::string path, bool sensorTime) : path_(std::move(path)), reader_(path_) {
-        requireReadableFile(path_);
-        LogErrors errors;
-        bool loaded;
-        {
-            py::gil_scoped_release nogil;
-            loaded = reader_.loadFile();
-        }
-        if (!loaded) {
-            throw py::value_error(errors.message("no video stream FFmpeg can read in " + path_));
-        }
-        if (sensorTime && !reader_.useSensorTimes(true)) {
-            throw py::value_error(path_ +
-                                  " holds no sensor time (fusion recordings of events and "
-                                  "pictures do)");
-        }
-        reader_.getTimeStamps(timestamps_);
-    }
-
-    // (timestamp in us, HxWx3 BGR array): a copy, as the reader reuses its buffer.
-    py::object next(int index) {
-        py::array_t<uint8_t> picture({int(reader_.getHeight()), int(reader_.getWidth()), 3});
-        uint8_t* into = picture.mutable_data();
-        ApsFrame frame;
-        bool got;
-        {
-            py::gil_scoped_release nogil;
-            std::lock_guard<std::mutex> lock(mutex_);
-            got = index < 0 ? reader_.getNextFrame(frame) : reader_.getNFrame(index, frame);
-            if (got && frame.data != nullptr) {
-                std::memcpy(into, frame.data, std::min<size_t>(frame.dataSize, picture.nbytes()));
-            }
-        }
-        if (!got) {
-            return py::none();
-        }
-        return py::make_tuple(frame.timestamp, picture);
-    }
-
-    std::vector<uint64_t> timestamps_;
-    std::string path_;
-    Mp4FileReader reader_;
-    std::mutex mutex_;
-};
 
 }  // namespace
 
@@ -448,6 +393,7 @@ void bindReaders(py::module_& m) {
         .def("seek_event", &RawReader::seekEvent, py::arg("n"), doc::kSeekEvent)
         .def("read_time", &RawReader::readTime, py::arg("us"), doc::kReadTime)
         .def("read_events", &RawReader::readEvents, py::arg("n"), doc::kReadEvents)
+        .def("bookmarks", &RawReader::bookmarks, doc::kBookmarks)
         .def("triggers", &RawReader::triggers, py::arg("start") = 0,
              py::arg("end") = std::numeric_limits<uint64_t>::max(), doc::kRecordedTriggers)
         .def(
@@ -464,58 +410,9 @@ void bindReaders(py::module_& m) {
         .def("export_video", &RawReader::exportVideo, py::arg("start"), py::arg("end"),
              py::arg("path"), py::arg("progress") = py::none(), doc::kExportVideo);
 
-    m.def("decode", &decode, py::arg("data"), doc::kDecode);
     m.def("_read_all_cpp", &readAllInCpp, py::arg("path"), py::arg("slice_us"),
           "The C++ reader's own slice loop, timed: (events, seconds, sum of last times). "
           "The baseline of orvane.bench.");
-
-    py::class_<Mp4Reader>(m, "Mp4Reader", doc::kMp4Reader)
-        .def(py::init<std::string, bool>(), py::arg("path"), py::kw_only(),
-             py::arg("sensor_time") = false)
-        .def_property_readonly(
-            "sensor_time_offset",
-            [](Mp4Reader& r) -> std::optional<uint64_t> {
-                uint64_t offset = 0;
-                if (!r.reader_.getSensorTimeOffset(offset)) {
-                    return std::nullopt;
-                }
-                return offset;
-            },
-            doc::kSensorTimeOffset)
-        .def_property_readonly(
-            "width", [](Mp4Reader& r) { return r.reader_.getWidth(); }, doc::kWidth)
-        .def_property_readonly(
-            "height", [](Mp4Reader& r) { return r.reader_.getHeight(); }, doc::kHeight)
-        .def_property_readonly(
-            "timestamps",
-            [](Mp4Reader& r) {
-                return py::array_t<uint64_t>(r.timestamps_.size(), r.timestamps_.data());
-            },
-            doc::kTimestamps)
-        .def("__len__", [](Mp4Reader& r) { return r.timestamps_.size(); })
-        .def("__iter__", [](Mp4Reader& r) -> Mp4Reader& { return r; })
-        .def("__next__",
-             [](Mp4Reader& r) {
-                 py::object picture = r.next(-1);
-                 if (picture.is_none()) {
-                     throw py::stop_iteration();
-                 }
-                 return picture;
-             })
-        .def(
-            "frame",
-            [](Mp4Reader& r, int n) {
-                if (n < 0 || size_t(n) >= r.timestamps_.size()) {
-                    throw py::index_error("frame " + std::to_string(n) + " of " +
-                                          std::to_string(r.timestamps_.size()));
-                }
-                py::object picture = r.next(n);
-                if (picture.is_none()) {
-                    throw std::runtime_error("Seek frame failed!");
-                }
-                return picture;
-            },
-            py::arg("n"), doc::kFrame);
 }
 
 }  // namespace orvane::python

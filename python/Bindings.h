@@ -18,6 +18,8 @@ namespace orvane::python {
 namespace py = pybind11;
 
 void bindReaders(py::module_& m);
+void bindDecode(py::module_& m);
+void bindMp4Reader(py::module_& m);
 void bindCameras(py::module_& m);
 void bindSim(py::module_& sim);
 void bindFusion(py::module_& m);

@@ -43,6 +43,12 @@ constexpr const char* kReadTime =
 constexpr const char* kReadEvents = "The next n events (fewer at the end).";
 constexpr const char* kRecordedTriggers =
     "The recording's trigger edges with times in [start, end]; the read position stays.";
+constexpr const char* kBookmarks =
+    "bookmarks() -> array of (t, position, events)\n\nThe time index, in time order: about one "
+    "bookmark per 2 ms of recording, each the time t (us) a decoder reaches at byte `position` "
+    "of the file and the number of events before it, and a last one at the end of the file. "
+    "seek_time(t) to a bookmark's t starts reading at its position: ranges between bookmarks "
+    "read with one seek and one sequential read.";
 constexpr const char* kSlices =
     "slices(us) -> iterator of arrays\n\nAdjacent time slices of `us` microseconds from the "
     "read position to the end: every event once.";

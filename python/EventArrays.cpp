@@ -22,16 +22,24 @@ py::dtype makeDtype(std::vector<const char*> names, std::vector<const char*> for
     return py::dtype::from_args(layout);
 }
 
+// A one-dimensional array over `data`, which `owner` holds; the array's base
+// capsule takes the owner over.
+template <class Owner>
+py::array ownedArray(std::unique_ptr<Owner> owner, const void* data, size_t size, size_t itemsize,
+                     const py::dtype& dtype) {
+    py::capsule base(owner.get(),
+                     [](void* held) { std::unique_ptr<Owner>(static_cast<Owner*>(held)); });
+    owner.release();  // the capsule owns it now
+    return py::array(dtype, {static_cast<py::ssize_t>(size)}, {static_cast<py::ssize_t>(itemsize)},
+                     data, base);
+}
+
 template <class T>
 py::array ownedArray(std::vector<T>&& items, const py::dtype& dtype) {
     auto owner = std::make_unique<std::vector<T>>(std::move(items));
-    T* data = owner->data();
-    const auto size = static_cast<py::ssize_t>(owner->size());
-    py::capsule base(owner.get(), [](void* vector) {
-        std::unique_ptr<std::vector<T>>(static_cast<std::vector<T>*>(vector));
-    });
-    owner.release();  // the capsule owns it now
-    return py::array(dtype, {size}, {static_cast<py::ssize_t>(sizeof(T))}, data, base);
+    const T* data = owner->data();
+    const size_t size = owner->size();
+    return ownedArray(std::move(owner), data, size, sizeof(T), dtype);
 }
 
 }  // namespace
@@ -61,6 +69,19 @@ py::dtype triggerDtype() {
 
 py::array eventArray(std::vector<Event2D>&& events) {
     return ownedArray(std::move(events), eventDtype());
+}
+
+py::array eventArray(std::unique_ptr<EventBuffer> events) {
+    events->shrinkToFit();
+    const Event2D* data = events->data();
+    const size_t size = events->size();
+    return ownedArray(std::move(events), data, size, sizeof(Event2D), eventDtype());
+}
+
+py::array eventArray(std::unique_ptr<EventStorage::Loan> events) {
+    const Event2D* data = events->events->data();
+    const size_t size = events->events->size();
+    return ownedArray(std::move(events), data, size, sizeof(Event2D), eventDtype());
 }
 
 py::array triggerArray(std::vector<EventTriggerIn>&& triggers) {

@@ -5,7 +5,11 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <memory>
 #include <vector>
+
+#include "EventBuffer.h"
+#include "EventStorage.h"
 
 #include "orvane/Event2D.h"
 #include "orvane/EventTriggerIn.h"
@@ -23,6 +27,8 @@ py::dtype triggerDtype();
 
 // One-dimensional arrays over the vector's own storage.
 py::array eventArray(std::vector<Event2D>&& events);
+py::array eventArray(std::unique_ptr<EventBuffer> events);
+py::array eventArray(std::unique_ptr<EventStorage::Loan> events);
 py::array triggerArray(std::vector<EventTriggerIn>&& triggers);
 
 void bindEventArrays(py::module_& m);

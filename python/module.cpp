@@ -18,6 +18,8 @@ PYBIND11_MODULE(_orvane, m) {
     bindErrors(m);
     bindEventArrays(m);
     bindReaders(m);
+    bindDecode(m);
+    bindMp4Reader(m);
     bindCameras(m);
     bindFusion(m);
     py::module_ sim = m.def_submodule("sim");

@@ -74,6 +74,9 @@ class RawReader:
         """Event number of the read position."""
     @property
     def at_end(self) -> bool: ...
+    def bookmarks(self) -> npt.NDArray[np.void]:
+        """The time index as records (t, position, events), in time order: a
+        seek to a bookmark's t starts reading at its byte position."""
     def seek_time(self, t: int) -> None:
         """Moves to time t (us): the next event read is the first at or after t
         from where no earlier one follows; ValueError outside
