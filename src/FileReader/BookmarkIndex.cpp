@@ -185,9 +185,16 @@ void BookmarkIndex::save(const std::string& path, uint64_t contentHash, uint64_t
     }
     const std::vector<uint8_t> bytes =
         BookmarkFile::serialize(bookmarks_, rawFileSize, width, height, contentHash);
+    // Workers on several machines may index one shared recording at once: the
+    // host's name keeps their temporary files apart, the process id and the
+    // serial those of one machine.
     static std::atomic<uint64_t> serial{0};
-    const std::string temporary =
-        path + "." + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".part";
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0) {
+        host[0] = '\0';
+    }
+    const std::string temporary = path + "." + host + "-" + std::to_string(::getpid()) + "-" +
+                                  std::to_string(serial++) + ".part";
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
         ORVANE_LOG(LOG_ERROR, "Failed to open file for writing: cannot create %s: %s",
