@@ -775,6 +775,43 @@ TEST_F(FusionRecording, TheRecordingIsExactlyWhatTheCallbacksWereGiven) {
               "");
 }
 
+// The device restarts its time base with every start: each run goes on after
+// the last, live and in one recording that any decoder reads back to exactly
+// what was delivered.
+TEST_F(FusionRecording, TimesGoOnAcrossRestartsLiveAndInOneRecording) {
+    const std::vector<uint8_t> payload = test::encode(test::steadyStream(31, 30000, 10));
+    test::writeRawFile(pathOf("source.raw"), test::recordingHeader(), payload);
+    const std::vector<Event2D> source = test::decodeEvents(payload);
+    ASSERT_FALSE(source.empty());
+    const uint64_t span = source.back().timestamp;
+    ReplayingFusion open("RUNS", pathOf("source.raw"));
+    ASSERT_TRUE(open.camera);
+    TandroCamera& camera = *open.camera;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Event2D> delivered;
+    camera.addEventsStreamHandleCallback([&](const Event2D* b, const Event2D* e) {
+        std::lock_guard<std::mutex> lock(mutex);
+        delivered.insert(delivered.end(), b, e);
+        changed.notify_all();
+    });
+    ASSERT_EQ(camera.startRecording(pathOf("runs"), STREAM_DVS), 0);
+    for (size_t run = 0; run < 3; ++run) {
+        ASSERT_EQ(camera.start(STREAM_DVS), 0);
+        ASSERT_TRUE(
+            waitFor(mutex, changed, [&] { return delivered.size() >= (run + 1) * source.size(); }))
+            << "run " << run;
+        ASSERT_EQ(camera.stop(STREAM_DVS), 0);
+    }
+    ASSERT_EQ(camera.stopRecording(STREAM_DVS), 0);
+
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(test::runsJoinedDifference(source, delivered, 3), "");
+    EXPECT_LT(delivered.back().timestamp, 3 * (span + 4096));
+    const test::RawFile file = test::readRawFile(pathOf("runs.raw"));
+    EXPECT_EQ(test::firstDifference(test::plainDecodeEvents(file.payload), delivered), "");
+}
+
 TEST_F(FusionRecording, UnplugWhileStreamingAndRecordingEndsBothLoops) {
     OpenFusion open("UNPLUG", 2e6);
     FusionCamera& camera = *open.camera;

@@ -21,6 +21,7 @@ namespace orvane {
 
 class AcquisitionLoop;
 class DataToVideoConverter;
+class Evt3RunJoiner;
 class FusionFrameRecorder;
 class RawRecorder;
 
@@ -108,6 +109,7 @@ class TandroCamera : public FusionCameraPrivate {
     std::unique_ptr<AcquisitionLoop> frameLoop_;
     std::unique_ptr<AcquisitionLoop> eventLoop_;
     std::unique_ptr<Decoder> decoder_;
+    std::unique_ptr<Evt3RunJoiner> runJoiner_;  // event thread, or start with it stopped
     bool initialised_ = false;
     std::atomic<int> running_{0};  // guarded by lifecycleMutex_ for writing
     std::shared_ptr<UsbInterface> interface_;

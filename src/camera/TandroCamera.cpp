@@ -19,6 +19,7 @@
 #include "orvane/base/Logger.h"
 #include "orvane/hal/CtrlFrame.h"
 #include "orvane/hal/DecoderFactory.h"
+#include "orvane/hal/Evt3RunJoiner.h"
 #include "orvane/hal/Imx415ApsCtrl.h"
 #include "orvane/hal/Imx636AntiFlicker.h"
 #include "orvane/hal/Imx636Biases.h"
@@ -46,6 +47,7 @@ TandroCamera::TandroCamera(CameraDescription description)
     : FusionCameraPrivate(std::move(description)),
       frameLoop_(std::make_unique<AcquisitionLoop>(description_.serial + " frames")),
       eventLoop_(std::make_unique<AcquisitionLoop>(description_.serial + " events")),
+      runJoiner_(std::make_unique<Evt3RunJoiner>()),
       eventRecorder_(std::make_unique<RawRecorder>(description_.serial, kEventHandOverBytes,
                                                    kEventPoolBuffers)),
       frameRecorder_(
@@ -210,9 +212,12 @@ void TandroCamera::startStreams(STREAM_TYPE type) {
     dispatcher_->beginRun();
     pictureTimes_->begin(events, frames);
     if (events) {
-        // The device restarts its time base: a decoder that kept the last run's
-        // time would read the restart as a wrap of the 24-bit counter.
-        decoder_->setCurrentTimestamp(0);
+        // The device restarts its time base: this run's time-highs move to go on
+        // from the time reached, for the decoder and the recording alike, as on
+        // the event cameras.
+        const uint64_t reached = decoder_->getCurrentTimestamp();
+        runJoiner_->beginRun(reached);
+        decoder_->setCurrentTimestamp(reached);
         eventSensor_->start();
         EventStream* stream = eventSensor_->eventStream();
         eventLoop_->start({[this] { return eventSensor_->getNextBuffer(); },
@@ -276,10 +281,11 @@ void TandroCamera::stopStreams() {
     }
 }
 
-// Swapped into the stream's byte order (the USB bridge sends it swapped),
-// recorded when a recording is on, then decoded.
+// Swapped into the stream's byte order (the USB bridge sends it swapped), moved
+// to go on from the last run, recorded when a recording is on, then decoded.
 void TandroCamera::processEventBuffer(std::vector<uint8_t>& buffer) {
     convertEndian(buffer);
+    runJoiner_->apply(buffer);
     if (eventRecorder_->isRecording()) {
         eventRecorder_->append(buffer);
     }
