@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <future>
 #include <type_traits>
@@ -10,7 +11,6 @@
 #include "orvane/orvane.h"
 #include "orvane/sim/sim.h"
 #include "support/LogCapture.h"
-#include "support/PlainEvt3Decoder.h"
 #include "support/SimDevices.h"
 #include "support/Streams.h"
 
@@ -147,37 +147,13 @@ TEST(CameraFaults, TimesGoOnAcrossRestartsLiveAndInOneRecording) {
 
     // Each run is the source, moved to begin at the 4096 us step after the last
     // run's end; the first keeps the device's times.
-    ASSERT_EQ(delivered.size(), 3 * source.size());
-    uint64_t shift = 0;
-    for (size_t run = 0; run < 3; ++run) {
-        const Event2D* events = delivered.data() + run * source.size();
-        if (run > 0) {
-            const uint64_t step = ((events[-1].timestamp >> 12) + 1) << 12;
-            ASSERT_GE(events[0].timestamp, step) << "run " << run;
-            shift = events[0].timestamp - source[0].timestamp;
-        }
-        for (size_t i = 0; i < source.size(); ++i) {
-            ASSERT_TRUE(events[i].x == source[i].x && events[i].y == source[i].y &&
-                        events[i].timestamp == source[i].timestamp + shift)
-                << "run " << run << ", event " << i << " at " << events[i].timestamp;
-        }
-    }
+    EXPECT_EQ(test::runsJoinedDifference(source, delivered, 3), "");
+    ASSERT_FALSE(delivered.empty());
     EXPECT_LT(delivered.back().timestamp, 3 * (span + 4096));
 
     // The recording, read by a decoder that knows nothing of runs.
     const test::RawFile file = test::readRawFile(scratch.file("runs.raw"));
-    test::PlainEvt3Decoder plain;
-    std::vector<Event2D> recorded;
-    std::vector<EventTriggerIn> triggers;
-    plain.decode(file.payload.data(), file.payload.data() + file.payload.size(), recorded,
-                 triggers);
-    ASSERT_EQ(recorded.size(), delivered.size());
-    for (size_t i = 0; i < recorded.size(); ++i) {
-        const Event2D &r = recorded[i], &d = delivered[i];
-        ASSERT_TRUE(r.x == d.x && r.y == d.y && r.polarity == d.polarity &&
-                    r.timestamp == d.timestamp)
-            << "event " << i << " at " << r.timestamp << " us, delivered at " << d.timestamp;
-    }
+    EXPECT_EQ(test::firstDifference(test::plainDecodeEvents(file.payload), delivered), "");
 }
 
 TEST(CameraFaults, CallbacksThatThrowOrStopLeaveTheCameraUsable) {
@@ -378,7 +354,11 @@ TEST(CameraFaults, ACameraInUseOpensInAnotherManagerOnlyAfterItIsReleased) {
     EXPECT_EQ(fused->stop(STREAM_DVS), 0);
 }
 
-TEST(CameraFaults, RecordingsDecodeOnTheirOwnAndKeepWhatArrivedBeforeStop) {
+// The buffers the device delivered while a slow callback held the loop are
+// decoded at stop, through the callbacks still registered: the recording holds
+// exactly what the callbacks were given, and a stop with a callback and a batch
+// consumer both waiting still returns.
+TEST(CameraFaults, ARecordingDecodesToExactlyWhatTheCallbacksWereGiven) {
     test::ScratchDir scratch;
     const std::vector<uint8_t> payload = test::encode(test::randomStream(23, 300000, 2));
     test::writeRawFile(scratch.file("source.raw"), test::recordingHeader(), payload);
@@ -390,18 +370,30 @@ TEST(CameraFaults, RecordingsDecodeOnTheirOwnAndKeepWhatArrivedBeforeStop) {
     const std::vector<Event2D> source = test::decodeEvents(payload);
 
     // A slow consumer: the first range waits until the test lets it go, while the
-    // device delivers the rest of the stream into the host's queue.
+    // device delivers the rest of the stream into the host's queue. Once let go,
+    // it tries to stop the camera from inside, which must be refused.
     std::mutex mutex;
     std::condition_variable changed;
     bool release = false;
     std::vector<Event2D> delivered;
+    std::vector<int> stopsFromInside;
     camera.addEventsStreamHandleCallback([&](const Event2D* b, const Event2D* e) {
-        std::unique_lock<std::mutex> lock(mutex);
-        delivered.insert(delivered.end(), b, e);
-        changed.notify_all();
-        changed.wait(lock, [&] { return release; });
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            delivered.insert(delivered.end(), b, e);
+            changed.notify_all();
+            changed.wait(lock, [&] { return release; });
+        }
+        const int stopped = camera.stop();
+        std::lock_guard<std::mutex> lock(mutex);
+        stopsFromInside.push_back(stopped);
     });
+    camera.setBatchEventsNum(uint64_t{1} << 40);  // a batch consumer that never gets one
     ASSERT_EQ(camera.start(), 0);
+    auto batchWaiter = std::async(std::launch::async, [&] {
+        std::vector<Event2D> batch;
+        return camera.getNextBatch(batch) && batch.empty();
+    });
     {
         std::unique_lock<std::mutex> lock(mutex);
         ASSERT_TRUE(
@@ -423,21 +415,36 @@ TEST(CameraFaults, RecordingsDecodeOnTheirOwnAndKeepWhatArrivedBeforeStop) {
     ASSERT_TRUE(loopStopping);
     ASSERT_EQ(stopping.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(stopping.get(), 0);
+    ASSERT_EQ(batchWaiter.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_TRUE(batchWaiter.get()) << "stop wakes the batch consumer";
     ASSERT_EQ(camera.stopRecording(), 0);
-    EXPECT_GT(open.impl().droppedBuffers(), 0u) << "buffers left undecoded are counted";
+    EXPECT_EQ(open.impl().droppedBuffers(), 0u);
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_FALSE(stopsFromInside.empty());
+    EXPECT_EQ(std::count(stopsFromInside.begin(), stopsFromInside.end(), -1),
+              static_cast<long>(stopsFromInside.size()))
+        << "stop from a callback is refused, also while stop decodes what is left";
 
-    // The file decodes on its own to the source's events from where it began,
-    // with their times, and up to the last one the device sent.
+    // Every event the device sent reached the callbacks...
+    ASSERT_EQ(delivered.size(), source.size());
+    for (size_t i = 0; i < source.size(); ++i) {
+        const Event2D &d = delivered[i], &s = source[i];
+        ASSERT_TRUE(d.x == s.x && d.y == s.y && d.polarity == s.polarity &&
+                    d.timestamp == s.timestamp)
+            << "event " << i << " delivered at " << d.timestamp << " us, sent at " << s.timestamp;
+    }
+    // ...and the file, decoded on its own, is exactly their tail from where the
+    // recording began.
     test::RawFile file = test::readRawFile(scratch.file("live.raw"));
     const std::vector<Event2D> recorded = test::decodeEvents(file.payload);
     ASSERT_FALSE(recorded.empty());
-    ASSERT_LE(recorded.size(), source.size());
-    const size_t first = source.size() - recorded.size();
+    ASSERT_LE(recorded.size(), delivered.size());
+    const size_t first = delivered.size() - recorded.size();
     for (size_t i = 0; i < recorded.size(); ++i) {
-        const Event2D &r = recorded[i], &s = source[first + i];
-        ASSERT_TRUE(r.x == s.x && r.y == s.y && r.polarity == s.polarity &&
-                    r.timestamp == s.timestamp)
-            << "event " << i << " at " << r.timestamp << " us, expected " << s.timestamp;
+        const Event2D &r = recorded[i], &d = delivered[first + i];
+        ASSERT_TRUE(r.x == d.x && r.y == d.y && r.polarity == d.polarity &&
+                    r.timestamp == d.timestamp)
+            << "event " << i << " at " << r.timestamp << " us, delivered at " << d.timestamp;
     }
 }
 

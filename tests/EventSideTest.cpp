@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <future>
 
 #include "camera/AcquisitionLoop.h"
@@ -316,6 +317,87 @@ TEST(RawRecorder, AFullDiskCostsWholeBuffersAndTheFileDecodesOnAcrossTheGap) {
     if (recorder.droppedBytes() == 0) {
         EXPECT_EQ(markers, 1u);
     }
+}
+
+// A disk that fills up in the middle of a staging buffer: the file keeps every
+// whole device buffer that fitted, not only the staging buffers before it, and
+// once there is room again it decodes on across the gap, times going forward.
+TEST(RawRecorder, AFailedWriteCostsOnlyTheDeviceBuffersFromWhereItFailed) {
+    test::ScratchDir scratch;
+    constexpr size_t kDeviceBuffer = 1000;
+    // Room for all: no staging buffer is dropped for a slow disk.
+    RawRecorder recorder("CUT", 65536, 64);
+    // 100500 bytes fit, the next three writes fail at once, then there is room.
+    constexpr uint64_t kRoom = 100500;
+    uint64_t written = 0;
+    int refused = 0;
+    recorder.setWriteFault([&](uint64_t size) -> uint64_t {
+        if (written >= kRoom && refused < 3) {
+            ++refused;
+            return 0;
+        }
+        const uint64_t through = written >= kRoom ? size : std::min(size, kRoom - written);
+        written += through;
+        return through;
+    });
+    auto decoder = DecoderFactory::createUniqueDecoder(RawEventStreamFormat("EVT3"));
+    recorder.setDecoderState(RawRecorder::evt3(*decoder));
+    std::vector<Event2D> delivered;
+    decoder->setEventsStreamHandleCallback(
+        [&](const Event2D* b, const Event2D* e) { delivered.insert(delivered.end(), b, e); });
+
+    const std::string header = "% evt 3.0\n% end\n";
+    const std::vector<uint8_t> words = evt3StateWords(*decoder);
+    ASSERT_EQ(recorder.start(scratch.file("cut.raw"), header), 0);
+    const std::vector<uint8_t> stream = test::encode(test::randomStream(9, 400000, 3));
+    ASSERT_GT(stream.size(), 4 * kRoom);
+    for (size_t at = 0; at < stream.size(); at += kDeviceBuffer) {
+        const std::vector<uint8_t> buffer(
+            stream.begin() + static_cast<long>(at),
+            stream.begin() + static_cast<long>(std::min(at + kDeviceBuffer, stream.size())));
+        recorder.append(buffer);
+        decoder->decode(buffer);
+    }
+    EXPECT_EQ(recorder.stop(), -1) << "writes failed";
+    EXPECT_EQ(recorder.droppedBytes(), 0u);
+
+    // Before the gap: the state words and every device buffer that fitted whole.
+    const std::vector<uint8_t> file = test::fileBytes(scratch.file("cut.raw"));
+    const size_t kept = (kRoom - header.size() - words.size()) / kDeviceBuffer;
+    ASSERT_GT(file.size(), header.size() + words.size() + kept * kDeviceBuffer);
+    std::vector<uint8_t> before(header.begin(), header.end());
+    before.insert(before.end(), words.begin(), words.end());
+    before.insert(before.end(), stream.begin(), stream.begin() + long(kept * kDeviceBuffer));
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), file.begin()))
+        << "the file begins with the " << kept << " device buffers that fitted";
+    const auto next = stream.begin() + long(kept * kDeviceBuffer);
+    EXPECT_FALSE(std::equal(next, next + long(kDeviceBuffer), file.begin() + long(before.size())))
+        << "the device buffer that did not fit is not in the file";
+    size_t markers = 0;
+    for (size_t i = header.size(); i + 4 <= file.size(); i += 2) {
+        markers += (file[i] | file[i + 1] << 8) == kEvt3GapMarker[0] &&
+                   (file[i + 2] | file[i + 3] << 8) == kEvt3GapMarker[1];
+    }
+    EXPECT_EQ(markers, 1u);
+    EXPECT_GE(recorder.lostBytes() + (file.size() - header.size()), stream.size())
+        << "what is not in the file is counted lost";
+
+    // Across the gap: delivered events in order, times going forward, the last kept.
+    std::vector<Event2D> decoded;
+    std::vector<EventTriggerIn> triggers;
+    test::PlainEvt3Decoder plain;
+    plain.decode(file.data() + header.size(), file.data() + file.size(), decoded, triggers);
+    size_t matched = 0;
+    for (size_t i = 0; i < delivered.size() && matched < decoded.size(); ++i) {
+        matched += same(delivered[i], decoded[matched]);
+    }
+    EXPECT_EQ(matched, decoded.size()) << "every recorded event is a delivered one, in order";
+    EXPECT_TRUE(std::is_sorted(
+        decoded.begin(), decoded.end(),
+        [](const Event2D& a, const Event2D& b) { return a.timestamp < b.timestamp; }))
+        << "the time never goes back";
+    ASSERT_FALSE(decoded.empty());
+    EXPECT_TRUE(same(decoded.back(), delivered.back())) << "the data after the gap are kept";
 }
 
 }  // namespace

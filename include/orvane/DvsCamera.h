@@ -66,8 +66,10 @@ class DvsCamera : public CameraFacade {
     virtual int start() = 0;
     // 0, or -1 when stopping met an error (e.g. the device is gone) or when
     // called from a callback (refused and logged: the callback runs on the
-    // thread stop ends). Buffers already received but not yet decoded still go
-    // to an active recording and are counted as dropped.
+    // thread stop ends). Buffers the device delivered before it stopped are
+    // decoded before stop returns, through the callbacks still registered (on
+    // the acquisition thread, as always): a recording holds exactly the events
+    // the callbacks were given.
     virtual int stop() = 0;
     // Records the raw stream to `path`: header, the words that set a decoder's
     // state, then every buffer received while recording, so that the file

@@ -50,9 +50,9 @@ class DvsCameraPrivate : public DvsCamera {
 
     virtual ~DvsCameraPrivate();
 
-    // Raw buffers the host dropped because the acquisition thread fell behind,
-    // plus those received but left undecoded at stop() (logged; a recording
-    // still gets the latter); recording writes that failed (logged once).
+    // Raw buffers the host dropped because the acquisition thread fell behind
+    // (logged). Those received before stop() are all decoded, through the
+    // callbacks, before stop() returns.
     uint64_t droppedBuffers() const;
     // Finished batches replaced before getNextBatch took them, because the
     // queue (setBatchQueueSize) was full: a consumer slower than the stream
@@ -61,6 +61,7 @@ class DvsCameraPrivate : public DvsCamera {
     // Callback calls that threw; each is contained, the first of each callback
     // logged.
     uint64_t callbackFailures() const;
+    // Recording writes that failed (logged once).
     uint64_t recordWriteFailures() const;
     bool isRecording() const;
     bool isRunning() const;

@@ -54,8 +54,12 @@ class FusionCamera : public CameraFacade {
     virtual void setBatchEventsTime(uint64_t microseconds) = 0;
     // Starts the chosen streams: 0. A camera already streaming logs "Camera is
     // running." and starts nothing more: stop first to change the streams.
+    // Event times go on across runs as DvsCamera::start says, live and in an
+    // event recording kept open across them.
     virtual int start(STREAM_TYPE type) = 0;
-    // Stops both streams, whatever `type` says: 0.
+    // Stops both streams, whatever `type` says: 0. Event buffers the device
+    // delivered before it stopped are decoded first, through the callbacks,
+    // as DvsCamera::stop says.
     virtual int stop(STREAM_TYPE type) = 0;
     // Records events to <base>.raw and/or pictures to <base>.mp4, where <base> is
     // `path` up to its last '.' (the whole path without one). -1 when that

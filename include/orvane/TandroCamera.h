@@ -21,6 +21,7 @@ namespace orvane {
 
 class AcquisitionLoop;
 class DataToVideoConverter;
+class Evt3RunJoiner;
 class FusionFrameRecorder;
 class RawRecorder;
 
@@ -66,8 +67,7 @@ class TandroCamera : public FusionCameraPrivate {
     uint64_t recordedPicturesThinned() const;
 
     // Raw event buffers the host dropped because the event thread fell behind,
-    // plus those received but left undecoded at stop (a recording still gets
-    // the latter), as for the event cameras.
+    // as for the event cameras.
     uint64_t droppedBuffers() const;
     // Whether the event stream's acquisition thread runs.
     bool isRunning() const;
@@ -88,8 +88,6 @@ class TandroCamera : public FusionCameraPrivate {
     // One raw buffer of each stream, on its acquisition thread.
     void processEventBuffer(std::vector<uint8_t>& buffer);
     void processFrameBuffer(std::vector<uint8_t>& buffer);
-    // The byte swap and the recording of an event buffer; true when recorded.
-    bool recordEventBuffer(std::vector<uint8_t>& buffer);
 
   private:
     struct FrameCallback {
@@ -111,6 +109,7 @@ class TandroCamera : public FusionCameraPrivate {
     std::unique_ptr<AcquisitionLoop> frameLoop_;
     std::unique_ptr<AcquisitionLoop> eventLoop_;
     std::unique_ptr<Decoder> decoder_;
+    std::unique_ptr<Evt3RunJoiner> runJoiner_;  // event thread, or start with it stopped
     bool initialised_ = false;
     std::atomic<int> running_{0};  // guarded by lifecycleMutex_ for writing
     std::shared_ptr<UsbInterface> interface_;

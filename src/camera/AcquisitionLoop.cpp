@@ -26,34 +26,47 @@ void AcquisitionLoop::start(Steps steps) {
         return;
     }
     steps_ = std::move(steps);
+    {
+        std::lock_guard<std::mutex> lock(idleMutex_);
+        deviceStopped_ = false;
+    }
     running_ = true;
     thread_ = std::thread(&AcquisitionLoop::run, this);
 }
 
+template <typename Step>
+bool AcquisitionLoop::contain(Step&& step) {
+    try {
+        step();
+        return false;
+    } catch (...) {
+        const char* what = "a value that is no std::exception";
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            what = e.what();
+        } catch (...) {
+        }
+        if (failures_++ == failuresAtStart_) {
+            ORVANE_LOG(LOG_ERROR,
+                       "Camera %s: the acquisition loop caught %s; it goes on with the "
+                       "next buffer (later failures are only counted)",
+                       owner_.c_str(), what);
+        }
+        return true;
+    }
+}
+
 void AcquisitionLoop::run() {
     loopThread_ = std::this_thread::get_id();
-    const uint64_t failuresBefore = failures_;
+    failuresAtStart_ = failures_;
     while (running_) {
-        try {
-            iterate();
-        } catch (...) {
-            const char* what = "a value that is no std::exception";
-            try {
-                throw;
-            } catch (const std::exception& e) {
-                what = e.what();
-            } catch (...) {
-            }
-            if (failures_++ == failuresBefore) {
-                ORVANE_LOG(LOG_ERROR,
-                           "Camera %s: the acquisition loop caught %s; it goes on with the "
-                           "next buffer (later failures are only counted)",
-                           owner_.c_str(), what);
-            }
+        if (contain([this] { iterate(); })) {
             std::unique_lock<std::mutex> lock(idleMutex_);
             idle_.wait_for(lock, kBackOff, [this] { return !running_; });
         }
     }
+    processLeft();
 }
 
 void AcquisitionLoop::iterate() {
@@ -68,7 +81,38 @@ void AcquisitionLoop::iterate() {
     }
 }
 
-bool AcquisitionLoop::stop() {
+// The buffers that reached the host before the device stopped go the way of
+// every other, through the callbacks that are still registered: a recording
+// then holds exactly what the callbacks were given. They run here, on the
+// loop's thread, so that a callback still cannot stop the camera from inside.
+void AcquisitionLoop::processLeft() {
+    {
+        std::unique_lock<std::mutex> lock(idleMutex_);
+        idle_.wait(lock, [this] { return deviceStopped_; });
+    }
+    if (!steps_.left) {
+        return;
+    }
+    uint64_t processed = 0;
+    while (true) {
+        std::optional<RawBuffer> buffer;
+        if (contain([&] { buffer = steps_.left(); }) || !buffer) {
+            break;
+        }
+        if (*buffer) {
+            contain([&] { steps_.process(**buffer); });
+            ++processed;
+        }
+    }
+    if (processed > 0) {
+        ORVANE_LOG(LOG_DEBUG,
+                   "Camera %s: %llu buffers received before the device stopped were "
+                   "processed at stop",
+                   owner_.c_str(), static_cast<unsigned long long>(processed));
+    }
+}
+
+bool AcquisitionLoop::stop(const std::function<void()>& stopDevice) {
     if (onLoopThread()) {
         return false;
     }
@@ -81,36 +125,33 @@ bool AcquisitionLoop::stop() {
     // From here the loop takes no further buffer; the callback it may be in
     // still runs to its end.
     ORVANE_LOG(LOG_DEBUG, "Camera %s: the acquisition loop stops", owner_.c_str());
-    if (thread_.joinable()) {
-        thread_.join();
+    // The loop waits for the device to stop, whatever stopping it does.
+    struct Release {
+        AcquisitionLoop& loop;
+        ~Release() {
+            {
+                std::lock_guard<std::mutex> lock(loop.idleMutex_);
+                loop.deviceStopped_ = true;
+            }
+            loop.idle_.notify_all();
+            if (loop.thread_.joinable()) {
+                loop.thread_.join();
+            }
+            loop.loopThread_ = std::thread::id();
+        }
+    } release{*this};
+    if (stopDevice) {
+        stopDevice();
     }
-    loopThread_ = std::thread::id();
     return true;
 }
 
-// The callbacks are done when this runs, so these buffers are not decoded; a
-// recording still gets them, so that it holds what the device delivered.
-void AcquisitionLoop::keepUntaken(EventStream& stream) {
-    std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
-    uint64_t taken = 0;
-    bool kept = false;
-    while (std::optional<RawBuffer> buffer = stream.getLatestBuffer()) {
-        if (*buffer) {
-            kept = (steps_.keep && steps_.keep(**buffer)) || kept;
-            ++taken;
-        }
-    }
-    if (taken > 0) {
-        undecoded_ += taken;
-        ORVANE_LOG(LOG_WARNING, "Camera %s: %llu buffers received before stop() were not decoded%s",
-                   owner_.c_str(), static_cast<unsigned long long>(taken),
-                   kept ? " (the recording has them)" : "");
-    }
-    if (const uint64_t lost = stream.droppedBuffers() + undecoded_) {
+void AcquisitionLoop::reportDrops(const EventStream& stream) const {
+    if (const uint64_t dropped = stream.droppedBuffers()) {
         ORVANE_LOG(LOG_WARNING,
-                   "Camera %s: %llu raw buffers were dropped or left undecoded so far because "
-                   "the callbacks fell behind the device",
-                   owner_.c_str(), static_cast<unsigned long long>(lost));
+                   "Camera %s: %llu raw buffers were dropped so far because the callbacks fell "
+                   "behind the device",
+                   owner_.c_str(), static_cast<unsigned long long>(dropped));
     }
 }
 

@@ -28,10 +28,10 @@ class AcquisitionLoop {
         std::function<void(std::vector<uint8_t>&)> process;
         // True once the device is gone for good: the loop then idles until stop.
         std::function<bool()> deviceGone;
-        // A buffer the device delivered that the loop did not take before stop:
-        // not processed (the callbacks are done), only kept where the camera keeps
-        // raw data; true when it was kept (a recording is on). May be empty.
-        std::function<bool(std::vector<uint8_t>&)> keep = nullptr;
+        // After stop, once the device has stopped: a buffer it delivered that is
+        // still queued, without waiting; nothing when none is left (the queue no
+        // longer grows then). May be empty: the loop then leaves them.
+        std::function<std::optional<RawBuffer>()> left = nullptr;
     };
 
     explicit AcquisitionLoop(std::string owner);  // `owner` names the camera in logs
@@ -41,23 +41,28 @@ class AcquisitionLoop {
 
     // Launches the thread; nothing when it runs already.
     void start(Steps steps);
-    // Ends the loop after its current buffer and joins the thread. On the loop's
-    // own thread (from a callback) it cannot join: false, and nothing changes.
-    bool stop();
-    // After stop(), once the device has stopped delivering: every buffer still
-    // queued in `stream` goes to the keep step, is counted as undecoded and
-    // logged, with the buffers lost so far. None of them leaks into the next run.
-    void keepUntaken(EventStream& stream);
+    // Ends the loop after its current buffer, calls `stopDevice` (on this
+    // thread, also when the loop is not running), then lets the loop process
+    // the buffers the device delivered before it stopped (the left step) and
+    // joins it. So every buffer received reaches the process step, on the loop's
+    // thread, and none leaks into the next run. On the loop's own thread (from a
+    // callback) it cannot join: false, and nothing changes.
+    bool stop(const std::function<void()>& stopDevice = nullptr);
+    // Warns, with the owner, when `stream` dropped buffers so far.
+    void reportDrops(const EventStream& stream) const;
     bool isRunning() const { return running_; }
     bool onLoopThread() const { return std::this_thread::get_id() == loopThread_.load(); }
     // Iterations whose steps threw, since construction.
     uint64_t failures() const { return failures_; }
-    // Buffers received but left undecoded at stop, since construction.
-    uint64_t undecodedBuffers() const { return undecoded_; }
 
   private:
     void run();
     void iterate();
+    void processLeft();
+    // Runs `step`; an exception is counted and the first of a run logged. True
+    // when it threw.
+    template <typename Step>
+    bool contain(Step&& step);
 
     const std::string owner_;
     std::mutex lifecycleMutex_;
@@ -66,9 +71,10 @@ class AcquisitionLoop {
     std::atomic<std::thread::id> loopThread_{};
     std::atomic<bool> running_{false};
     std::atomic<uint64_t> failures_{0};
-    std::atomic<uint64_t> undecoded_{0};
-    std::mutex idleMutex_;  // the loop idles here (device gone, or backing off a failure)
+    uint64_t failuresAtStart_ = 0;  // loop thread
+    std::mutex idleMutex_;          // the loop idles here (device gone, or backing off a failure)
     std::condition_variable idle_;
+    bool deviceStopped_ = false;  // under idleMutex_: the left step may run
 };
 
 }  // namespace orvane

@@ -27,8 +27,7 @@ DvsCameraPrivate::DvsCameraPrivate(CameraDescription description)
                                               kRecordPoolBuffers)),
       loop_(std::make_unique<AcquisitionLoop>(description_.serial)),
       runJoiner_(std::make_unique<Evt3RunJoiner>()) {
-    // Called on the acquisition thread before a buffer is decoded, or after the
-    // loop ended: the decoder is not running either way.
+    // Called on the acquisition thread before a buffer is decoded.
     recorder_->setDecoderState({[this](uint64_t fileTime) {
                                     return decoder_ ? RawRecorder::evt3(*decoder_).words(fileTime)
                                                     : std::vector<uint8_t>{};
@@ -141,13 +140,8 @@ int DvsCameraPrivate::start() {
                       dispatcher_->endRun();  // nobody waits for batches that cannot come
                       return true;
                   },
-                  [this](std::vector<uint8_t>& buffer) {
-                      // Not for the callbacks, but the decoder's time follows the
-                      // recording, so that the next run goes on after it.
-                      runJoiner_->apply(buffer);
-                      recorder_->append(buffer);
-                      decoder_->decodeRange(buffer.data(), buffer.data() + buffer.size());
-                      return recorder_->isRecording();
+                  [stream]() -> std::optional<RawBuffer> {
+                      return stream ? stream->getLatestBuffer() : std::nullopt;
                   }});
     return 0;
 }
@@ -175,26 +169,25 @@ int DvsCameraPrivate::stop() {
     if (!loop_->isRunning()) {
         return 0;
     }
-    loop_->stop();
-    dispatcher_->endRun();
     int result = 0;
-    try {
-        sensor_->stop();
-    } catch (const std::exception& e) {
-        ORVANE_LOG(LOG_ERROR, "Camera %s: %s while stopping", description_.serial.c_str(),
-                   e.what());
-        result = -1;
-    }
-    if (EventStream* stream = sensor_->eventStream()) {
-        loop_->keepUntaken(*stream);
+    loop_->stop([&] {
+        try {
+            sensor_->stop();
+        } catch (const std::exception& e) {
+            ORVANE_LOG(LOG_ERROR, "Camera %s: %s while stopping", description_.serial.c_str(),
+                       e.what());
+            result = -1;
+        }
+    });
+    dispatcher_->endRun();
+    if (const EventStream* stream = sensor_->eventStream()) {
+        loop_->reportDrops(*stream);
     }
     return result;
 }
 
 uint64_t DvsCameraPrivate::droppedBuffers() const {
-    const uint64_t host =
-        sensor_ && sensor_->eventStream() ? sensor_->eventStream()->droppedBuffers() : 0;
-    return host + loop_->undecodedBuffers();
+    return sensor_ && sensor_->eventStream() ? sensor_->eventStream()->droppedBuffers() : 0;
 }
 
 uint64_t DvsCameraPrivate::droppedBatches() const {

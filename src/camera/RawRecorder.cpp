@@ -12,6 +12,9 @@ namespace orvane {
 namespace {
 constexpr const char* kLogModule = "src/camera/RawRecorder";
 constexpr unsigned kEvt3TimeBits = 24;
+// Device buffers whose ends a staging buffer keeps: enough for device buffers
+// of 1 KiB on average in a 10 MiB staging buffer (USB transfers are larger).
+constexpr size_t kCutsPerBuffer = 10240;
 }  // namespace
 
 RawRecorder::DecoderState RawRecorder::evt3(Decoder& decoder) {
@@ -84,6 +87,10 @@ int RawRecorder::start(const std::string& path, const std::string& header) {
         endTimes_.assign(buffers_.size(), 0);
         withStateWords_.assign(buffers_.size(), 0);
         statePairBytes_.assign(buffers_.size(), 0);
+        cuts_.assign(buffers_.size(), {});
+        for (std::vector<Cut>& cuts : cuts_) {
+            cuts.reserve(kCutsPerBuffer);
+        }
         queue_.assign(poolBuffers_, nullptr);
         queueHead_ = queueSize_ = 0;
         recording_.exchange(true);
@@ -106,9 +113,17 @@ void RawRecorder::append(const std::vector<uint8_t>& buffer) {
         // A write failed: what is staged would follow the gap without the state
         // words, so it goes too, and the data after it begin with them.
         lostBytes_ += staging_->size();
-        staging_->clear();
+        clearStaging();
         needStateWords_ = true;
         afterGap_ = true;
+    }
+    if (!staging_->empty()) {
+        // The staged data end with a whole device buffer, where the decoder
+        // stands now: the buffer being appended is not decoded yet.
+        std::vector<Cut>& cuts = cuts_[indexOf(staging_)];
+        if (cuts.size() < cuts.capacity()) {
+            cuts.push_back({staging_->size(), decoderState_.time ? decoderState_.time() : 0});
+        }
     }
     if (needStateWords_) {
         needStateWords_ = false;
@@ -156,8 +171,13 @@ void RawRecorder::handOverStaging() {
     }
     queued_.notify_one();
     staging_ = next;
-    staging_->clear();
+    clearStaging();
     withStateWords_[indexOf(staging_)] = 0;
+}
+
+void RawRecorder::clearStaging() {
+    staging_->clear();
+    cuts_[indexOf(staging_)].clear();
 }
 
 std::vector<uint8_t>* RawRecorder::popQueued() {
@@ -171,7 +191,7 @@ std::vector<uint8_t>* RawRecorder::popQueued() {
 // gap begin with the state words again.
 void RawRecorder::dropStaging() {
     droppedBytes_ += staging_->size();
-    staging_->clear();
+    clearStaging();
     needStateWords_ = true;
     afterGap_ = true;
     if (!dropLogged_) {
@@ -215,16 +235,21 @@ void RawRecorder::writeQueued(const std::vector<uint8_t>& buffer) {
         withStateWords_[index]
             ? std::min<uint64_t>(statePairBytes_[index], (goodTime_ >> kEvt3TimeBits) * 4)
             : 0;
-    if (write(buffer.data() + skip, buffer.size() - skip)) {
+    size_t kept = 0;
+    if (write(buffer.data() + skip, buffer.size() - skip, cuts_[index], skip, kept)) {
         inGap_ = false;
         goodTime_ = endTimes_[index];
     } else {
         inGap_ = true;
         gapPending_ = true;
+        if (kept > 0) {
+            goodTime_ = cuts_[index][kept - 1].time;
+        }
     }
 }
 
-bool RawRecorder::write(const uint8_t* data, uint64_t size) {
+bool RawRecorder::write(const uint8_t* data, uint64_t size, const std::vector<Cut>& cuts,
+                        uint64_t cutBase, size_t& kept) {
     const uint64_t through = fault_ ? std::min(size, fault_(size)) : size;
     file_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(through));
     if (file_.flush() && through == size) {
@@ -234,16 +259,24 @@ bool RawRecorder::write(const uint8_t* data, uint64_t size) {
     if (writeFailures_++ == 0) {
         ORVANE_LOG(LOG_ERROR,
                    "Recording %s: writing failed (disk full or I/O error); the recording "
-                   "misses data from here (the file stays whole buffers and decodes on across "
-                   "the gap, the loss is counted)",
+                   "misses data from here (the file stays whole device buffers and decodes on "
+                   "across the gap, the loss is counted)",
                    path_.c_str());
     }
-    lostBytes_ += size;
-    // Never part of a buffer: the file goes back to its last whole one. Later
-    // buffers are still tried, and counted when they fail.
+    // Never part of a device buffer: the file goes back to the last whole one
+    // that reached it. Later buffers are still tried, and counted when they fail.
     file_.clear();
     file_.close();
     std::error_code error;
+    const uint64_t onDisk = std::filesystem::file_size(path_, error);
+    const uint64_t reached = !error && onDisk > fileBytes_ ? onDisk - fileBytes_ : 0;
+    uint64_t keep = 0;
+    kept = 0;
+    while (kept < cuts.size() && cuts[kept].offset - cutBase <= std::min(reached, size)) {
+        keep = cuts[kept++].offset - cutBase;
+    }
+    lostBytes_ += size - keep;
+    fileBytes_ += keep;
     std::filesystem::resize_file(path_, fileBytes_, error);
     if (error) {
         ORVANE_LOG(LOG_ERROR, "Recording %s: a partial write cannot be undone: %s", path_.c_str(),

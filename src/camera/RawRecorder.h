@@ -76,16 +76,30 @@ class RawRecorder {
     uint64_t lostBytes() const { return lostBytes_; }
     // Writes bytes straight to the file (the header, before the writer runs),
     // whole or not at all: a write that fails is undone. False when it failed.
-    bool write(const uint8_t* data, uint64_t size);
+    bool write(const uint8_t* data, uint64_t size) {
+        size_t kept = 0;
+        return write(data, size, {}, 0, kept);
+    }
     // Test hook: how many of the `size` bytes of the next write reach the file
     // before the write fails (`size`: it does not fail). Set before start.
     void setWriteFault(std::function<uint64_t(uint64_t size)> fault) { fault_ = std::move(fault); }
 
   private:
+    // Where a device buffer ends inside a staging buffer, and the decoder's time there.
+    struct Cut {
+        uint64_t offset;
+        uint64_t time;
+    };
+    // As write(data, size), except that a failed write keeps the longest prefix
+    // that reached the file and ends at one of `cuts` (offsets from `data` plus
+    // `cutBase`, ascending): `kept` is the number of those cuts it holds.
+    bool write(const uint8_t* data, uint64_t size, const std::vector<Cut>& cuts, uint64_t cutBase,
+               size_t& kept);
     void writerLoop();
     void writeQueued(const std::vector<uint8_t>& buffer);
     void dropStaging();
     void handOverStaging();
+    void clearStaging();
     // Under queueMutex_.
     std::vector<uint8_t>* popQueued();
 
@@ -124,9 +138,13 @@ class RawRecorder {
     std::vector<uint64_t> endTimes_;        // per buffer: decoder time at its end
     std::vector<uint8_t> withStateWords_;   // per buffer: it begins with state words
     std::vector<uint64_t> statePairBytes_;  // per buffer: bytes of wrap pairs it begins with
-    bool inGap_ = false;                    // writer: the last write failed
-    std::atomic<uint64_t> goodTime_{0};     // decoder time at the end of the file's data
-    std::atomic<bool> gapPending_{false};   // for the acquisition thread
+    // Per buffer: its device buffers' ends, so that a failed write costs the
+    // device buffers from the failure on, not the whole buffer. Reserved at
+    // start and never grown: past kCutsPerBuffer the loss is coarser.
+    std::vector<std::vector<Cut>> cuts_;
+    bool inGap_ = false;                   // writer: the last write failed
+    std::atomic<uint64_t> goodTime_{0};    // decoder time at the end of the file's data
+    std::atomic<bool> gapPending_{false};  // for the acquisition thread
     size_t indexOf(const std::vector<uint8_t>* buffer) const {
         return static_cast<size_t>(buffer - buffers_.data());
     }

@@ -19,6 +19,7 @@
 #include "orvane/base/Logger.h"
 #include "orvane/hal/CtrlFrame.h"
 #include "orvane/hal/DecoderFactory.h"
+#include "orvane/hal/Evt3RunJoiner.h"
 #include "orvane/hal/Imx415ApsCtrl.h"
 #include "orvane/hal/Imx636AntiFlicker.h"
 #include "orvane/hal/Imx636Biases.h"
@@ -46,12 +47,13 @@ TandroCamera::TandroCamera(CameraDescription description)
     : FusionCameraPrivate(std::move(description)),
       frameLoop_(std::make_unique<AcquisitionLoop>(description_.serial + " frames")),
       eventLoop_(std::make_unique<AcquisitionLoop>(description_.serial + " events")),
+      runJoiner_(std::make_unique<Evt3RunJoiner>()),
       eventRecorder_(std::make_unique<RawRecorder>(description_.serial, kEventHandOverBytes,
                                                    kEventPoolBuffers)),
       frameRecorder_(
           std::make_unique<FusionFrameRecorder>(description_.serial, kFrameWidth, kFrameHeight)) {
     frameRecord_.dataSize = kFrameWidth * kFrameHeight * 3;
-    // Asked on the event thread before a buffer is decoded, or when it has ended.
+    // Asked on the event thread before a buffer is decoded.
     eventRecorder_->setDecoderState(
         {[this](uint64_t fileTime) {
              return decoder_ ? RawRecorder::evt3(*decoder_).words(fileTime)
@@ -210,15 +212,20 @@ void TandroCamera::startStreams(STREAM_TYPE type) {
     dispatcher_->beginRun();
     pictureTimes_->begin(events, frames);
     if (events) {
-        // The device restarts its time base: a decoder that kept the last run's
-        // time would read the restart as a wrap of the 24-bit counter.
-        decoder_->setCurrentTimestamp(0);
+        // The device restarts its time base: this run's time-highs move to go on
+        // from the time reached, for the decoder and the recording alike, as on
+        // the event cameras.
+        const uint64_t reached = decoder_->getCurrentTimestamp();
+        runJoiner_->beginRun(reached);
+        decoder_->setCurrentTimestamp(reached);
         eventSensor_->start();
-        eventLoop_->start(
-            {[this] { return eventSensor_->getNextBuffer(); },
-             [this](std::vector<uint8_t>& buffer) { processEventBuffer(buffer); },
-             [this] { return deviceGone(); },
-             [this](std::vector<uint8_t>& buffer) { return recordEventBuffer(buffer); }});
+        EventStream* stream = eventSensor_->eventStream();
+        eventLoop_->start({[this] { return eventSensor_->getNextBuffer(); },
+                           [this](std::vector<uint8_t>& buffer) { processEventBuffer(buffer); },
+                           [this] { return deviceGone(); },
+                           [stream]() -> std::optional<RawBuffer> {
+                               return stream ? stream->getLatestBuffer() : std::nullopt;
+                           }});
     }
     if (frames) {
         if (!liveConverter_) {
@@ -256,34 +263,33 @@ void TandroCamera::stopStreams() {
         return;
     }
     pictureTimes_->end();  // a picture waiting for its pulse goes on
-    eventLoop_->stop();
-    frameLoop_->stop();
+    // The event buffers the device delivered before it stopped are decoded on
+    // the event thread once both sensors have stopped.
+    eventLoop_->stop([this] {
+        frameLoop_->stop();
+        try {
+            frameSensor_->stop();
+            eventSensor_->stop();
+        } catch (const std::exception& e) {
+            ORVANE_LOG(LOG_INFO, "Camera %s: sensors not stopped (%s)", description_.serial.c_str(),
+                       e.what());
+        }
+    });
     dispatcher_->endRun();
-    try {
-        frameSensor_->stop();
-        eventSensor_->stop();
-    } catch (const std::exception& e) {
-        ORVANE_LOG(LOG_INFO, "Camera %s: sensors not stopped (%s)", description_.serial.c_str(),
-                   e.what());
-    }
-    if (EventStream* stream = eventSensor_->eventStream()) {
-        eventLoop_->keepUntaken(*stream);
+    if (const EventStream* stream = eventSensor_->eventStream()) {
+        eventLoop_->reportDrops(*stream);
     }
 }
 
+// Swapped into the stream's byte order (the USB bridge sends it swapped), moved
+// to go on from the last run, recorded when a recording is on, then decoded.
 void TandroCamera::processEventBuffer(std::vector<uint8_t>& buffer) {
-    recordEventBuffer(buffer);
-    decoder_->decode(buffer);
-}
-
-// Swapped into the stream's byte order, then recorded when a recording is on.
-bool TandroCamera::recordEventBuffer(std::vector<uint8_t>& buffer) {
     convertEndian(buffer);
-    if (!eventRecorder_->isRecording()) {
-        return false;
+    runJoiner_->apply(buffer);
+    if (eventRecorder_->isRecording()) {
+        eventRecorder_->append(buffer);
     }
-    eventRecorder_->append(buffer);
-    return true;
+    decoder_->decode(buffer);
 }
 
 void TandroCamera::processFrameBuffer(std::vector<uint8_t>& buffer) {
@@ -407,7 +413,7 @@ uint64_t TandroCamera::recordedPicturesKept() const {
 
 uint64_t TandroCamera::droppedBuffers() const {
     const EventStream* stream = eventSensor_ ? eventSensor_->eventStream() : nullptr;
-    return (stream ? stream->droppedBuffers() : 0) + eventLoop_->undecodedBuffers();
+    return stream ? stream->droppedBuffers() : 0;
 }
 
 bool TandroCamera::isRunning() const {

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "CliRunner.h"
+#include "orvane/hal/Evt3StateWords.h"
 #include "orvane/orvane.h"
 #include "support/Streams.h"
 
@@ -142,6 +143,51 @@ TEST_F(CliFiles, InfoAgreesWithAPlainDecode) {
     }
     // The second opening of a writable recording finds its index cached.
     EXPECT_TRUE(infoOf(generated)["index"]["cached"].get<bool>());
+}
+
+// A recording whose recorder lost data twice (each gap marked, the decoder
+// state written again after it) and whose stream lost time-high words: info
+// reports both, in its text and its JSON; a clean recording reports neither.
+TEST_F(CliFiles, InfoReportsTheGapsOfARecordingAndTheTimeHighsItAssumed) {
+    const std::vector<uint8_t> stream = encode(steadyStream(7, 60000, 6));
+    const size_t piece = (stream.size() / 6) & ~size_t{1};  // on a word
+    const std::vector<uint8_t> marker = evt3Words({kEvt3GapMarker[0], kEvt3GapMarker[1]});
+    size_t dropped = 0;
+    std::vector<uint8_t> payload = withoutTimeHighs(
+        std::vector<uint8_t>(stream.begin(), stream.begin() + long(piece)), 3, dropped);
+    ASSERT_GT(dropped, 0u);
+    auto decoder = evt3Decoder();
+    decoder->decodeCounting(stream.data(), stream.data() + piece);
+    // Two gaps of a piece each: the marker, the state reached, then the next piece.
+    for (size_t at = piece, gap = 0; gap < 2; ++gap, at += 2 * piece) {
+        decoder->decodeCounting(stream.data() + at, stream.data() + at + piece);
+        payload.insert(payload.end(), marker.begin(), marker.end());
+        const std::vector<uint8_t> words = evt3StateWords(*decoder);
+        payload.insert(payload.end(), words.begin(), words.end());
+        payload.insert(payload.end(), stream.begin() + long(at + piece),
+                       stream.begin() + long(at + 2 * piece));
+        decoder->decodeCounting(stream.data() + at + piece, stream.data() + at + 2 * piece);
+    }
+    writeRawFile(scratch.file("gaps.raw"), recordingHeader(), payload);
+
+    const Json info = infoOf(scratch.file("gaps.raw"));
+    ASSERT_FALSE(info.is_discarded());
+    EXPECT_EQ(info["recording_gaps"], 2u);
+    EXPECT_EQ(info["lost_time_highs"], dropped);
+    CliRun text = runOrvane({"info", "gaps.raw"}, {}, scratch.path());
+    ASSERT_EQ(text.status, 0) << describe(text);
+    EXPECT_NE(text.out.find("warning   2 gaps where the recorder lost data"), std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("warning   " + std::to_string(dropped) +
+                            " time-high words were missing and assumed"),
+              std::string::npos)
+        << text.out;
+
+    const Json clean = infoOf(generated);
+    EXPECT_EQ(clean["recording_gaps"], 0u);
+    EXPECT_EQ(clean["lost_time_highs"], 0u);
+    CliRun cleanText = runOrvane({"info", generated}, {}, scratch.path());
+    EXPECT_EQ(cleanText.out.find("warning"), std::string::npos) << cleanText.out;
 }
 
 TEST_F(CliFiles, CutThenInfoGivesTheEventsOfTheRange) {

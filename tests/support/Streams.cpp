@@ -19,6 +19,7 @@
 #include "orvane/hal/DecoderFactory.h"
 #include "orvane/hal/Evt3Encoder.h"
 #include "orvane/hal/RawEventStreamFormat.h"
+#include "support/PlainEvt3Decoder.h"
 
 namespace orvane::test {
 
@@ -344,6 +345,57 @@ std::vector<Event2D> decodeEvents(const std::vector<uint8_t>& payload) {
         [&](const Event2D* begin, const Event2D* end) { events.insert(events.end(), begin, end); });
     decoder->decode(payload);
     return events;
+}
+
+std::vector<Event2D> plainDecodeEvents(const std::vector<uint8_t>& payload) {
+    PlainEvt3Decoder plain;
+    std::vector<Event2D> events;
+    std::vector<EventTriggerIn> triggers;
+    plain.decode(payload.data(), payload.data() + payload.size(), events, triggers);
+    return events;
+}
+
+std::string firstDifference(const std::vector<Event2D>& got, const std::vector<Event2D>& expected) {
+    const auto text = [](const Event2D& e) {
+        return "(" + std::to_string(e.x) + ", " + std::to_string(e.y) + ", " +
+               std::to_string(e.polarity) + ", " + std::to_string(e.timestamp) + " us)";
+    };
+    for (size_t i = 0; i < std::min(got.size(), expected.size()); ++i) {
+        const Event2D &g = got[i], &e = expected[i];
+        if (g.x != e.x || g.y != e.y || g.polarity != e.polarity || g.timestamp != e.timestamp) {
+            return "event " + std::to_string(i) + " is " + text(g) + ", expected " + text(e);
+        }
+    }
+    if (got.size() != expected.size()) {
+        return std::to_string(got.size()) + " events, expected " + std::to_string(expected.size());
+    }
+    return "";
+}
+
+std::string runsJoinedDifference(const std::vector<Event2D>& source,
+                                 const std::vector<Event2D>& delivered, size_t runs) {
+    if (source.empty() || delivered.size() != runs * source.size()) {
+        return std::to_string(delivered.size()) + " events delivered, expected " +
+               std::to_string(runs) + " runs of " + std::to_string(source.size());
+    }
+    std::vector<Event2D> expected;
+    for (size_t run = 0; run < runs; ++run) {
+        uint64_t shift = 0;
+        if (run > 0) {
+            const uint64_t first = delivered[run * source.size()].timestamp;
+            const uint64_t step = ((expected.back().timestamp >> 12) + 1) << 12;
+            if (first < step || first < source.front().timestamp) {
+                return "run " + std::to_string(run) + " begins at " + std::to_string(first) +
+                       " us, before the step " + std::to_string(step) + " us after the last";
+            }
+            shift = first - source.front().timestamp;
+        }
+        for (Event2D e : source) {
+            e.timestamp += shift;
+            expected.push_back(e);
+        }
+    }
+    return firstDifference(delivered, expected);
 }
 
 uint64_t writeSceneRecording(const std::string& path, uint64_t payloadBytes, uint64_t seed) {

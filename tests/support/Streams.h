@@ -86,6 +86,18 @@ void writeRawFile(const std::string& path, const std::string& header,
                   const std::vector<uint8_t>& payload);
 // Every event of a payload, decoded in one piece by a fresh decoder.
 std::vector<Event2D> decodeEvents(const std::vector<uint8_t>& payload);
+// Every event of a payload, as a decoder that knows nothing of our recorder or
+// of a camera's runs reads it (PlainEvt3Decoder).
+std::vector<Event2D> plainDecodeEvents(const std::vector<uint8_t>& payload);
+// The first place where two event sequences differ, described; empty when they
+// are the same.
+std::string firstDifference(const std::vector<Event2D>& got, const std::vector<Event2D>& expected);
+// Whether `delivered` is what a camera delivers over `runs` runs of a device
+// that replays `source` from its start each time: the first run as sent, each
+// later one moved as a whole to begin at or after the first 4096 us step past
+// the run before it. The first difference, described; empty when there is none.
+std::string runsJoinedDifference(const std::vector<Event2D>& source,
+                                 const std::vector<Event2D>& delivered, size_t runs);
 
 // Writes a recording of about `payloadBytes` bytes of payload after the recording
 // header: a steady scene of about 12 Mev/s that mixes dense row bursts (vector
