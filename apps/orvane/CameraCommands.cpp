@@ -304,7 +304,7 @@ void runRecord(const CameraOptions& options) {
             camera.fusion ? camera.fusion->startRecording(recordingPath, streamType(options.stream))
                           : camera.events->startRecording(recordingPath);
         if (status != 0) {
-            throw failed(joinNames(names) + ": cannot record");
+            throw Failure(output.named(failed(joinNames(names) + ": cannot record").what()));
         }
     } catch (const std::exception& e) {
         stopRecording(camera);
@@ -367,7 +367,9 @@ void runRecord(const CameraOptions& options) {
                 formatSeconds(seconds).c_str(), joinNames(names).c_str(), summary.c_str(),
                 formatBytes(static_cast<double>(totalBytes(names))).c_str(), dropped);
     if (stopped != 0 || (frames && fileSize(names.back()) == 0)) {
-        throw failed(joinNames(names) + ": the recording is incomplete, not all could be written");
+        throw Failure(output.named(
+            failed(joinNames(names) + ": the recording is incomplete, not all could be written")
+                .what()));
     }
     if (events && eventsInFile == 0) {
         std::fprintf(stderr, "warning: no events arrived while recording; %s holds none\n",

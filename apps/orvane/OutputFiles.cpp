@@ -116,4 +116,14 @@ void OutputFiles::commit() {
     }
 }
 
+std::string OutputFiles::named(std::string text) const {
+    for (size_t n = 0; n < outputs_.size(); ++n) {
+        for (size_t at = text.find(temporaries_[n]); at != std::string::npos;
+             at = text.find(temporaries_[n], at + outputs_[n].size())) {
+            text.replace(at, temporaries_[n].size(), outputs_[n]);
+        }
+    }
+    return text;
+}
+
 }  // namespace orvane::cli

@@ -30,6 +30,10 @@ class OutputFiles {
     const std::string& temporary(size_t n = 0) const { return temporaries_.at(n); }
     const std::string& path(size_t n = 0) const { return outputs_.at(n); }
 
+    // `text` with each temporary name replaced by its output's: the library's
+    // messages name the file it was given.
+    std::string named(std::string text) const;
+
     // Gives each output whose temporary file exists its name (replacing an
     // existing file only with `force`); throws Failure when one cannot be.
     void commit();
