@@ -164,7 +164,11 @@ def test_fusion_camera_frames_fusion_images_and_recording(tmp_path):
             frames = cam.frames(capacity=1, timeout=10)
             cam.start()
             times, images, own = [], [], 0
-            for _, (t, picture) in zip(range(10), frames):
+            # An event thread that lags at bring-up leaves the first pictures
+            # without their pulses: read on until a few have theirs.
+            for n, (t, picture) in zip(range(100), frames):
+                if n >= 10 and own >= 3:
+                    break
                 assert picture.shape == (2160, 3840, 3) and not picture.flags.owndata
                 image = cam.fusion_events(t)  # the events of that picture, by pixel and polarity
                 if image is not None:
