@@ -244,18 +244,6 @@ std::vector<std::string> recordingFiles(const std::string& output, const std::st
     return files;
 }
 
-std::string joinNames(const std::vector<std::string>& names) {
-    return names.size() == 1 ? names[0] : names[0] + " and " + names[1];
-}
-
-uint64_t totalBytes(const std::vector<std::string>& paths) {
-    uint64_t total = 0;
-    for (const std::string& path : paths) {
-        total += fileSize(path);
-    }
-    return total;
-}
-
 // 0, or -1 when a file could not be written in full.
 int stopRecording(const OpenedCamera& camera) {
     return camera.fusion ? camera.fusion->stopRecording(STREAM_BOTH)

@@ -198,4 +198,16 @@ std::string StopSignal::name() const {
     }
 }
 
+std::string joinNames(const std::vector<std::string>& names) {
+    return names.size() == 1 ? names[0] : names[0] + " and " + names[1];
+}
+
+uint64_t totalBytes(const std::vector<std::string>& paths) {
+    uint64_t total = 0;
+    for (const std::string& path : paths) {
+        total += fileSize(path);
+    }
+    return total;
+}
+
 }  // namespace orvane::cli

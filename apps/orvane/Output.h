@@ -47,6 +47,10 @@ bool endsWith(const std::string& text, const std::string& tail);
 void requireExtension(const std::string& path, const char* extension);
 // The size of a file, 0 when it cannot be known.
 uint64_t fileSize(const std::string& path);
+// The size of all of them; missing ones count 0.
+uint64_t totalBytes(const std::vector<std::string>& paths);
+// "a" or "a and b".
+std::string joinNames(const std::vector<std::string>& names);
 
 // Throws Failure when `path` exists and `force` is not set.
 void refuseExisting(const std::string& path, bool force);

@@ -11,18 +11,6 @@ constexpr size_t kRateSamples = 40;  // ten seconds of status, four a second
 // much room beside the controls, and a 4K JPEG would cost the link 1-2 MB.
 constexpr int kFrameWidth = 960, kFrameHeight = 540;
 
-std::string joinPaths(const std::vector<std::string>& paths) {
-    return paths.size() == 1 ? paths[0] : paths[0] + " and " + paths[1];
-}
-
-uint64_t bytesOf(const std::vector<std::string>& paths) {
-    uint64_t bytes = 0;
-    for (const std::string& path : paths) {
-        bytes += fileSize(path);
-    }
-    return bytes;
-}
-
 std::string settingText(const Json& request) {
     const Json& value = request.value("value", Json());
     const std::string text = value.is_string() ? value.get<std::string>() : value.dump();
@@ -132,7 +120,7 @@ Json ViewCamera::status() {
     lastStatus_ = now;
     Json recording = nullptr;
     if (!recordingPaths_.empty()) {
-        recording = {{"path", joinPaths(recordingPaths_)}, {"bytes", bytesOf(recordingPaths_)}};
+        recording = {{"path", joinNames(recordingPaths_)}, {"bytes", totalBytes(recordingPaths_)}};
     }
     Json status = {{"events", count},
                    {"rates", Json(rates_)},
@@ -166,7 +154,8 @@ Json ViewCamera::record(const Json& request) {
             throw UsageError("record: not recording");
         }
         const int stopped = stopRecording();
-        Json done = {{"recorded", joinPaths(recordingPaths_)}, {"bytes", bytesOf(recordingPaths_)}};
+        Json done = {{"recorded", joinNames(recordingPaths_)},
+                     {"bytes", totalBytes(recordingPaths_)}};
         recordingPaths_.clear();
         if (stopped != 0) {
             throw failed(done["recorded"].get<std::string>() + ": not all could be written");
@@ -174,7 +163,7 @@ Json ViewCamera::record(const Json& request) {
         return done;
     }
     if (!recordingPaths_.empty()) {
-        throw UsageError("record: already recording to " + joinPaths(recordingPaths_));
+        throw UsageError("record: already recording to " + joinNames(recordingPaths_));
     }
     // Only a plain name: the files go to the directory the viewer may write to.
     const std::string name = request.value("name", std::string());
@@ -198,13 +187,13 @@ Json ViewCamera::record(const Json& request) {
         status = camera_.fusion ? camera_.fusion->startRecording(path, STREAM_BOTH)
                                 : camera_.events->startRecording(path);
     } catch (const std::runtime_error& e) {
-        throw Failure(joinPaths(paths) + ": cannot be written (" + e.what() + ")");
+        throw Failure(joinNames(paths) + ": cannot be written (" + e.what() + ")");
     }
     if (status != 0) {
-        throw failed(joinPaths(paths) + ": cannot record");
+        throw failed(joinNames(paths) + ": cannot record");
     }
     recordingPaths_ = std::move(paths);
-    return {{"recording", joinPaths(recordingPaths_)}};
+    return {{"recording", joinNames(recordingPaths_)}};
 }
 
 int ViewCamera::stopRecording() {
