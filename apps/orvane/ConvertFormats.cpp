@@ -87,8 +87,8 @@ void warnOutside(uint64_t outside, uint16_t width, uint16_t height) {
     }
 }
 
-void rawToHdf5(const FormatOptions& options, const Range& range, const OutputFiles& output,
-               const Stoppable& stop) {
+ConversionCounts rawToHdf5(const FormatOptions& options, const Range& range,
+                           const OutputFiles& output, const Stoppable& stop) {
     Hdf5EventWriter::Options writing;
     writing.compression = options.compression == "none" ? Hdf5EventWriter::Compression::None
                                                         : Hdf5EventWriter::Compression::Deflate;
@@ -98,14 +98,13 @@ void rawToHdf5(const FormatOptions& options, const Range& range, const OutputFil
                                 std::cref(stop));
     });
     warnOutside(counts.outsideGeometry, header.width, header.height);
-    std::printf("converted %" PRIu64 " events and %" PRIu64 " trigger edges of %s into %s\n",
-                counts.events, counts.triggers, options.input.c_str(), options.output.c_str());
+    return counts;
 }
 
 // Events (and, into an .npz, trigger edges) as NumPy arrays of the module's
 // EVENT_DTYPE and TRIGGER_DTYPE.
-void rawToNumpy(const FormatOptions& options, const Range& range, const OutputFiles& output,
-                const Stoppable& stop, bool zip) {
+ConversionCounts rawToNumpy(const FormatOptions& options, const Range& range,
+                            const OutputFiles& output, const Stoppable& stop, bool zip) {
     readRawHeader(options.input);
     const RecordingHeader header = orFailure([&] { return readRecordingHeader(options.input); });
     std::optional<ZipWriter> archive;
@@ -159,20 +158,16 @@ void rawToNumpy(const FormatOptions& options, const Range& range, const OutputFi
     if (plain != nullptr && std::fclose(plain) != 0) {
         throw Failure(options.output + ": cannot be written (disk full?)");
     }
-    std::printf("converted %" PRIu64 " events%s of %s into %s\n", events,
-                zip ? (" and " + std::to_string(triggers.size()) + " trigger edges").c_str() : "",
-                options.input.c_str(), options.output.c_str());
+    return {events, triggers.size(), 0};
 }
 
-void hdf5ToRaw(const FormatOptions& options, const Range& range, const OutputFiles& output,
-               const Stoppable& stop) {
+ConversionCounts hdf5ToRaw(const FormatOptions& options, const Range& range,
+                           const OutputFiles& output, const Stoppable& stop) {
     requireReadable(options.input);
-    const ConversionCounts counts = orFailure([&] {
+    return orFailure([&] {
         return convertHdf5ToRaw(options.input, output.temporary(), range.from, range.to,
                                 std::cref(stop));
     });
-    std::printf("converted %" PRIu64 " events and %" PRIu64 " trigger edges of %s into %s\n",
-                counts.events, counts.triggers, options.input.c_str(), options.output.c_str());
 }
 
 std::pair<uint16_t, uint16_t> parseGeometry(const std::string& text) {
@@ -214,8 +209,8 @@ bool parseCsvLine(const std::string& line, Event2D& event) {
     return true;
 }
 
-void csvToRaw(const FormatOptions& options, const Range& range, const OutputFiles& output,
-              const Stoppable& stop) {
+ConversionCounts csvToRaw(const FormatOptions& options, const Range& range,
+                          const OutputFiles& output, const Stoppable& stop) {
     requireReadable(options.input);
     const std::pair<uint16_t, uint16_t> geometry = parseGeometry(options.geometry);
     const uint16_t width = geometry.first, height = geometry.second;
@@ -265,8 +260,7 @@ void csvToRaw(const FormatOptions& options, const Range& range, const OutputFile
     }
     flush();
     orFailure([&] { writer->finish(); });
-    std::printf("converted %" PRIu64 " events of %s into %s\n", writer->events(),
-                options.input.c_str(), options.output.c_str());
+    return {writer->events(), 0, 0};
 }
 
 void runConvert(const FormatOptions& options) {
@@ -295,17 +289,28 @@ void runConvert(const FormatOptions& options) {
     Progress progress("converting " + options.input,
                       in == ".h5" ? Progress::Unit::Events : Progress::Unit::Bytes, options.quiet);
     const Stoppable stop(options.output, progress);
+    ConversionCounts counts;
     if (out == ".h5") {
-        rawToHdf5(options, range, output, stop);
+        counts = rawToHdf5(options, range, output, stop);
     } else if (out == ".npy" || out == ".npz") {
-        rawToNumpy(options, range, output, stop, out == ".npz");
+        counts = rawToNumpy(options, range, output, stop, out == ".npz");
     } else if (in == ".h5") {
-        hdf5ToRaw(options, range, output, stop);
+        counts = hdf5ToRaw(options, range, output, stop);
     } else {
-        csvToRaw(options, range, output, stop);
+        counts = csvToRaw(options, range, output, stop);
     }
     progress.finish();
+    // A range that misses the data is a mistake, not an empty file to keep.
+    if (counts.events == 0 && counts.triggers == 0 && (range.from > 0 || range.to < kEndOfTime)) {
+        throw Failure(options.input + ": holds nothing from " + formatTime(range.from) + " to " +
+                      (range.to == kEndOfTime ? std::string("the end") : formatTime(range.to)));
+    }
     output.commit();
+    // A csv or an .npy holds no trigger edges.
+    const bool edges = out == ".h5" || out == ".npz" || in == ".h5";
+    std::printf("converted %" PRIu64 " events%s of %s into %s\n", counts.events,
+                edges ? (" and " + std::to_string(counts.triggers) + " trigger edges").c_str() : "",
+                options.input.c_str(), options.output.c_str());
     if (out == ".raw") {
         // Indexed now, so that the first reader of it need not.
         openRecording(options.output, options.quiet);

@@ -97,6 +97,14 @@ TEST(CliConvert, RefusesPairsItCannotConvertAndOutputsItMustNotTouch) {
         runOrvane({"convert", "rec.raw", "old.h5", "--force", "-q"}, {}, scratch.path()).status, 0);
     EXPECT_NE(readText(scratch.file("old.h5")), "someone's file");
 
+    // A range that misses the recording.
+    const CliRun missed =
+        runOrvane({"convert", "rec.raw", "late.h5", "--from", "1000s"}, {}, scratch.path());
+    EXPECT_EQ(missed.status, 1) << describe(missed);
+    EXPECT_NE(missed.err.find("rec.raw: holds nothing from 1000 s to the end"), std::string::npos)
+        << missed.err;
+    EXPECT_FALSE(fs::exists(scratch.file("late.h5")));
+
     // An input that is not what its name says.
     std::ofstream(scratch.file("fake.h5")) << "x,y,p,t\n";
     const CliRun fake = runOrvane({"convert", "fake.h5", "fake.raw"}, {}, scratch.path());
