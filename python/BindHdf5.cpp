@@ -20,7 +20,6 @@ namespace orvane::python {
 namespace {
 
 constexpr const char* kReadH5 =
-    "read_h5(path, start_us=None, end_us=None) -> events\n\n"
     "The events of an HDF5 event file (events/x, y, p, t with t_offset, as\n"
     "`orvane convert rec.raw rec.h5` writes) as an EVENT_DTYPE array, times on\n"
     "the sensor's clock. With start_us and/or end_us, only those with times in\n"
@@ -28,7 +27,6 @@ constexpr const char* kReadH5 =
     "for a missing file, ValueError for one of another layout or with events\n"
     "outside its geometry or out of time order.";
 constexpr const char* kWriteH5 =
-    "write_h5(path, events, width, height, compression='deflate') -> None\n\n"
     "Writes an EVENT_DTYPE array (in time order, inside width x height) as an\n"
     "HDF5 event file, t_offset being the first event's time; compression\n"
     "'deflate' or 'none'. ValueError for events out of order or outside the\n"
