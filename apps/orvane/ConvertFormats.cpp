@@ -4,8 +4,11 @@
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <memory>
 #include <optional>
+#include <type_traits>
 
 #include "Commands.h"
 #include "NpyWriter.h"
@@ -101,6 +104,27 @@ ConversionCounts rawToHdf5(const FormatOptions& options, const Range& range,
     return counts;
 }
 
+// Copies of the records with their padding bytes zeroed: what lies there in
+// memory is nobody's business in a file.
+template <class Record>
+const Record* withoutPadding(const Record* begin, const Record* end, std::vector<Record>& copies) {
+    copies.resize(static_cast<size_t>(end - begin));
+    std::memset(static_cast<void*>(copies.data()), 0, copies.size() * sizeof(Record));
+    for (size_t i = 0; i < copies.size(); ++i) {
+        if constexpr (std::is_same_v<Record, Event2D>) {
+            copies[i].x = begin[i].x;
+            copies[i].y = begin[i].y;
+            copies[i].polarity = begin[i].polarity;
+            copies[i].timestamp = begin[i].timestamp;
+        } else {
+            copies[i].polarity = begin[i].polarity;
+            copies[i].timestamp = begin[i].timestamp;
+            copies[i].id = begin[i].id;
+        }
+    }
+    return copies.data();
+}
+
 // Events (and, into an .npz, trigger edges) as NumPy arrays of the module's
 // EVENT_DTYPE and TRIGGER_DTYPE.
 ConversionCounts rawToNumpy(const FormatOptions& options, const Range& range,
@@ -108,54 +132,52 @@ ConversionCounts rawToNumpy(const FormatOptions& options, const Range& range,
     readRawHeader(options.input);
     const RecordingHeader header = orFailure([&] { return readRecordingHeader(options.input); });
     std::optional<ZipWriter> archive;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> plain(nullptr, &std::fclose);
     std::FILE* file = nullptr;
-    std::FILE* plain = nullptr;
     if (zip) {
         archive.emplace(output.temporary(), options.output);
         archive->beginMember("events.npy");
         file = archive->file();
     } else {
-        plain = std::fopen(output.temporary().c_str(), "wb");
-        if (plain == nullptr) {
+        plain.reset(std::fopen(output.temporary().c_str(), "wb"));
+        if (!plain) {
             throw Failure(options.output + ": cannot be written");
         }
-        file = plain;
+        file = plain.get();
     }
     std::vector<EventTriggerIn> triggers;
+    std::vector<Event2D> staged;
     uint64_t events = 0;
-    try {
-        NpyWriter array(file, options.output, NpyWriter::kEventDescr, sizeof(Event2D));
-        orFailure([&] {
-            decodeRecording(
-                options.input, header, range.from, range.to,
-                [&](const Event2D* begin, const Event2D* end) {
-                    array.add(begin, static_cast<uint64_t>(end - begin));
-                    events += static_cast<uint64_t>(end - begin);
-                },
-                [&](EventTriggerIn trigger) {
-                    if (zip) {
-                        triggers.push_back(trigger);
-                    }
-                },
-                std::cref(stop));
-        });
-        array.finish();
-        if (zip) {
-            archive->endMember(array.bytes(), array.crc32());
-            archive->beginMember("triggers.npy");
-            NpyWriter edges(file, options.output, NpyWriter::kTriggerDescr, sizeof(EventTriggerIn));
-            edges.add(triggers.data(), triggers.size());
-            edges.finish();
-            archive->endMember(edges.bytes(), edges.crc32());
-            archive->finish();
-        }
-    } catch (...) {
-        if (plain != nullptr) {
-            std::fclose(plain);
-        }
-        throw;
+    NpyWriter array(file, options.output, NpyWriter::kEventDescr, sizeof(Event2D));
+    orFailure([&] {
+        decodeRecording(
+            options.input, header, range.from, range.to,
+            [&](const Event2D* begin, const Event2D* end) {
+                const Event2D* copies = withoutPadding(begin, end, staged);
+                array.add(copies, staged.size());
+                events += staged.size();
+            },
+            [&](EventTriggerIn trigger) {
+                if (zip) {
+                    triggers.push_back(trigger);
+                }
+            },
+            std::cref(stop));
+    });
+    array.finish();
+    if (zip) {
+        archive->endMember(array.bytes(), array.crc32());
+        archive->beginMember("triggers.npy");
+        NpyWriter edges(file, options.output, NpyWriter::kTriggerDescr, sizeof(EventTriggerIn));
+        std::vector<EventTriggerIn> zeroed;
+        const EventTriggerIn* copies =
+            withoutPadding(triggers.data(), triggers.data() + triggers.size(), zeroed);
+        edges.add(copies, zeroed.size());
+        edges.finish();
+        archive->endMember(edges.bytes(), edges.crc32());
+        archive->finish();
     }
-    if (plain != nullptr && std::fclose(plain) != 0) {
+    if (plain && std::fclose(plain.release()) != 0) {
         throw Failure(options.output + ": cannot be written (disk full?)");
     }
     return {events, triggers.size(), 0};
