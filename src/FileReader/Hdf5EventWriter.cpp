@@ -17,6 +17,10 @@ using hdf5::Handle;
 // Events per chunk: 512 KiB of `t`, within HDF5's default chunk cache, and large
 // enough that deflate and each write see long runs.
 constexpr size_t kEventChunk = size_t{1} << 16;
+// Events per H5Dwrite: several whole chunks, so the library's per-call work
+// (extent, selection, chunk lookup) is spread over more events. 6.5 MB of
+// buffers.
+constexpr size_t kEventBlock = kEventChunk * 8;
 constexpr size_t kSmallChunk = size_t{1} << 12;  // triggers and ms_to_idx
 constexpr unsigned kDeflateLevel = 1;
 
@@ -47,10 +51,10 @@ class Hdf5EventWriter::Impl {
         triggerP_ = column(triggers.get(), "p", H5T_STD_U8LE, kSmallChunk);
         triggerId_ = column(triggers.get(), "id", H5T_STD_U8LE, kSmallChunk);
         msToIdx_ = column(file_.get(), hdf5::kMsToIdx, H5T_STD_U64LE, kSmallChunk);
-        bx_.resize(kEventChunk);
-        by_.resize(kEventChunk);
-        bp_.resize(kEventChunk);
-        bt_.resize(kEventChunk);
+        bx_.resize(kEventBlock);
+        by_.resize(kEventBlock);
+        bp_.resize(kEventBlock);
+        bt_.resize(kEventBlock);
         if (options_.tOffset) {
             startAt(*options_.tOffset);
         }
@@ -73,7 +77,7 @@ class Hdf5EventWriter::Impl {
             by_[fill_] = e->y;
             bp_[fill_] = e->polarity != 0;
             bt_[fill_] = t;
-            if (++fill_ == kEventChunk) {
+            if (++fill_ == kEventBlock) {
                 flushEvents();
             }
         }
@@ -134,8 +138,13 @@ class Hdf5EventWriter::Impl {
             check(H5Pset_shuffle(properties.get()), "cannot set up the shuffle filter");
             check(H5Pset_deflate(properties.get(), kDeflateLevel), "cannot set up deflate");
         }
+        // Every chunk is written whole and once, so a chunk cache would only add
+        // a copy of each: without one, chunks go straight to the file.
+        Handle access(H5Pcreate(H5P_DATASET_ACCESS), H5Pclose);
+        check(H5Pset_chunk_cache(access.get(), 0, 0, H5D_CHUNK_CACHE_W0_DEFAULT),
+              "cannot set up the chunk cache");
         Handle dataset(
-            H5Dcreate2(group, name, type, space.get(), H5P_DEFAULT, properties.get(), H5P_DEFAULT),
+            H5Dcreate2(group, name, type, space.get(), H5P_DEFAULT, properties.get(), access.get()),
             H5Dclose);
         check(dataset.get(), "cannot create a dataset");
         return dataset;
