@@ -3,9 +3,12 @@
 
 #include "orvane/Hdf5EventWriter.h"
 
+#include <algorithm>
 #include <cassert>
 #include <stdexcept>
+#include <thread>
 
+#include "ChunkDeflater.h"
 #include "Hdf5Handle.h"
 
 namespace orvane {
@@ -61,6 +64,11 @@ class Hdf5EventWriter::Impl {
         bt_.resize(kEventBlock);
         if (options_.tOffset) {
             startAt(*options_.tOffset);
+        }
+        if (options_.compression == Compression::Deflate) {
+            const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+            deflater_ =
+                std::make_unique<hdf5::ChunkDeflater>(std::min(cores, 4u) - 1, kDeflateLevel);
         }
     }
 
@@ -173,12 +181,66 @@ class Hdf5EventWriter::Impl {
 
     void flushEvents() {
         hdf5::QuietErrors quiet;
+        if (deflater_) {
+            deflateWholeChunks();
+        }
         append(x_, H5T_NATIVE_UINT16, bx_.data(), events_, fill_);
         append(y_, H5T_NATIVE_UINT16, by_.data(), events_, fill_);
         append(p_, H5T_NATIVE_UINT8, bp_.data(), events_, fill_);
         append(t_, H5T_NATIVE_INT64, bt_.data(), events_, fill_);
         events_ += fill_;
         fill_ = 0;
+    }
+
+    // Deflates the buffered whole chunks on the workers and writes them as
+    // they are, then moves the rest (the last, partial chunk) to the front.
+    void deflateWholeChunks() {
+        const size_t chunks = fill_ / kEventChunk;
+        if (chunks == 0) {
+            return;
+        }
+        struct Column {
+            const Handle* dataset;
+            const void* values;
+            size_t valueSize;
+        };
+        const Column columns[] = {{&x_, bx_.data(), sizeof(uint16_t)},
+                                  {&y_, by_.data(), sizeof(uint16_t)},
+                                  {&p_, bp_.data(), sizeof(uint8_t)},
+                                  {&t_, bt_.data(), sizeof(int64_t)}};
+        jobs_.resize(chunks * std::size(columns));
+        for (size_t c = 0; c < std::size(columns); ++c) {
+            for (size_t k = 0; k < chunks; ++k) {
+                hdf5::ChunkDeflater::Job& job = jobs_[c * chunks + k];
+                job.values = static_cast<const uint8_t*>(columns[c].values) +
+                             k * kEventChunk * columns[c].valueSize;
+                job.count = kEventChunk;
+                job.valueSize = columns[c].valueSize;
+            }
+        }
+        deflater_->run(jobs_);
+        const hsize_t total = events_ + chunks * kEventChunk;
+        for (size_t c = 0; c < std::size(columns); ++c) {
+            check(H5Dset_extent(columns[c].dataset->get(), &total), "cannot grow a dataset");
+            for (size_t k = 0; k < chunks; ++k) {
+                const hdf5::ChunkDeflater::Job& job = jobs_[c * chunks + k];
+                if (job.failed) {
+                    throw std::runtime_error(path_ + ": cannot be written (deflate failed)");
+                }
+                const hsize_t offset = events_ + k * kEventChunk;
+                // Filter mask 0: both filters of the dataset applied.
+                check(H5Dwrite_chunk(columns[c].dataset->get(), H5P_DEFAULT, 0, &offset,
+                                     job.deflated.size(), job.deflated.data()),
+                      "cannot be written");
+            }
+        }
+        const size_t moved = chunks * kEventChunk, rest = fill_ - moved;
+        std::copy_n(bx_.begin() + moved, rest, bx_.begin());
+        std::copy_n(by_.begin() + moved, rest, by_.begin());
+        std::copy_n(bp_.begin() + moved, rest, bp_.begin());
+        std::copy_n(bt_.begin() + moved, rest, bt_.begin());
+        events_ += moved;
+        fill_ = rest;
     }
 
     void flushTriggers() {
@@ -266,6 +328,8 @@ class Hdf5EventWriter::Impl {
     std::vector<uint8_t> bp_;
     std::vector<int64_t> bt_;
     size_t fill_ = 0;
+    std::unique_ptr<hdf5::ChunkDeflater> deflater_;  // deflate only
+    std::vector<hdf5::ChunkDeflater::Job> jobs_;
     std::vector<EventTriggerIn> triggerBuffer_;
     std::vector<uint64_t> msBuffer_;
     uint64_t msWritten_ = 0;
