@@ -6,8 +6,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 
+#include "ChunkCodec.h"
 #include "Hdf5Handle.h"
 
 namespace orvane {
@@ -45,6 +47,14 @@ class Hdf5EventReader::Impl {
         y_ = column("events/y", events_);
         p_ = column("events/p", events_);
         t_ = column("events/t", events_);
+        direct_[0] = directChunks(x_, H5T_NATIVE_UINT16);
+        direct_[1] = directChunks(y_, H5T_NATIVE_UINT16);
+        direct_[2] = directChunks(p_, H5T_NATIVE_UINT8);
+        direct_[3] = directChunks(t_, H5T_NATIVE_INT64);
+        if (std::any_of(std::begin(direct_), std::end(direct_),
+                        [](const Direct& d) { return d.chunk > 0; })) {
+            codec_ = std::make_unique<hdf5::ChunkCodec>(hdf5::ChunkCodec::workersHere(), 0);
+        }
         if (exists(hdf5::kTriggersGroup)) {
             triggerT_ = column("triggers/t", triggers_, true);
             triggerP_ = column("triggers/p", triggers_);
@@ -77,10 +87,20 @@ class Hdf5EventReader::Impl {
         y.resize(count);
         p.resize(count);
         t.resize(count);
-        read(x_, "events/x", H5T_NATIVE_UINT16, first, count, x.data());
-        read(y_, "events/y", H5T_NATIVE_UINT16, first, count, y.data());
-        read(p_, "events/p", H5T_NATIVE_UINT8, first, count, p.data());
-        read(t_, "events/t", H5T_NATIVE_INT64, first, count, t.data());
+        jobCount_ = 0;
+        readColumn(x_, direct_[0], "events/x", H5T_NATIVE_UINT16, first, count, x.data());
+        readColumn(y_, direct_[1], "events/y", H5T_NATIVE_UINT16, first, count, y.data());
+        readColumn(p_, direct_[2], "events/p", H5T_NATIVE_UINT8, first, count, p.data());
+        readColumn(t_, direct_[3], "events/t", H5T_NATIVE_INT64, first, count, t.data());
+        if (jobCount_ > 0) {
+            jobs_.resize(jobCount_);
+            codec_->run(jobs_, true);
+            for (const hdf5::ChunkCodec::Job& job : jobs_) {
+                if (job.failed) {
+                    bad("has a chunk of events that does not inflate");
+                }
+            }
+        }
         // Sequential reads carry the time order over from the previous block.
         int64_t previous = first == nextEvent_ && first > 0 ? lastTime_ : INT64_MIN;
         for (uint64_t i = 0; i < count; ++i) {
@@ -201,6 +221,85 @@ class Hdf5EventReader::Impl {
         return dataset;
     }
 
+    // A column whose chunks we can inflate ourselves: stored as the memory
+    // type, behind deflate alone or shuffle then deflate. `chunk` 0: not one.
+    struct Direct {
+        hsize_t chunk = 0;
+        bool shuffle = false;
+    };
+
+    static Direct directChunks(const Handle& dataset, hid_t memoryType) {
+        Handle type(H5Dget_type(dataset.get()), H5Tclose);
+        Handle properties(H5Dget_create_plist(dataset.get()), H5Pclose);
+        Direct direct;
+        hsize_t chunk = 0;
+        if (!type || !properties || H5Tequal(type.get(), memoryType) <= 0 ||
+            H5Pget_layout(properties.get()) != H5D_CHUNKED ||
+            H5Pget_chunk(properties.get(), 1, &chunk) != 1 || chunk == 0) {
+            return direct;
+        }
+        const int filters = H5Pget_nfilters(properties.get());
+        std::vector<H5Z_filter_t> ids;
+        for (int i = 0; i < filters; ++i) {
+            unsigned flags = 0, config = 0;
+            size_t values = 0;
+            ids.push_back(H5Pget_filter2(properties.get(), static_cast<unsigned>(i), &flags,
+                                         &values, nullptr, 0, nullptr, &config));
+        }
+        if (ids == std::vector<H5Z_filter_t>{H5Z_FILTER_DEFLATE}) {
+            direct.chunk = chunk;
+        } else if (ids == std::vector<H5Z_filter_t>{H5Z_FILTER_SHUFFLE, H5Z_FILTER_DEFLATE}) {
+            direct.chunk = chunk;
+            direct.shuffle = true;
+        }
+        return direct;
+    }
+
+    // Reads the whole chunks inside the range raw, to be inflated on the
+    // workers, and the rest through HDF5's own pipeline.
+    void readColumn(const Handle& dataset, const Direct& direct, const char* name, hid_t type,
+                    uint64_t first, uint64_t count, void* out) {
+        const uint64_t chunk = direct.chunk, end = first + count;
+        const uint64_t from = chunk ? (first + chunk - 1) / chunk * chunk : 0,
+                       to = chunk ? end / chunk * chunk : 0;
+        if (from >= to) {
+            read(dataset, name, type, first, count, out);
+            return;
+        }
+        const size_t size = H5Tget_size(type);
+        auto* bytes = static_cast<uint8_t*>(out);
+        if (from > first) {
+            read(dataset, name, type, first, from - first, bytes);
+        }
+        if (end > to) {
+            read(dataset, name, type, to, end - to, bytes + (to - first) * size);
+        }
+        for (hsize_t at = from; at < to; at += chunk) {
+            uint8_t* target = bytes + (at - first) * size;
+            hsize_t stored = 0;
+            uint32_t mask = 0;
+            if (jobs_.size() <= jobCount_) {
+                jobs_.resize(jobCount_ + 1);
+            }
+            hdf5::ChunkCodec::Job& job = jobs_[jobCount_];
+            if (H5Dget_chunk_storage_size(dataset.get(), &at, &stored) >= 0 && stored > 0) {
+                job.deflated.resize(stored);
+                if (H5Dread_chunk(dataset.get(), H5P_DEFAULT, &at, &mask, job.deflated.data()) >=
+                        0 &&
+                    mask == 0) {
+                    job.target = target;
+                    job.count = chunk;
+                    job.valueSize = size;
+                    job.shuffle = direct.shuffle;
+                    ++jobCount_;
+                    continue;
+                }
+            }
+            // Unallocated, or stored with a filter skipped.
+            read(dataset, name, type, at, chunk, target);
+        }
+    }
+
     void read(const Handle& dataset, const char* name, hid_t type, uint64_t first, uint64_t count,
               void* out) {
         const hsize_t start = first, size = count;
@@ -302,6 +401,10 @@ class Hdf5EventReader::Impl {
     std::vector<uint16_t> x, y;
     std::vector<uint8_t> p;
     std::vector<int64_t> t;
+    Direct direct_[4];  // x, y, p, t
+    std::unique_ptr<hdf5::ChunkCodec> codec_;
+    std::vector<hdf5::ChunkCodec::Job> jobs_;
+    size_t jobCount_ = 0;
 };
 
 Hdf5EventReader::Hdf5EventReader(const std::string& path) : impl_(std::make_unique<Impl>(path)) {}

@@ -6,9 +6,8 @@
 #include <algorithm>
 #include <cassert>
 #include <stdexcept>
-#include <thread>
 
-#include "ChunkDeflater.h"
+#include "ChunkCodec.h"
 #include "Hdf5Handle.h"
 
 namespace orvane {
@@ -66,9 +65,8 @@ class Hdf5EventWriter::Impl {
             startAt(*options_.tOffset);
         }
         if (options_.compression == Compression::Deflate) {
-            const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-            deflater_ =
-                std::make_unique<hdf5::ChunkDeflater>(std::min(cores, 4u) - 1, kDeflateLevel);
+            codec_ =
+                std::make_unique<hdf5::ChunkCodec>(hdf5::ChunkCodec::workersHere(), kDeflateLevel);
         }
     }
 
@@ -181,7 +179,7 @@ class Hdf5EventWriter::Impl {
 
     void flushEvents() {
         hdf5::QuietErrors quiet;
-        if (deflater_) {
+        if (codec_) {
             deflateWholeChunks();
         }
         append(x_, H5T_NATIVE_UINT16, bx_.data(), events_, fill_);
@@ -211,19 +209,19 @@ class Hdf5EventWriter::Impl {
         jobs_.resize(chunks * std::size(columns));
         for (size_t c = 0; c < std::size(columns); ++c) {
             for (size_t k = 0; k < chunks; ++k) {
-                hdf5::ChunkDeflater::Job& job = jobs_[c * chunks + k];
+                hdf5::ChunkCodec::Job& job = jobs_[c * chunks + k];
                 job.values = static_cast<const uint8_t*>(columns[c].values) +
                              k * kEventChunk * columns[c].valueSize;
                 job.count = kEventChunk;
                 job.valueSize = columns[c].valueSize;
             }
         }
-        deflater_->run(jobs_);
+        codec_->run(jobs_);
         const hsize_t total = events_ + chunks * kEventChunk;
         for (size_t c = 0; c < std::size(columns); ++c) {
             check(H5Dset_extent(columns[c].dataset->get(), &total), "cannot grow a dataset");
             for (size_t k = 0; k < chunks; ++k) {
-                const hdf5::ChunkDeflater::Job& job = jobs_[c * chunks + k];
+                const hdf5::ChunkCodec::Job& job = jobs_[c * chunks + k];
                 if (job.failed) {
                     throw std::runtime_error(path_ + ": cannot be written (deflate failed)");
                 }
@@ -328,8 +326,8 @@ class Hdf5EventWriter::Impl {
     std::vector<uint8_t> bp_;
     std::vector<int64_t> bt_;
     size_t fill_ = 0;
-    std::unique_ptr<hdf5::ChunkDeflater> deflater_;  // deflate only
-    std::vector<hdf5::ChunkDeflater::Job> jobs_;
+    std::unique_ptr<hdf5::ChunkCodec> codec_;  // deflate only
+    std::vector<hdf5::ChunkCodec::Job> jobs_;
     std::vector<EventTriggerIn> triggerBuffer_;
     std::vector<uint64_t> msBuffer_;
     uint64_t msWritten_ = 0;
