@@ -173,3 +173,29 @@ def test_files_of_another_making_are_refused_with_their_name(tmp_path):
         orvane.read_h5(str(tmp_path / "text.h5"))
     with pytest.raises(FileNotFoundError):
         orvane.read_h5(str(tmp_path / "absent.h5"))
+
+
+def test_deflated_files_of_another_making_read_whole(tmp_path):
+    n = 100_003
+    events = np.zeros(n, dtype=orvane.EVENT_DTYPE)
+    events["x"] = np.arange(n) % 640
+    events["y"] = (np.arange(n) * 7) % 480
+    events["p"] = (np.arange(n) // 3) % 2
+    events["t"] = 100 + np.arange(n) // 4
+    # Our own chunks are 65536 values behind shuffle and deflate; these differ
+    # in size, in filters, and (x as u32) in the stored type.
+    for shuffle, chunk, x_type in ((False, 4099, np.uint16), (True, 30000, np.uint32),
+                                   (False, n, np.uint16)):
+        path = tmp_path / f"other-{chunk}.h5"
+        with h5py.File(path, "w") as f:
+            f.attrs["width"] = np.uint16(640)
+            f.attrs["height"] = np.uint16(480)
+            f["t_offset"] = np.int64(0)
+            columns = {"x": events["x"].astype(x_type), "y": events["y"].astype(np.uint16),
+                       "p": events["p"].astype(np.uint8), "t": events["t"].astype(np.int64)}
+            for name, values in columns.items():
+                f.create_dataset("events/" + name, data=values, chunks=(chunk,),
+                                 compression="gzip", compression_opts=1, shuffle=shuffle)
+            ms = np.arange(events["t"][-1] // 1000 + 2) * 1000
+            f["ms_to_idx"] = np.searchsorted(events["t"], ms).astype(np.uint64)
+        np.testing.assert_array_equal(orvane.read_h5(str(path)), events)
