@@ -9,7 +9,8 @@
 // coordinates may have any integer type (u32 times, for one), `t_offset` may be
 // absent (0) and so may the `triggers` group (no edges).
 //
-// One thread at a time.
+// One thread at a time; deflated chunks are inflated on a few threads of the
+// reader's own, joined when it is destroyed.
 
 #include <cstdint>
 #include <memory>

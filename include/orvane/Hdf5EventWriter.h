@@ -25,8 +25,9 @@
 // extendable; with deflate (level 1, behind HDF5's byte shuffle, both in every
 // HDF5 build) or uncompressed.
 //
-// One pass, bounded memory: events go out a chunk at a time, whatever the
-// recording's length. One thread at a time.
+// One pass, bounded memory: events go out eight chunks at a time, whatever
+// the recording's length. One thread at a time; with deflate, the writer
+// compresses on a few threads of its own, joined when it is destroyed.
 
 #include <cstdint>
 #include <memory>

@@ -16,8 +16,8 @@ namespace {
 
 using hdf5::Handle;
 
-// Events per chunk: 512 KiB of `t`, within HDF5's default chunk cache, and large
-// enough that deflate and each write see long runs.
+// Events per chunk: 512 KiB of `t`, large enough that deflate and each write
+// see long runs.
 constexpr size_t kEventChunk = size_t{1} << 16;
 // Events per H5Dwrite: several whole chunks, so the library's per-call work
 // (extent, selection, chunk lookup) is spread over more events. 6.5 MB of
