@@ -20,7 +20,8 @@ PACKAGES = g++ cmake ninja-build pkg-config make \
            libcli11-dev nlohmann-json3-dev libboost-dev zlib1g-dev \
            clang libclang-rt-14-dev clang-format \
            python3 python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest \
-           chromium python3-websocket python3-dask python3-distributed python3-pandas
+           chromium python3-websocket python3-dask python3-distributed python3-pandas \
+           libhdf5-dev python3-h5py
 
 CMAKE = cmake -G Ninja -Wno-dev
 

@@ -23,6 +23,7 @@ void bindMp4Reader(py::module_& m);
 void bindCameras(py::module_& m);
 void bindSim(py::module_& sim);
 void bindFusion(py::module_& m);
+void bindHdf5(py::module_& m);
 
 // Runs a camera call that answers 0 or -1 without the GIL. With `checkedAs`,
 // a failure raises RuntimeError "<checkedAs> failed: <what the library logged>".

@@ -22,6 +22,7 @@ PYBIND11_MODULE(_orvane, m) {
     bindMp4Reader(m);
     bindCameras(m);
     bindFusion(m);
+    bindHdf5(m);
     py::module_ sim = m.def_submodule("sim");
     bindSim(sim);
     m.doc() = "The compiled part of orvane; use the package `orvane`.";

@@ -14,6 +14,8 @@ void addCameraCommands(CLI::App& app);
 void addFileCommands(CLI::App& app);
 // cut, export, render, csv
 void addConvertCommands(CLI::App& app);
+// convert
+void addFormatCommands(CLI::App& app);
 // view
 void addViewCommand(CLI::App& app);
 

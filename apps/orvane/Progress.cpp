@@ -62,6 +62,10 @@ void Progress::draw(bool last) {
     std::string rateText;
     if (unit_ == Unit::Bytes) {
         rateText = formatBytes(rate) + "/s";
+    } else if (unit_ == Unit::Events) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f Mev/s", rate / 1e6);
+        rateText = text;
     } else {
         char text[32];
         std::snprintf(text, sizeof text, "%.1fx real time", rate / 1e6);

@@ -11,7 +11,7 @@ namespace orvane::cli {
 
 class Progress {
   public:
-    enum class Unit { Bytes, Microseconds };
+    enum class Unit { Bytes, Microseconds, Events };
 
     Progress(std::string label, Unit unit, bool quiet);
     ~Progress();

@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
     addCameraCommands(app);
     addFileCommands(app);
     addConvertCommands(app);
+    addFormatCommands(app);
     addViewCommand(app);
 
     LibraryLog::capture();

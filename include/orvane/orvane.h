@@ -21,7 +21,11 @@
 #include "orvane/BookmarkFile.h"
 #include "orvane/BookmarkIndex.h"
 #include "orvane/DvsFileReader.h"
+#include "orvane/EventFileConversion.h"
+#include "orvane/Hdf5EventReader.h"
+#include "orvane/Hdf5EventWriter.h"
 #include "orvane/Mp4FileReader.h"
+#include "orvane/RawEventWriter.h"
 #include "orvane/RawFileHeader.h"
 #include "orvane/RawFileReader.h"
 

@@ -5,7 +5,8 @@ Events are structured arrays of ``EVENT_DTYPE`` (fields ``x``, ``y``, ``p``,
 decoder to your array. Trigger edges use ``TRIGGER_DTYPE`` (``polarity``,
 ``t``, ``id``). Times are microseconds of the sensor's clock.
 
-Recordings: ``RawReader(path)``, ``decode(bytes)``, ``Mp4Reader(path)``.
+Recordings: ``RawReader(path)``, ``decode(bytes)``, ``Mp4Reader(path)``;
+HDF5 event files: ``read_h5(path)``, ``write_h5(path, events, width, height)``.
 Cameras: ``CameraManager().open(serial)``, fusion cameras (events and 4K
 pictures) ``open_fusion(serial)``; ``orvane.sim.plug(...)`` plugs a simulated
 one. Library failures raise ``FileNotFoundError`` (and the other
@@ -28,7 +29,9 @@ from ._orvane import (
     Tool,
     decode,
     log_level,
+    read_h5,
     set_log_level,
+    write_h5,
 )
 from . import sim
 
@@ -47,6 +50,8 @@ __all__ = [
     "Tool",
     "decode",
     "log_level",
+    "read_h5",
     "set_log_level",
     "sim",
+    "write_h5",
 ]

@@ -26,6 +26,16 @@ def decode(data: Buffer) -> Tuple[Events, Triggers]:
     """Decodes an EVT 3.0 byte stream (without the '%' header) into events and
     trigger edges."""
 
+def read_h5(path: str, start_us: Optional[int] = None, end_us: Optional[int] = None) -> Events:
+    """The events of an HDF5 event file (events/x, y, p, t, t_offset,
+    ms_to_idx), times on the sensor's clock; with start_us/end_us only those
+    in [start_us, end_us), found through ms_to_idx."""
+
+def write_h5(path: str, events: Events, width: int, height: int,
+             compression: str = "deflate") -> None:
+    """Writes time-ordered events inside width x height as an HDF5 event
+    file; compression 'deflate' or 'none'."""
+
 def set_log_level(level: int) -> None:
     """Minimum level of log lines shown on stderr: 1 debug, 2 info, 3 warning,
     4 error, 5 none."""
