@@ -8,33 +8,10 @@
 #include <fstream>
 
 #include "orvane/orvane.h"
-#include "support/PlainEvt3Decoder.h"
 #include "support/Streams.h"
 
 namespace orvane {
 namespace {
-
-struct Decoded {
-    std::vector<Event2D> events;
-    std::vector<EventTriggerIn> triggers;
-};
-
-Decoded decodeFile(const std::string& path) {
-    const test::RawFile file = test::readRawFile(path);
-    Decoded decoded;
-    test::PlainEvt3Decoder decoder;
-    decoder.decode(file.payload.data(), file.payload.data() + file.payload.size(), decoded.events,
-                   decoded.triggers);
-    return decoded;
-}
-
-bool sameEvents(const std::vector<Event2D>& a, const std::vector<Event2D>& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [](const Event2D& l, const Event2D& r) {
-                          return l.x == r.x && l.y == r.y && l.polarity == r.polarity &&
-                                 l.timestamp == r.timestamp;
-                      });
-}
 
 bool sameTriggers(const std::vector<EventTriggerIn>& a, const std::vector<EventTriggerIn>& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(),
@@ -80,7 +57,7 @@ TEST(Hdf5EventFile, RealRecordingsRoundTripEventForEvent) {
     for (const std::string& path : paths) {
         SCOPED_TRACE(path);
         const test::RawFile source = test::readRawFile(path);
-        const Decoded original = decodeFile(path);
+        const test::PlainDecoded original = test::plainDecodeFile(path);
         ASSERT_FALSE(original.events.empty());
 
         const std::string h5 = dir.file("events.h5"), raw = dir.file("back.raw");
@@ -101,8 +78,8 @@ TEST(Hdf5EventFile, RealRecordingsRoundTripEventForEvent) {
         const test::RawFile result = test::readRawFile(raw);
         EXPECT_EQ(result.width, source.width);
         EXPECT_EQ(result.height, source.height);
-        const Decoded decoded = decodeFile(raw);
-        EXPECT_TRUE(sameEvents(decoded.events, original.events));
+        const test::PlainDecoded decoded = test::plainDecodeFile(raw);
+        EXPECT_EQ(test::firstDifference(decoded.events, original.events), "");
         EXPECT_TRUE(sameTriggers(decoded.triggers, original.triggers));
         // The source's own header lines come along.
         EXPECT_NE(result.header.find(reader.headerLines().front()), std::string::npos);
@@ -124,7 +101,7 @@ TEST(Hdf5EventFile, TimeRangesHoldExactlyTheirEvents) {
     }
     test::ScratchDir dir;
     const std::string path = paths.back();
-    const Decoded original = decodeFile(path);
+    const test::PlainDecoded original = test::plainDecodeFile(path);
     const uint64_t start = original.events.front().timestamp;
     const uint64_t span = original.events.back().timestamp - start;
     const std::string whole = dir.file("whole.h5");
@@ -157,12 +134,12 @@ TEST(Hdf5EventFile, TimeRangesHoldExactlyTheirEvents) {
         EXPECT_EQ(partReader.tOffset(), static_cast<int64_t>(from));
         std::vector<Event2D> read;
         partReader.readEvents(0, partReader.eventCount(), read);
-        EXPECT_TRUE(sameEvents(read, expected));
+        EXPECT_EQ(test::firstDifference(read, expected), "");
         if (!expected.empty()) {
             expectMsToIdx(readMsToIdx(part), expected, from);
         }
         convertHdf5ToRaw(whole, raw, from, to);
-        EXPECT_TRUE(sameEvents(decodeFile(raw).events, expected));
+        EXPECT_EQ(test::firstDifference(test::plainDecodeFile(raw).events, expected), "");
     }
 }
 
@@ -218,7 +195,7 @@ TEST(Hdf5EventFile, DeflatedChunksFromTheWorkersReadBackInOrder) {
         Hdf5EventReader reader(path);
         std::vector<Event2D> read;
         reader.readEvents(0, count + 1, read);
-        EXPECT_TRUE(sameEvents(read, events));
+        EXPECT_EQ(test::firstDifference(read, events), "");
         const std::vector<uint64_t> msToIdx = readMsToIdx(path);
         ASSERT_FALSE(msToIdx.empty());
         EXPECT_EQ(msToIdx.back(), count);

@@ -12,23 +12,11 @@ import pandas as pd
 import pytest
 
 import orvane
+from orvane.bench import payload  # the bytes after a recording's header
 
 dask_distributed = pytest.importorskip("dask.distributed")
 import dask  # noqa: E402  (after the skip: dask may be missing)
 import orvane.dask  # noqa: E402
-
-
-def payload(path):
-    """The bytes after the '%' header lines (which may or may not end in "% end")."""
-    data = pathlib.Path(path).read_bytes()
-    at = 0
-    while data.startswith(b"%", at):
-        line_end = data.index(b"\n", at) + 1
-        done = data[at:line_end].strip() == b"% end"
-        at = line_end
-        if done:
-            break
-    return data[at:]
 
 
 @pytest.fixture(scope="module")

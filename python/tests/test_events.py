@@ -8,19 +8,7 @@ import numpy as np
 import pytest
 
 import orvane
-
-
-def payload(path):
-    """The bytes after the '%' header lines (which may or may not end in "% end")."""
-    data = open(path, "rb").read()
-    at = 0
-    while data.startswith(b"%", at):
-        line_end = data.index(b"\n", at) + 1
-        done = data[at:line_end].strip() == b"% end"
-        at = line_end
-        if done:
-            break
-    return data[at:]
+from orvane.bench import payload  # the bytes after a recording's header
 
 
 def test_dtypes_match_the_library_records():

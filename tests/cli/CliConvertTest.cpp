@@ -6,51 +6,12 @@
 #include <fstream>
 
 #include "CliRunner.h"
-#include "support/PlainEvt3Decoder.h"
 #include "support/Streams.h"
 
 namespace orvane::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-std::vector<std::string> leftovers(const std::string& directory) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(directory)) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind(".orvane-", 0) == 0) {
-            names.push_back(name);
-        }
-    }
-    return names;
-}
-
-struct Decoded {
-    std::vector<Event2D> events;
-    std::vector<EventTriggerIn> triggers;
-};
-
-Decoded decodeFile(const std::string& path) {
-    const RawFile file = readRawFile(path);
-    Decoded decoded;
-    PlainEvt3Decoder decoder;
-    decoder.decode(file.payload.data(), file.payload.data() + file.payload.size(), decoded.events,
-                   decoded.triggers);
-    return decoded;
-}
-
-bool sameEvents(const std::vector<Event2D>& a, const std::vector<Event2D>& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [](const Event2D& l, const Event2D& r) {
-                          return l.x == r.x && l.y == r.y && l.polarity == r.polarity &&
-                                 l.timestamp == r.timestamp;
-                      });
-}
 
 TEST(CliConvert, RefusesPairsItCannotConvertAndOutputsItMustNotTouch) {
     ScratchDir scratch;
@@ -129,7 +90,7 @@ TEST(CliConvert, RealRecordingThroughHdf5AndCsvBackToTheSameEvents) {
     }
     ASSERT_FALSE(source.empty());
     fs::copy_file(source, scratch.file("rec.raw"));
-    const Decoded original = decodeFile(scratch.file("rec.raw"));
+    const PlainDecoded original = plainDecodeFile(scratch.file("rec.raw"));
     ASSERT_FALSE(original.triggers.empty());
 
     CliRun run = runOrvane({"convert", "rec.raw", "rec.h5", "-q"}, {}, scratch.path());
@@ -140,8 +101,8 @@ TEST(CliConvert, RealRecordingThroughHdf5AndCsvBackToTheSameEvents) {
         << run.out;
     run = runOrvane({"convert", "rec.h5", "back.raw", "-q"}, {}, scratch.path());
     ASSERT_EQ(run.status, 0) << describe(run);
-    const Decoded back = decodeFile(scratch.file("back.raw"));
-    EXPECT_TRUE(sameEvents(back.events, original.events));
+    const PlainDecoded back = plainDecodeFile(scratch.file("back.raw"));
+    EXPECT_EQ(firstDifference(back.events, original.events), "");
     EXPECT_EQ(back.triggers.size(), original.triggers.size());
     // Indexed on the way: the next reader finds the side file.
     EXPECT_TRUE(fs::exists(scratch.file("back.ovmark.tmp")));
@@ -150,7 +111,8 @@ TEST(CliConvert, RealRecordingThroughHdf5AndCsvBackToTheSameEvents) {
     ASSERT_EQ(run.status, 0) << describe(run);
     run = runOrvane({"convert", "events.csv", "fromcsv.raw", "-q"}, {}, scratch.path());
     ASSERT_EQ(run.status, 0) << describe(run);
-    EXPECT_TRUE(sameEvents(decodeFile(scratch.file("fromcsv.raw")).events, original.events));
+    EXPECT_EQ(firstDifference(plainDecodeFile(scratch.file("fromcsv.raw")).events, original.events),
+              "");
 
     // A line that is not an event names its place.
     std::ofstream(scratch.file("bad.csv")) << "x,y,p,t\n1,2,1,10\n3,4,2,11\n";

@@ -20,11 +20,6 @@ void writeText(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 TEST(CliErrors, OneClearLineAndTheRightExitStatus) {
     ScratchDir scratch;
     writeSceneRecording(scratch.file("rec.raw"), 1 << 20, 3);

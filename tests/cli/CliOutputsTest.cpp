@@ -17,23 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-// The files a command left in `directory` under a temporary name.
-std::vector<std::string> leftovers(const std::string& directory) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::recursive_directory_iterator(directory)) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind(".orvane-", 0) == 0) {
-            names.push_back(name);
-        }
-    }
-    return names;
-}
-
 std::string commandText(const std::vector<std::string>& args) {
     std::string text;
     for (const std::string& a : args)

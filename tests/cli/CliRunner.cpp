@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 extern char** environ;
 #include <sstream>
@@ -127,6 +129,22 @@ CliRun runOrvane(const std::vector<std::string>& args,
 std::string describe(const CliRun& run) {
     return "status " + std::to_string(run.status) + "\n--- stdout\n" + run.out + "--- stderr\n" +
            run.err;
+}
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> leftovers(const std::string& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(directory)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(".orvane-", 0) == 0) {
+            names.push_back(name);
+        }
+    }
+    return names;
 }
 
 }  // namespace orvane::test

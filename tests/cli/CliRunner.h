@@ -35,4 +35,9 @@ CliRun runOrvane(const std::vector<std::string>& args,
 // Everything a run said, for failure messages.
 std::string describe(const CliRun& run);
 
+// A file's bytes; empty when it cannot be read.
+std::string readText(const std::string& path);
+// The files a command left in `directory` (and below) under a temporary name.
+std::vector<std::string> leftovers(const std::string& directory);
+
 }  // namespace orvane::test

@@ -355,6 +355,15 @@ std::vector<Event2D> plainDecodeEvents(const std::vector<uint8_t>& payload) {
     return events;
 }
 
+PlainDecoded plainDecodeFile(const std::string& path) {
+    const RawFile file = readRawFile(path);
+    PlainDecoded decoded;
+    PlainEvt3Decoder plain;
+    plain.decode(file.payload.data(), file.payload.data() + file.payload.size(), decoded.events,
+                 decoded.triggers);
+    return decoded;
+}
+
 std::string firstDifference(const std::vector<Event2D>& got, const std::vector<Event2D>& expected) {
     const auto text = [](const Event2D& e) {
         return "(" + std::to_string(e.x) + ", " + std::to_string(e.y) + ", " +

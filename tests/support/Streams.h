@@ -89,6 +89,12 @@ std::vector<Event2D> decodeEvents(const std::vector<uint8_t>& payload);
 // Every event of a payload, as a decoder that knows nothing of our recorder or
 // of a camera's runs reads it (PlainEvt3Decoder).
 std::vector<Event2D> plainDecodeEvents(const std::vector<uint8_t>& payload);
+// Every event and trigger edge of a raw file's payload, read by PlainEvt3Decoder.
+struct PlainDecoded {
+    std::vector<Event2D> events;
+    std::vector<EventTriggerIn> triggers;
+};
+PlainDecoded plainDecodeFile(const std::string& path);
 // The first place where two event sequences differ, described; empty when they
 // are the same.
 std::string firstDifference(const std::vector<Event2D>& got, const std::vector<Event2D>& expected);
