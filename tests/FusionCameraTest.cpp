@@ -722,7 +722,13 @@ struct ReplayingFusion {
 // the callbacks were given.
 TEST_F(FusionRecording, TheRecordingIsExactlyWhatTheCallbacksWereGiven) {
     // A finite stream, so that the recording can be held against what was sent.
-    const std::vector<uint8_t> payload = test::encode(test::randomStream(31, 300000, 2));
+    // Without trigger edges: each would close a 3.7 MB fusion image, which a
+    // thread-sanitized build takes seconds over, and they play no part here.
+    std::vector<test::Item> items = test::randomStream(31, 300000, 2);
+    items.erase(std::remove_if(items.begin(), items.end(),
+                               [](const test::Item& item) { return item.isTrigger; }),
+                items.end());
+    const std::vector<uint8_t> payload = test::encode(items);
     test::writeRawFile(pathOf("source.raw"), test::recordingHeader(), payload);
     ReplayingFusion open("MIDWAY", pathOf("source.raw"));
     ASSERT_TRUE(open.camera);
