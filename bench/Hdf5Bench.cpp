@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "PlainDecode.h"
 #include "Summary.h"
 #include "orvane/orvane.h"
 #include "support/Streams.h"
@@ -19,28 +20,11 @@
 namespace {
 
 using namespace orvane;
+using bench::plainDecode;
 using Clock = std::chrono::steady_clock;
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-uint64_t plainDecode(const std::string& path) {
-    auto decoder = test::evt3Decoder();
-    uint64_t events = 0;
-    decoder->setEventsStreamHandleCallback(
-        [&](const Event2D* begin, const Event2D* end) { events += uint64_t(end - begin); });
-    std::ifstream in(path, std::ios::binary);
-    in.seekg(354);
-    std::vector<uint8_t> buffer(RawFileReader::kChunkSize);
-    while (in) {
-        in.read(reinterpret_cast<char*>(buffer.data()),
-                static_cast<std::streamsize>(buffer.size()));
-        buffer.resize(static_cast<size_t>(in.gcount()));
-        decoder->decode(buffer);
-        buffer.resize(RawFileReader::kChunkSize);
-    }
-    return events;
 }
 
 // The floor of an uncompressed export: the columns' bytes (13 per event)
@@ -68,7 +52,7 @@ void BM_Hdf5ExportImportVsPlainDecode(benchmark::State& state) {
     for (auto _ : state) {
         for (int round = 0; round < 2; ++round) {
             auto start = Clock::now();
-            benchmark::DoNotOptimize(plainDecode(raw));
+            benchmark::DoNotOptimize(plainDecode(raw, test::recordingHeader().size()));
             decode = std::min(decode, secondsSince(start));
             start = Clock::now();
             convertRawToHdf5(raw, h5, {});

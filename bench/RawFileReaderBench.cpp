@@ -14,6 +14,7 @@
 #include <fstream>
 #include <random>
 
+#include "PlainDecode.h"
 #include "Summary.h"
 #include "orvane/orvane.h"
 #include "support/ReferenceIndex.h"
@@ -22,6 +23,7 @@
 namespace {
 
 using namespace orvane;
+using bench::plainDecode;
 using Clock = std::chrono::steady_clock;
 
 double secondsSince(Clock::time_point start) {
@@ -56,26 +58,6 @@ const Recording& recording() {
         return r;
     }();
     return made;
-}
-
-// One plain decode: the payload read in reader-sized chunks and decoded into a
-// consumer that only counts.
-uint64_t plainDecode(const std::string& path, uint64_t payloadOffset) {
-    auto decoder = test::evt3Decoder();
-    uint64_t events = 0;
-    decoder->setEventsStreamHandleCallback(
-        [&](const Event2D* begin, const Event2D* end) { events += uint64_t(end - begin); });
-    std::ifstream in(path, std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(payloadOffset));
-    std::vector<uint8_t> buffer(RawFileReader::kChunkSize);
-    while (in) {
-        in.read(reinterpret_cast<char*>(buffer.data()),
-                static_cast<std::streamsize>(buffer.size()));
-        buffer.resize(static_cast<size_t>(in.gcount()));
-        decoder->decode(buffer);
-        buffer.resize(RawFileReader::kChunkSize);
-    }
-    return events;
 }
 
 std::unique_ptr<RawFileReader> loaded(const std::string& path) {
