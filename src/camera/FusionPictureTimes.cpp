@@ -19,6 +19,7 @@ void FusionPictureTimes::begin(bool pulses, bool pictures) {
     std::lock_guard<std::mutex> lock(mutex_);
     pulsesExpected_ = pulses;
     pictures_ = pictures;
+    ending_ = false;
     delivered_ = 0;
     pulses_.clear();
     havePulse_ = false;
@@ -30,6 +31,7 @@ void FusionPictureTimes::begin(bool pulses, bool pictures) {
 void FusionPictureTimes::end() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        ending_ = pulsesExpected_;
         pulsesExpected_ = false;
         pictures_ = false;
     }
@@ -129,9 +131,11 @@ FusionPictureTimes::Times FusionPictureTimes::next(uint64_t missed) {
             }
         }
         // Stopping, or no event stream: no pulse is coming. A picture of a run
-        // with a rhythm gets the time its pulse is expected at (not counted: the
-        // run ends), never the time of an earlier picture.
+        // with a rhythm gets the time its pulse is expected at, never the time
+        // of an earlier picture. One the stop cut off from its pulse is counted
+        // (not logged: the run ends).
         if (!pulsesExpected_) {
+            without_ += ending_;
             if (haveLast_ && period != 0) {
                 last_ += (missed + 1) * period;
                 return {latest_.start, last_, false, true};

@@ -75,6 +75,7 @@ class FusionPictureTimes {
     std::condition_variable pulseArrived_;
     bool pulsesExpected_ = false;
     bool pictures_ = false;
+    bool ending_ = false;  // a run with pulses is stopping
     uint64_t delivered_ = 0;
     std::deque<Pulse> pulses_;  // not given to a picture yet, oldest first
     Pulse latest_{0, 0, {}};    // the latest edges, given when no pulses come
