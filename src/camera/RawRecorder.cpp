@@ -59,7 +59,6 @@ int RawRecorder::start(const std::string& path, const std::string& header) {
     fileBytes_ = 0;
     inGap_ = false;
     goodTime_ = 0;
-    gapPending_ = false;
     // The header goes out now: a disk that refuses it refuses the recording.
     file_.write(header.data(), static_cast<std::streamsize>(header.size()));
     fileBytes_ = header.size();
@@ -87,6 +86,7 @@ int RawRecorder::start(const std::string& path, const std::string& header) {
         endTimes_.assign(buffers_.size(), 0);
         withStateWords_.assign(buffers_.size(), 0);
         statePairBytes_.assign(buffers_.size(), 0);
+        resume_.assign(buffers_.size(), {});
         cuts_.assign(buffers_.size(), {});
         for (std::vector<Cut>& cuts : cuts_) {
             cuts.reserve(kCutsPerBuffer);
@@ -109,14 +109,6 @@ void RawRecorder::append(const std::vector<uint8_t>& buffer) {
     if (!staging_->empty() && staging_->size() + buffer.size() > handOverBytes_) {
         handOverStaging();
     }
-    if (gapPending_.load(std::memory_order_relaxed) && gapPending_.exchange(false)) {
-        // A write failed: what is staged would follow the gap without the state
-        // words, so it goes too, and the data after it begin with them.
-        lostBytes_ += staging_->size();
-        clearStaging();
-        needStateWords_ = true;
-        afterGap_ = true;
-    }
     if (!staging_->empty()) {
         // The staged data end with a whole device buffer, where the decoder
         // stands now: the buffer being appended is not decoded yet.
@@ -127,23 +119,11 @@ void RawRecorder::append(const std::vector<uint8_t>& buffer) {
     }
     if (needStateWords_) {
         needStateWords_ = false;
-        if (decoderState_.words && staging_->empty()) {
-            // With a pair of time-highs per wrap of the 24-bit counter: the writer
-            // skips those the file has counted when it writes them.
-            std::vector<uint8_t> words = decoderState_.words(0);
-            const uint64_t time = decoderState_.time ? decoderState_.time() : 0;
-            const size_t pairBytes = words.size() - decoderState_.words(time).size();
-            if (afterGap_ && !words.empty()) {
-                // After the pairs, which the writer may skip.
-                const uint8_t marker[4] = {static_cast<uint8_t>(kEvt3GapMarker[0]),
-                                           static_cast<uint8_t>(kEvt3GapMarker[0] >> 8),
-                                           static_cast<uint8_t>(kEvt3GapMarker[1]),
-                                           static_cast<uint8_t>(kEvt3GapMarker[1] >> 8)};
-                words.insert(words.begin() + static_cast<long>(pairBytes), marker, marker + 4);
-            }
-            statePairBytes_[indexOf(staging_)] = pairBytes;
-            withStateWords_[indexOf(staging_)] = !words.empty();
-            staging_->insert(staging_->end(), words.begin(), words.end());
+        if (staging_->empty()) {
+            const StateWords words = stateWordsNow(afterGap_);
+            statePairBytes_[indexOf(staging_)] = words.pairBytes;
+            withStateWords_[indexOf(staging_)] = !words.words.empty();
+            staging_->insert(staging_->end(), words.words.begin(), words.words.end());
         }
         afterGap_ = false;
     }
@@ -173,6 +153,30 @@ void RawRecorder::handOverStaging() {
     staging_ = next;
     clearStaging();
     withStateWords_[indexOf(staging_)] = 0;
+    // Should a write fail before this buffer is written, these words let it
+    // follow the gap: the decoder stands where its data begin.
+    resume_[indexOf(staging_)] = stateWordsNow(true);
+}
+
+// With a pair of time-highs per wrap of the 24-bit counter first: the writer
+// skips those the file has counted when it writes them. The gap marker goes
+// after the pairs.
+RawRecorder::StateWords RawRecorder::stateWordsNow(bool afterGap) const {
+    StateWords state;
+    if (!decoderState_.words) {
+        return state;
+    }
+    state.words = decoderState_.words(0);
+    const uint64_t time = decoderState_.time ? decoderState_.time() : 0;
+    state.pairBytes = std::min<uint64_t>(state.words.size(), (time >> kEvt3TimeBits) * 4);
+    if (afterGap && !state.words.empty()) {
+        const uint8_t marker[4] = {
+            static_cast<uint8_t>(kEvt3GapMarker[0]), static_cast<uint8_t>(kEvt3GapMarker[0] >> 8),
+            static_cast<uint8_t>(kEvt3GapMarker[1]), static_cast<uint8_t>(kEvt3GapMarker[1] >> 8)};
+        state.words.insert(state.words.begin() + static_cast<long>(state.pairBytes), marker,
+                           marker + 4);
+    }
+    return state;
 }
 
 void RawRecorder::clearStaging() {
@@ -221,39 +225,55 @@ void RawRecorder::writerLoop() {
     }
 }
 
-// Writer thread. After a failed write only a buffer that begins with the
-// decoder-state words may follow, so that the file decodes on across the gap
-// with its times going forward; the others are lost (counted).
+// Writer thread. After a failed write a buffer follows the gap behind the
+// decoder-state words of where its data begin, so that the file decodes on
+// across the gap with its times going forward.
 void RawRecorder::writeQueued(const std::vector<uint8_t>& buffer) {
     const size_t index = indexOf(&buffer);
-    if (inGap_ && !withStateWords_[index]) {
-        lostBytes_ += buffer.size();
-        return;
-    }
     // The wraps the file has counted already are not written again.
-    const uint64_t skip =
-        withStateWords_[index]
-            ? std::min<uint64_t>(statePairBytes_[index], (goodTime_ >> kEvt3TimeBits) * 4)
-            : 0;
+    const uint64_t counted = (goodTime_ >> kEvt3TimeBits) * 4;
+    uint64_t skip = 0;
+    const uint8_t* words = nullptr;
+    uint64_t wordBytes = 0;
+    if (withStateWords_[index]) {
+        skip = std::min(statePairBytes_[index], counted);
+    } else if (inGap_) {
+        const StateWords& resume = resume_[index];
+        if (resume.words.empty()) {
+            lostBytes_ += buffer.size();  // no decoder state to resume from
+            return;
+        }
+        const uint64_t from = std::min(resume.pairBytes, counted);
+        words = resume.words.data() + from;
+        wordBytes = resume.words.size() - from;
+    }
     size_t kept = 0;
-    if (write(buffer.data() + skip, buffer.size() - skip, cuts_[index], skip, kept)) {
+    if (write(words, wordBytes, buffer.data() + skip, buffer.size() - skip, cuts_[index], skip,
+              kept)) {
         inGap_ = false;
         goodTime_ = endTimes_[index];
     } else {
         inGap_ = true;
-        gapPending_ = true;
         if (kept > 0) {
             goodTime_ = cuts_[index][kept - 1].time;
         }
     }
 }
 
-bool RawRecorder::write(const uint8_t* data, uint64_t size, const std::vector<Cut>& cuts,
-                        uint64_t cutBase, size_t& kept) {
-    const uint64_t through = fault_ ? std::min(size, fault_(size)) : size;
-    file_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(through));
-    if (file_.flush() && through == size) {
-        fileBytes_ += size;
+bool RawRecorder::write(const uint8_t* words, uint64_t wordBytes, const uint8_t* data,
+                        uint64_t size, const std::vector<Cut>& cuts, uint64_t cutBase,
+                        size_t& kept) {
+    const uint64_t total = wordBytes + size;
+    const uint64_t through = fault_ ? std::min(total, fault_(total)) : total;
+    const uint64_t wordsThrough = std::min(through, wordBytes);
+    if (wordsThrough > 0) {
+        file_.write(reinterpret_cast<const char*>(words),
+                    static_cast<std::streamsize>(wordsThrough));
+    }
+    file_.write(reinterpret_cast<const char*>(data),
+                static_cast<std::streamsize>(through - wordsThrough));
+    if (file_.flush() && through == total) {
+        fileBytes_ += total;
         return true;
     }
     if (writeFailures_++ == 0) {
@@ -270,12 +290,14 @@ bool RawRecorder::write(const uint8_t* data, uint64_t size, const std::vector<Cu
     std::error_code error;
     const uint64_t onDisk = std::filesystem::file_size(path_, error);
     const uint64_t reached = !error && onDisk > fileBytes_ ? onDisk - fileBytes_ : 0;
+    // The words alone are never kept: they come with a device buffer or not at all.
     uint64_t keep = 0;
     kept = 0;
-    while (kept < cuts.size() && cuts[kept].offset - cutBase <= std::min(reached, size)) {
-        keep = cuts[kept++].offset - cutBase;
+    while (kept < cuts.size() &&
+           wordBytes + cuts[kept].offset - cutBase <= std::min(reached, total)) {
+        keep = wordBytes + cuts[kept++].offset - cutBase;
     }
-    lostBytes_ += size - keep;
+    lostBytes_ += size - (keep > 0 ? keep - wordBytes : 0);
     fileBytes_ += keep;
     std::filesystem::resize_file(path_, fileBytes_, error);
     if (error) {

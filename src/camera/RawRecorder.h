@@ -78,7 +78,7 @@ class RawRecorder {
     // whole or not at all: a write that fails is undone. False when it failed.
     bool write(const uint8_t* data, uint64_t size) {
         size_t kept = 0;
-        return write(data, size, {}, 0, kept);
+        return write(nullptr, 0, data, size, {}, 0, kept);
     }
     // Test hook: how many of the `size` bytes of the next write reach the file
     // before the write fails (`size`: it does not fail). Set before start.
@@ -90,11 +90,20 @@ class RawRecorder {
         uint64_t offset;
         uint64_t time;
     };
-    // As write(data, size), except that a failed write keeps the longest prefix
-    // that reached the file and ends at one of `cuts` (offsets from `data` plus
-    // `cutBase`, ascending): `kept` is the number of those cuts it holds.
-    bool write(const uint8_t* data, uint64_t size, const std::vector<Cut>& cuts, uint64_t cutBase,
-               size_t& kept);
+    // Decoder-state words, the wrap pairs first (`pairBytes` of them).
+    struct StateWords {
+        std::vector<uint8_t> words;
+        uint64_t pairBytes = 0;
+    };
+    // As write(data, size) of `words` followed by `data`, except that a failed
+    // write keeps the longest prefix that reached the file and ends at one of
+    // `cuts` (offsets from `data` plus `cutBase`, ascending): `kept` is the
+    // number of those cuts it holds.
+    bool write(const uint8_t* words, uint64_t wordBytes, const uint8_t* data, uint64_t size,
+               const std::vector<Cut>& cuts, uint64_t cutBase, size_t& kept);
+    // The words that bring a decoder reading the file to where the appending
+    // decoder stands; with the gap marker when they follow lost data.
+    StateWords stateWordsNow(bool afterGap) const;
     void writerLoop();
     void writeQueued(const std::vector<uint8_t>& buffer);
     void dropStaging();
@@ -131,20 +140,19 @@ class RawRecorder {
     std::atomic<uint64_t> droppedBytes_{0};
     std::atomic<uint64_t> lostBytes_{0};
     std::function<uint64_t(uint64_t)> fault_;
-    // After a failed write the file ends on the last whole buffer, whose end time
-    // the writer keeps; the buffers staged before the acquisition thread learns
-    // of the gap are lost too, and the data after it begin with the state words.
+    // After a failed write the file ends on the last whole device buffer, whose
+    // end time the writer keeps; the next buffer follows behind its resume words.
     uint64_t fileBytes_ = 0;                // writer (or start/stop): whole data written
     std::vector<uint64_t> endTimes_;        // per buffer: decoder time at its end
     std::vector<uint8_t> withStateWords_;   // per buffer: it begins with state words
     std::vector<uint64_t> statePairBytes_;  // per buffer: bytes of wrap pairs it begins with
+    std::vector<StateWords> resume_;        // per buffer: words to follow a gap with
     // Per buffer: its device buffers' ends, so that a failed write costs the
     // device buffers from the failure on, not the whole buffer. Reserved at
     // start and never grown: past kCutsPerBuffer the loss is coarser.
     std::vector<std::vector<Cut>> cuts_;
-    bool inGap_ = false;                   // writer: the last write failed
-    std::atomic<uint64_t> goodTime_{0};    // decoder time at the end of the file's data
-    std::atomic<bool> gapPending_{false};  // for the acquisition thread
+    bool inGap_ = false;                 // writer: the last write failed
+    std::atomic<uint64_t> goodTime_{0};  // decoder time at the end of the file's data
     size_t indexOf(const std::vector<uint8_t>* buffer) const {
         return static_cast<size_t>(buffer - buffers_.data());
     }
