@@ -109,6 +109,10 @@ void OutputFiles::commit() {
         if (result != 0 && errno == EEXIST) {
             refuseExisting(outputs_[n], force_);
         }
+        if (result != 0 && errno == ENOENT && access(temporaries_[n].c_str(), F_OK) != 0) {
+            pending_[n] = false;  // the library removed what it could not make whole
+            continue;
+        }
         if (result != 0) {
             throw Failure(outputs_[n] + ": cannot be written (" + std::strerror(errno) + ")");
         }

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <mutex>
 
 #include "SensorModel.h"
 #include "orvane/base/ByteOrder.h"
@@ -43,6 +45,39 @@ class WireCounter {
 
   private:
     std::unique_ptr<Decoder> decoder_;
+};
+
+// Pictures come back here when the host lets go of them and are written
+// again: a fresh 12 MB picture each time would cost the machine its page
+// faults, 30 times a second.
+class PictureRecycler {
+  public:
+    static RawBuffer take(const std::shared_ptr<PictureRecycler>& recycler, size_t bytes) {
+        std::unique_ptr<std::vector<uint8_t>> picture;
+        {
+            std::lock_guard<std::mutex> lock(recycler->mutex_);
+            if (!recycler->free_.empty()) {
+                picture = std::move(recycler->free_.back());
+                recycler->free_.pop_back();
+            }
+        }
+        if (!picture) {
+            picture = std::make_unique<std::vector<uint8_t>>(bytes);
+        }
+        // The deleter holds the recycler: a picture may outlive the device.
+        return RawBuffer(picture.release(), [recycler](std::vector<uint8_t>* back) {
+            std::unique_ptr<std::vector<uint8_t>> owned(back);
+            std::lock_guard<std::mutex> lock(recycler->mutex_);
+            if (recycler->free_.size() < kKept) {
+                recycler->free_.push_back(std::move(owned));
+            }
+        });
+    }
+
+  private:
+    static constexpr size_t kKept = 4;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<std::vector<uint8_t>>> free_;
 };
 
 }  // namespace
@@ -234,6 +269,7 @@ void SimulatedDevice::frameLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueu
     const SensorControls& controls = SensorControls::instance();
     auto next = std::chrono::steady_clock::now();
     uint64_t index = 0, lastFrame = 0;
+    auto recycled = std::make_shared<PictureRecycler>();
     while (true) {
         uint64_t frameTime = 0;
         {
@@ -268,7 +304,7 @@ void SimulatedDevice::frameLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueu
                 return;
             }
         }
-        auto picture = std::make_shared<std::vector<uint8_t>>(pictureBytes);
+        RawBuffer picture = PictureRecycler::take(recycled, pictureBytes);
         for (uint32_t row = 0; row < kFrameHeight; ++row) {
             std::memset(picture->data() + size_t{row} * kFrameWidth,
                         static_cast<int>((row / 8 + index * 4) & 0xFF), kFrameWidth);

@@ -56,6 +56,8 @@ class FusionCameraPrivate : public FusionCamera {
     // Decoder callbacks, on the event acquisition thread.
     void eventStreamArrvied(const Event2D* begin, const Event2D* end);
     void triggerInArrvied(EventTriggerIn trigger);
+    // Before the event thread starts: see FusionImageQueue::prepare.
+    void prepareFusionImages();
 
     const uint32_t frameWidth_ = kFrameWidth, frameHeight_ = kFrameHeight;
     const uint32_t eventWidth_ = kEventWidth, eventHeight_ = kEventHeight;

@@ -67,6 +67,10 @@ uint64_t FusionCameraPrivate::skippedFusionImages() const {
     return fusionImages_->skippedImages();
 }
 
+void FusionCameraPrivate::prepareFusionImages() {
+    fusionImages_->prepare();
+}
+
 void FusionCameraPrivate::eventStreamArrvied(const Event2D* begin, const Event2D* end) {
     fusionImages_->count(begin, end);
     dispatcher_->dispatchEvents(begin, end);

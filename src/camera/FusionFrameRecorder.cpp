@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "orvane/DataToVideoConverter.h"
 #include "orvane/Mp4FileReader.h"
@@ -50,6 +51,7 @@ int FusionFrameRecorder::start(const std::string& path, const std::string& prese
     waiting_.clear();
     received_ = kept_ = dropped_ = thinned_ = failed_ = 0;
     closeFailed_ = false;
+    emptyVideo_.clear();
     spacing_ = picturesPerSecond > 0 ? static_cast<int64_t>(1e6 / picturesPerSecond) : 0;
     due_ = 0;
     haveOffset_ = false;
@@ -193,10 +195,19 @@ void FusionFrameRecorder::writerLoop(std::string path, std::string preset) {
     if (haveOffset_) {
         converter.setMetadata(Mp4FileReader::kSensorTimeTag, std::to_string(offset_));
     }
+    const bool empty = kept_ == 0;
     lock.unlock();
     const bool closed = converter.flushAndCloseVideo() == 0;
+    // A video without a picture is no video any reader opens.
+    std::error_code ignored;
+    if (empty && closed) {
+        std::filesystem::remove(path, ignored);
+    }
     lock.lock();
     closeFailed_ = !closed;
+    if (empty && closed) {
+        emptyVideo_ = path;
+    }
 }
 
 int FusionFrameRecorder::stop() {
@@ -225,7 +236,12 @@ int FusionFrameRecorder::stop() {
                    owner_.c_str(), static_cast<unsigned long long>(failed_),
                    closeFailed_ ? " and the video could not be finished" : "");
     }
-    const bool written = state_ == State::Open && failed_ == 0 && !closeFailed_;
+    if (!emptyVideo_.empty()) {
+        ORVANE_LOG(LOG_ERROR, "Recording of %s: no picture reached the video; %s is removed",
+                   owner_.c_str(), emptyVideo_.c_str());
+    }
+    const bool written =
+        state_ == State::Open && failed_ == 0 && !closeFailed_ && emptyVideo_.empty();
     state_ = State::Idle;
     waiting_.clear();
     spare_.clear();  // the memory goes back with the recording

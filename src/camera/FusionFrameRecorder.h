@@ -91,6 +91,7 @@ class FusionFrameRecorder {
     std::vector<Buffer> spare_;
     uint64_t received_ = 0, kept_ = 0, dropped_ = 0, thinned_ = 0, failed_ = 0;
     bool closeFailed_ = false;
+    std::string emptyVideo_;  // a video that got no picture, removed: its path
     // The target rate's spacing (0: none) and when the next picture is due, in
     // presentation time.
     int64_t spacing_ = 0, due_ = 0;

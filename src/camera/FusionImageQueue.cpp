@@ -35,6 +35,14 @@ void FusionImageQueue::makeCurrent() {
     current_ = pool_->acquire();
 }
 
+void FusionImageQueue::prepare() {
+    std::lock_guard<std::mutex> lock(imageMutex_);
+    allocateCounts();
+    if (!current_) {
+        makeCurrent();
+    }
+}
+
 // Rows in sensor order, columns mirrored; events outside the sensor are ignored.
 void FusionImageQueue::count(const Event2D* begin, const Event2D* end) {
     std::lock_guard<std::mutex> lock(imageMutex_);

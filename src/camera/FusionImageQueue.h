@@ -22,6 +22,10 @@ class FusionImageQueue {
     FusionImageQueue(const FusionImageQueue&) = delete;
     FusionImageQueue& operator=(const FusionImageQueue&) = delete;
 
+    // Allocates the images and counters (about 32 MB) off the event thread,
+    // before a run: the first pulse would otherwise stall the events for the
+    // page faults of all of them.
+    void prepare();
     // Event thread: counts the events into the current image.
     void count(const Event2D* begin, const Event2D* end);
     // Event thread: queues the current image under `timestamp` and starts a

@@ -23,6 +23,8 @@ void FusionPictureTimes::begin(bool pulses, bool pictures) {
     delivered_ = 0;
     pulses_.clear();
     havePulse_ = false;
+    pulsesSeen_ = 0;
+    picturesSeen_ = 0;
     std::fill(std::begin(intervals_), std::end(intervals_), 0);
     haveLast_ = false;
     withoutLogged_ = false;
@@ -51,7 +53,7 @@ void FusionPictureTimes::edge(uint64_t timestamp, bool closing) {
         }
         havePulse_ = true;
         latest_.frame = timestamp;
-        latest_.arrived = std::chrono::steady_clock::now();
+        latest_.number = pulsesSeen_++;
         if (pulses_.size() >= kPulsesKept) {
             pulses_.pop_front();
         }
@@ -77,8 +79,9 @@ FusionPictureTimes::Times FusionPictureTimes::without(uint64_t expected) {
 
 FusionPictureTimes::Times FusionPictureTimes::next(uint64_t missed) {
     std::unique_lock<std::mutex> lock(mutex_);
-    const auto taken = std::chrono::steady_clock::now();
-    const auto deadline = taken + kMaxWait;
+    const auto deadline = std::chrono::steady_clock::now() + kMaxWait;
+    const uint64_t number = picturesSeen_ + missed;  // this picture's, in the run
+    picturesSeen_ = number + 1;
     uint64_t period = 0;
     for (uint64_t interval : intervals_) {
         if (interval != 0 && (period == 0 || interval < period)) {
@@ -86,28 +89,19 @@ FusionPictureTimes::Times FusionPictureTimes::next(uint64_t missed) {
         }
     }
     for (;;) {
-        if (!haveLast_) {
-            // The first picture of a run: the first pulse that is fresh (the
-            // event stream may start in a burst of several).
-            while (!pulses_.empty() && pulses_.front().arrived + kFirstPulseAge < taken) {
+        if (!haveLast_ || period == 0) {
+            // No rhythm yet: the pulse of the same number as the picture.
+            while (!pulses_.empty() && pulses_.front().number < number) {
                 pulses_.pop_front();
             }
             if (!pulses_.empty()) {
+                if (pulses_.front().number > number) {
+                    // Its pulse left the queue before the picture came.
+                    return without(0);
+                }
                 const Pulse pulse = pulses_.front();
                 pulses_.pop_front();
                 haveLast_ = true;
-                last_ = pulse.frame;
-                delivered_ = last_;
-                return {pulse.start, pulse.frame, true, true};
-            }
-        } else if (period == 0) {
-            // No rhythm yet: the next pulse after the previous picture's.
-            while (!pulses_.empty() && pulses_.front().frame <= last_) {
-                pulses_.pop_front();
-            }
-            if (!pulses_.empty()) {
-                const Pulse pulse = pulses_.front();
-                pulses_.pop_front();
                 last_ = pulse.frame;
                 delivered_ = last_;
                 return {pulse.start, pulse.frame, true, true};

@@ -14,13 +14,18 @@
 namespace orvane {
 
 // The pictures and the pulses come one per exposure, on two streams with
-// their own delays. A picture takes the pulse found at the time expected from
-// the previous picture's and the pulse rhythm (pulses older than that belong
-// to pictures the host lost, counted by the caller); one whose pulse is not
-// there waits for it, at most kMaxWait. A picture whose pulse was lost, or did
-// not come in time, goes without: it carries the time its pulse was expected
-// at (0 before the rhythm is known) and no fusion image; such pictures are
-// counted, the first of a run logged.
+// their own delays, both starting with a run's first exposure. Until the
+// rhythm of the pulses is known, the n-th picture of a run (counting those the
+// host dropped) takes the run's n-th pulse: counts hold however late either
+// stream is on a loaded host, where comparing arrival times pairs a picture
+// with its neighbour's pulse. Then a picture takes the pulse found at the time
+// expected from the previous picture's and the rhythm (pulses older than that
+// belong to pictures the host lost, counted by the caller), which a lost pulse
+// cannot shift. A picture whose pulse is not there waits for it, at most
+// kMaxWait. A picture whose pulse was lost, or did not come in time, goes
+// without: it carries the time its pulse was expected at (0 before the rhythm
+// is known) and no fusion image; such pictures are counted, the first of a run
+// logged.
 //
 // Threads: the event thread calls edge; the frame thread calls next; the
 // application's thread calls begin and end around a run.
@@ -55,18 +60,15 @@ class FusionPictureTimes {
 
     // Long enough for the event stream's start, which comes in a burst.
     static constexpr std::chrono::milliseconds kMaxWait{250};
-    // The first picture of a run has no previous one to go by: it takes the
-    // first pulse that reached the host at most this long before it (half a
-    // picture period at 30 per second) or after it; an older one closed an
-    // exposure that began before the pictures did.
-    static constexpr std::chrono::milliseconds kFirstPulseAge{15};
-    static constexpr size_t kPulsesKept = 8;
+    // Pulses waiting for their pictures: a frame thread this many pictures
+    // behind the events finds its pulse gone.
+    static constexpr size_t kPulsesKept = 16;
     static constexpr size_t kIntervalsKept = 4;
 
   private:
     struct Pulse {
         uint64_t start, frame;
-        std::chrono::steady_clock::time_point arrived;
+        uint64_t number;  // of the run's closing pulses, from 0
     };
     Times without(uint64_t expected);  // caller holds mutex_
 
@@ -77,8 +79,10 @@ class FusionPictureTimes {
     bool pictures_ = false;
     bool ending_ = false;  // a run with pulses is stopping
     uint64_t delivered_ = 0;
-    std::deque<Pulse> pulses_;  // not given to a picture yet, oldest first
-    Pulse latest_{0, 0, {}};    // the latest edges, given when no pulses come
+    std::deque<Pulse> pulses_;   // not given to a picture yet, oldest first
+    Pulse latest_{0, 0, 0};      // the latest edges, given when no pulses come
+    uint64_t pulsesSeen_ = 0;    // closing pulses of the run
+    uint64_t picturesSeen_ = 0;  // pictures of the run, those dropped included
     bool havePulse_ = false;
     // The rhythm: the shortest of the last intervals between closing pulses (a
     // lost pulse makes one interval longer, never shorter).

@@ -218,6 +218,7 @@ void TandroCamera::startStreams(STREAM_TYPE type) {
         const uint64_t reached = decoder_->getCurrentTimestamp();
         runJoiner_->beginRun(reached);
         decoder_->setCurrentTimestamp(reached);
+        prepareFusionImages();
         eventSensor_->start();
         EventStream* stream = eventSensor_->eventStream();
         eventLoop_->start({[this] { return eventSensor_->getNextBuffer(); },
