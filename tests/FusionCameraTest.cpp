@@ -376,8 +376,8 @@ TEST(FusionCamera, EachPictureCarriesItsOwnClosingPulse) {
         // The three newest images always wait: a picture two periods late at
         // most finds its own.
         if (p.timestamp == p.tag && p.lag < 60'000) {
-            EXPECT_TRUE(p.image) << "the picture of " << p.tag << ", " << p.lag
-                                 << " us late, has no fusion image";
+            EXPECT_TRUE(p.image || &p == &pictures.back())  // the stop may cut the last off
+                << "the picture of " << p.tag << ", " << p.lag << " us late, has no fusion image";
         }
 #endif
         // Where pictures went without their pulses (a lagging event thread), an
@@ -693,7 +693,12 @@ TEST_F(FusionRecording, TheVideoKnowsItsSensorTimesAndKeepsTheTargetRate) {
         for (uint64_t t : sensor) {
             atPulses += pulses.count(t);
         }
+        EXPECT_LE(sensor.size() - atPulses, camera.picturesWithoutPulse())
+            << "a picture away from its pulse's time went without it, counted";
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+        // (A sanitized event thread on a loaded machine may miss every wait.)
         EXPECT_GE(atPulses, 1u) << "pictures at the sensor times of their pulses";
+#endif
     }
     for (size_t n = 1; n < sensor.size(); ++n) {
         EXPECT_GE(sensor[n] - sensor[n - 1], 75000u) << "10 pictures a second at most";

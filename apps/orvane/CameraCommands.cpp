@@ -300,7 +300,6 @@ void runRecord(const CameraOptions& options) {
         throw Failure(joinNames(names) + ": cannot be written (" + e.what() + ")");
     }
     const uint64_t eventsBefore = counters.events;
-    const uint64_t picturesBefore = counters.pictures;
     const uint64_t droppedBefore = droppedBuffers(camera);
     StatusLine status(options.quiet);
     std::string stoppedBy;
@@ -328,7 +327,9 @@ void runRecord(const CameraOptions& options) {
     stopStreaming(camera);
     status.finish();
     const uint64_t kept = picturesKept(camera);
-    const uint64_t offered = counters.pictures - picturesBefore;
+    // The recording's own count: pictures still queued when it stopped are
+    // delivered after it and were never offered to it.
+    const uint64_t offered = picturesOffered(camera);
 
     // What was written is kept under its name even when the recording failed
     // part way: it is valid up to the failure, and a take cannot be repeated.

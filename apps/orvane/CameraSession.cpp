@@ -346,6 +346,11 @@ uint64_t picturesKept(const OpenedCamera& camera) {
     return tandro ? tandro->recordedPicturesKept() : 0;
 }
 
+uint64_t picturesOffered(const OpenedCamera& camera) {
+    auto* tandro = dynamic_cast<TandroCamera*>(camera.fusion.get());
+    return tandro ? tandro->recordedPicturesReceived() : 0;
+}
+
 void setVideoOptions(const OpenedCamera& camera, const std::string& preset, double pictureRate) {
     auto* tandro = dynamic_cast<TandroCamera*>(camera.fusion.get());
     if (!tandro) {

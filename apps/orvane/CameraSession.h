@@ -86,6 +86,8 @@ uint64_t droppedBuffers(const OpenedCamera& camera);
 
 // Pictures the current or last video recording kept (encoded); 0 for event cameras.
 uint64_t picturesKept(const OpenedCamera& camera);
+// Pictures that reached the current or last video recording, kept or not.
+uint64_t picturesOffered(const OpenedCamera& camera);
 
 // The encoder preset (empty: the camera's default) and the target picture rate
 // (0: every picture) of a fusion camera's next video recording.
