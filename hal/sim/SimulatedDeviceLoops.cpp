@@ -26,6 +26,7 @@ constexpr uint64_t kMaxStepUs = 20'000;           // a live step never makes up 
 constexpr std::chrono::microseconds kSendSlice{10'000};
 constexpr double kEventsPerPiece = 1 << 18;  // generated, encoded and sent at once
 constexpr uint64_t kResyncUs = 1'000'000;    // a picture this late gives up its exposure
+constexpr std::chrono::milliseconds kFirstFrameWait{100};  // for the event sensor's choice
 
 // Counts what a buffer carries as the host will decode it.
 class WireCounter {
@@ -172,6 +173,18 @@ void SimulatedDevice::eventLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueu
             sensor.skipTo(until);
             continue;
         }
+        if (s.frameTriggers && s.firstFrame == UINT64_MAX) {
+            // The frames have begun: the first exposure this loop makes whole is
+            // the first picture's, so that pulses and pictures start together.
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (firstFrame_ == UINT64_MAX) {
+                    firstFrame_ = ((produced + kExposureUs) / kFramePeriodUs + 1) * kFramePeriodUs;
+                }
+                s.firstFrame = firstFrame_;
+            }
+            changed_.notify_all();
+        }
         if (fresh) {
             sensor.restart(produced);
             fresh = false;
@@ -270,6 +283,20 @@ void SimulatedDevice::frameLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueu
     auto next = std::chrono::steady_clock::now();
     uint64_t index = 0, lastFrame = 0;
     auto recycled = std::make_shared<PictureRecycler>();
+    // Live, the event sensor pulses from the first picture's exposure on, each
+    // start afresh (the event loop chooses it). Paced by the reader, pictures
+    // carry no times and every exposure pulses.
+    if (config_.pacing != Pacing::RealTime) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        firstFrame_ = 0;
+    }
+    struct Reset {
+        SimulatedDevice& device;
+        ~Reset() {
+            std::lock_guard<std::mutex> lock(device.mutex_);
+            device.firstFrame_ = UINT64_MAX;
+        }
+    } reset{*this};
     while (true) {
         uint64_t frameTime = 0;
         {
@@ -281,15 +308,30 @@ void SimulatedDevice::frameLoop(uint32_t bufferBytes, std::shared_ptr<BufferQueu
                     // Every exposure gives its picture, late when this thread was
                     // held up; after a long stall (or at the start) the pictures
                     // take up the exposures again from the next one.
+                    if (lastFrame == 0) {
+                        // The first picture is of the first exposure the event
+                        // sensor pulses for, which it chooses (a streaming event
+                        // sensor does at once).
+                        changed_.wait_for(lock, kFirstFrameWait, [&] {
+                            return stopping(ENDPOINT_FRAMES) || firstFrame_ != UINT64_MAX;
+                        });
+                        if (stopping(ENDPOINT_FRAMES)) {
+                            return;
+                        }
+                    }
                     const uint64_t now = clock_.now();
-                    if (lastFrame != 0 && now < lastFrame + kResyncUs) {
+                    if (lastFrame == 0 && firstFrame_ != UINT64_MAX) {
+                        frameTime = firstFrame_;
+                    } else if (lastFrame != 0 && now < lastFrame + kResyncUs) {
                         frameTime = lastFrame + kFramePeriodUs;
                     } else {
-                        // The first exposure that begins after now: the event
-                        // sensor has not gone past now, so it pulses for it and
-                        // for none before it.
+                        // After a long stall the pictures take up the exposures
+                        // again from the next one (the event sensor pulses on
+                        // for every exposure).
                         frameTime = ((now + kExposureUs) / kFramePeriodUs + 1) * kFramePeriodUs;
-                        firstFrame_ = frameTime;
+                        if (firstFrame_ == UINT64_MAX) {
+                            firstFrame_ = frameTime;
+                        }
                     }
                     lastFrame = frameTime;
                     next = std::chrono::steady_clock::now() +

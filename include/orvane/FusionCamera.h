@@ -68,8 +68,8 @@ class FusionCamera : public CameraFacade {
     // the log and records nothing.
     virtual int startRecording(std::string path, STREAM_TYPE type) = 0;
     // Finishes the chosen recordings (what is still buffered is written): 0, or
-    // -1 (logged) when a write failed, a picture could not be encoded or a
-    // file could not be finished.
+    // -1 (logged) when a write failed, a picture could not be encoded, a file
+    // could not be finished, or the video got no picture (it is removed).
     virtual int stopRecording(STREAM_TYPE type) = 0;
     // STREAM_APS: the frame size, STREAM_DVS: the event sensor's; otherwise 0.
     virtual uint16_t getWidth(STREAM_TYPE type) = 0;

@@ -198,16 +198,14 @@ void FusionFrameRecorder::writerLoop(std::string path, std::string preset) {
     const bool empty = kept_ == 0;
     lock.unlock();
     const bool closed = converter.flushAndCloseVideo() == 0;
-    // A video without a picture is no video any reader opens.
-    std::error_code ignored;
     if (empty && closed) {
+        // A video without a picture is no video any reader opens.
+        std::error_code ignored;
         std::filesystem::remove(path, ignored);
     }
     lock.lock();
     closeFailed_ = !closed;
-    if (empty && closed) {
-        emptyVideo_ = path;
-    }
+    emptyVideo_ = empty && closed ? path : "";
 }
 
 int FusionFrameRecorder::stop() {

@@ -115,7 +115,9 @@ class SimulatedDevice : public Device {
     std::condition_variable changed_;  // registers written, endpoint stopping, unplugged
     RegisterFile registers_;
     SensorClock clock_;
-    uint64_t firstFrame_ = 0;  // sensor time of the first picture's pulse, under mutex_
+    // Sensor time of the first picture's pulse, under mutex_; none (no pulses)
+    // until the frame loop takes its first picture.
+    uint64_t firstFrame_ = UINT64_MAX;
     std::map<uint8_t, Endpoint> endpoints_;
 
     std::atomic<uint64_t> eventsSent_{0};
