@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include "orvane/DataToVideoConverter.h"
 #include "orvane/Mp4FileReader.h"
@@ -100,7 +101,6 @@ int64_t FusionFrameRecorder::nextPts(uint64_t timestamp) {
         if (timestamp != 0) {
             haveOffset_ = true;
             offset_ = timestamp - std::min<uint64_t>(timestamp, static_cast<uint64_t>(pts));
-            ORVANE_LOG(LOG_INFO, "Mp4 offset: %lld", static_cast<long long>(offset_));
         }
     } else if (timestamp > lastTimestamp_) {
         pts = static_cast<int64_t>(timestamp - offset_);
@@ -176,6 +176,9 @@ void FusionFrameRecorder::writerLoop(std::string path, std::string preset) {
     }
     std::unique_lock<std::mutex> lock(mutex_);
     state_ = State::Open;
+    // The video's time 0 is its first picture's: pictures the encoder could not
+    // take before it are not in the file, and the sensor time moves by as much.
+    std::optional<int64_t> firstPts;
     while (true) {
         changed_.wait(lock, [this] { return !waiting_.empty() || stopping_; });
         if (waiting_.empty()) {
@@ -184,7 +187,9 @@ void FusionFrameRecorder::writerLoop(std::string path, std::string preset) {
         Picture picture = std::move(waiting_.front());
         waiting_.pop_front();
         lock.unlock();
-        const bool encoded = converter.nv12ToViedo(picture.data->data(), picture.pts) == 0;
+        firstPts = firstPts.value_or(picture.pts);
+        const bool encoded =
+            converter.nv12ToViedo(picture.data->data(), picture.pts - *firstPts) == 0;
         lock.lock();
         kept_ += encoded;
         failed_ += !encoded;
@@ -193,7 +198,9 @@ void FusionFrameRecorder::writerLoop(std::string path, std::string preset) {
     // The sensor time of the file's time 0; pictures without trigger times (no
     // event stream) have none to tell.
     if (haveOffset_) {
-        converter.setMetadata(Mp4FileReader::kSensorTimeTag, std::to_string(offset_));
+        const uint64_t offset = offset_ + static_cast<uint64_t>(firstPts.value_or(0));
+        converter.setMetadata(Mp4FileReader::kSensorTimeTag, std::to_string(offset));
+        ORVANE_LOG(LOG_INFO, "Mp4 offset: %llu", static_cast<unsigned long long>(offset));
     }
     const bool empty = kept_ == 0;
     lock.unlock();
